@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <functional>
+
+namespace lumen {
+
+// The four states of a record; the numbers are what the list shows as the
+// row's icon and what exports and tests see.
+enum class DownloadState : int { Waiting = 1, Downloading = 2, Finished = 3, Failed = 4 };
+
+// Texts the engine writes into records.
+namespace RecordText {
+inline const QString WaitingAgain = QStringLiteral("等待重新下载");
+inline const QString SizeUnknown = QStringLiteral("未知");
+inline const QString BigFileSkipped = QStringLiteral("大文件，跳过");
+inline const QString ExistsSkipped = QStringLiteral("已存在，跳过");
+inline const QString CannotReplace = QStringLiteral("无法替换");
+inline const QString Cancelled = QStringLiteral("下载取消");
+} // namespace RecordText
+
+// One file to fetch. Every field is text, as the list shows it.
+struct DownloadItem {
+    quint64 id = 0;           // stable identity: running transfers find their record by it
+    QString name;             // file name without extension, already sanitised
+    QString fileType;         // extension without the dot, may be empty
+    QString sizeText;         // total bytes, "未知", "等待重新下载" or empty
+    QString receivedText;     // bytes received so far, or empty
+    QString percentText;      // "37%", "100%", a status text, or empty
+    QString folder;           // save folder
+    QString baseFlag;         // never set by the system
+    QString url;              // unique within the list
+    QString referer;          // page sent as Referer, or empty
+    DownloadState state = DownloadState::Waiting;
+};
+
+struct StatusCounts {
+    qint64 total = 0;
+    qint64 waiting = 0;
+    qint64 downloading = 0;
+    qint64 finished = 0;
+    qint64 failed = 0;
+};
+
+// The download list: the one queue of the engine and the model the window
+// shows. Rows are 0-based here; the lookups by URL and by id are hash based
+// so that neither appending nor finding a record walks the list.
+class DownloadList : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column {
+        NameColumn,
+        TypeColumn,
+        SizeColumn,
+        ReceivedColumn,
+        PercentColumn,
+        FolderColumn,
+        BaseColumn,
+        ColumnCount
+    };
+    enum Role { StateRole = Qt::UserRole + 1, UrlRole, RefererRole, IdRole };
+
+    // Hint shown for the list in the window.
+    static const QString HintText;
+
+    explicit DownloadList(QObject *parent = nullptr);
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    static QString columnCaption(int column);
+    static Qt::Alignment columnAlignment(int column);
+    static int columnInitialWidthTwips(int column);
+
+    qint64 count() const { return m_items.size(); }
+    bool isEmpty() const { return m_items.isEmpty(); }
+
+    // Appends a Waiting record at the end. The name is passed through
+    // SanitizeFileName. A URL already in the list leaves the list as it was;
+    // the append still counts as done, so this always returns the row that
+    // holds the URL.
+    qint64 append(const QString &url, const QString &name, const QString &fileType,
+                  const QString &folder, const QString &referer);
+
+    const DownloadItem &at(qint64 row) const { return m_items.at(row); }
+    const QList<DownloadItem> &items() const { return m_items; }
+    // -1 when absent.
+    qint64 rowOfUrl(const QString &url) const;
+    qint64 rowOfId(quint64 id) const;
+    bool containsUrl(const QString &url) const { return m_rowByUrl.contains(url); }
+
+    // Changes one record in place and tells the views. The change may not
+    // alter the id; a changed URL is refused (returns false, record kept)
+    // when another record already has it.
+    bool update(qint64 row, const std::function<void(DownloadItem &)> &change);
+    bool updateById(quint64 id, const std::function<void(DownloadItem &)> &change);
+    void setState(qint64 row, DownloadState state);
+
+    // Structural changes. The callers (list operations) refuse them while a
+    // download runs; the model itself only keeps its indexes right.
+    void removeRowsAt(QList<qint64> rows);
+    void clear();
+    // newOrder[i] is the old row that becomes row i; must be a permutation.
+    void reorder(const QList<qint64> &newOrder);
+
+    // 统计未下载项数目: rows whose size, received and percent texts are all empty.
+    qint64 countNotDownloaded() const;
+    // 检测是否下载列表完毕: true when empty or every row is Finished or Failed.
+    bool isListFinished() const;
+    // CountErrorOrPageItems: rows typed htm/html (any case) plus failed rows of other types.
+    qint64 countErrorOrPageItems() const;
+    // UpdateStatusCounts: totals by state, kept up to date as records change.
+    StatusCounts statusCounts() const;
+
+signals:
+    // Emitted after any change of a record's state.
+    void stateChanged(quint64 id, DownloadState from, DownloadState to);
+
+private:
+    void rebuildIndexes();
+    void countState(DownloadState state, int delta);
+
+    QList<DownloadItem> m_items;
+    QHash<QString, qint64> m_rowByUrl;
+    QHash<quint64, qint64> m_rowById;
+    quint64 m_nextId = 1;
+    StatusCounts m_counts;
+};
+
+} // namespace lumen

@@ -1,0 +1,136 @@
+#include "engine/download_list.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumen;
+
+using Row = std::tuple<QString, DownloadState, QString>;
+using Rows = QList<Row>;
+
+class TestDownloadList : public QObject
+{
+    Q_OBJECT
+
+    static void fill(DownloadList &list, const Rows &rows)
+    {
+        int n = 0;
+        for (const auto &[type, state, size] : rows) {
+            const qint64 r = list.append(QStringLiteral("http://h/%1").arg(n++), QStringLiteral("n"), type,
+                                         QStringLiteral("/tmp/"), QString());
+            list.update(r, [&](DownloadItem &it) {
+                it.state = state;
+                it.sizeText = size;
+            });
+        }
+    }
+
+private slots:
+    void appendKeepsFieldsAndIgnoresDuplicateUrl()
+    {
+        DownloadList list;
+        QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
+        QCOMPARE(list.append("http://a/x.pdf", "a/b:c*?d", "pdf", "/f/", "http://a/"), 0);
+        QCOMPARE(list.append("http://a/y.pdf", "y", "pdf", "/f/", ""), 1);
+        // Same URL again: still "done", nothing changes.
+        QCOMPARE(list.append("http://a/x.pdf", "other", "caj", "/g/", ""), 0);
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(inserted.count(), 2);
+        const DownloadItem &it = list.at(0);
+        QCOMPARE(it.name, QStringLiteral("abcd"));
+        QCOMPARE(it.fileType, QStringLiteral("pdf"));
+        QCOMPARE(it.folder, QStringLiteral("/f/"));
+        QCOMPARE(it.referer, QStringLiteral("http://a/"));
+        QCOMPARE(it.state, DownloadState::Waiting);
+        QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty()
+                && it.baseFlag.isEmpty());
+        QVERIFY(list.at(0).id != list.at(1).id);
+    }
+
+    void columnsAndCaptions()
+    {
+        DownloadList list;
+        QCOMPARE(list.columnCount(), 7);
+        const QStringList captions{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"};
+        for (int c = 0; c < 7; ++c)
+            QCOMPARE(list.headerData(c, Qt::Horizontal).toString(), captions.at(c));
+        QVERIFY(DownloadList::columnAlignment(DownloadList::SizeColumn) & Qt::AlignRight);
+        QVERIFY(DownloadList::columnAlignment(DownloadList::NameColumn) & Qt::AlignLeft);
+        list.append("http://a/1", "n", "pdf", "/f/", "");
+        QCOMPARE(list.data(list.index(0, DownloadList::TypeColumn)).toString(), QStringLiteral("pdf"));
+        QCOMPARE(list.data(list.index(0, 0), DownloadList::StateRole).toInt(), 1);
+    }
+
+    void counting_data()
+    {
+        QTest::addColumn<Rows>("rows");
+        QTest::addColumn<qint64>("notDownloaded");
+        QTest::addColumn<bool>("finished");
+        QTest::addColumn<qint64>("errorOrPage");
+        const auto W = DownloadState::Waiting, D = DownloadState::Downloading,
+                   F = DownloadState::Finished, X = DownloadState::Failed;
+        QTest::newRow("empty list") << Rows{} << qint64(0) << true << qint64(0);
+        QTest::newRow("one downloading among finished")
+            << Rows{{"pdf", F, "1"}, {"pdf", D, "5"}, {"pdf", F, "1"}} << qint64(0) << false << qint64(0);
+        QTest::newRow("finished HTM and failed html count once each")
+            << Rows{{"HTM", F, "1"}, {"html", X, "1"}, {"pdf", X, "1"}, {"pdf", F, "1"}}
+            << qint64(0) << true << qint64(3);
+        QTest::newRow("re-queued waiting row is not counted as not downloaded")
+            << Rows{{"pdf", W, QStringLiteral("等待重新下载")}, {"pdf", W, ""}} << qint64(1) << false
+            << qint64(0);
+    }
+    void counting()
+    {
+        QFETCH(Rows, rows);
+        DownloadList list;
+        fill(list, rows);
+        QTEST(list.countNotDownloaded(), "notDownloaded");
+        QTEST(list.isListFinished(), "finished");
+        QTEST(list.countErrorOrPageItems(), "errorOrPage");
+    }
+
+    void statusCountsFollowEveryChange()
+    {
+        DownloadList list;
+        for (int i = 0; i < 5; ++i)
+            list.append(QStringLiteral("http://a/%1").arg(i), "n", "pdf", "/", "");
+        list.setState(0, DownloadState::Finished);
+        list.setState(1, DownloadState::Failed);
+        list.setState(2, DownloadState::Downloading);
+        list.removeRowsAt({0, 4});
+        const StatusCounts c = list.statusCounts();
+        QCOMPARE(c.total, 3);
+        QCOMPARE(c.waiting, 1);
+        QCOMPARE(c.downloading, 1);
+        QCOMPARE(c.finished, 0);
+        QCOMPARE(c.failed, 1);
+    }
+
+    void indexesSurviveRemoveAndReorder()
+    {
+        DownloadList list;
+        QList<quint64> ids;
+        for (int i = 0; i < 6; ++i)
+            ids << list.at(list.append(QStringLiteral("http://a/%1").arg(i), "n", "pdf", "/", "")).id;
+        list.removeRowsAt({1, 2, 4});
+        QCOMPARE(list.count(), 3);
+        QCOMPARE(list.rowOfUrl("http://a/3"), 1);
+        QCOMPARE(list.rowOfId(ids[5]), 2);
+        QCOMPARE(list.rowOfId(ids[1]), -1);
+        list.reorder({2, 0, 1});
+        QCOMPARE(list.at(0).url, QStringLiteral("http://a/5"));
+        QCOMPARE(list.rowOfId(ids[0]), 1);
+        QCOMPARE(list.rowOfUrl("http://a/3"), 2);
+        // A record found by id is the one written, whatever its position.
+        QVERIFY(list.updateById(ids[3], [](DownloadItem &it) { it.percentText = "50%"; }));
+        QCOMPARE(list.at(2).percentText, QStringLiteral("50%"));
+        // A URL change onto another record's URL is refused.
+        QVERIFY(!list.update(0, [](DownloadItem &it) { it.url = "http://a/0"; }));
+        QVERIFY(list.update(0, [](DownloadItem &it) { it.url = "http://b/5"; }));
+        QCOMPARE(list.rowOfUrl("http://b/5"), 0);
+        QCOMPARE(list.rowOfUrl("http://a/5"), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadList)
+#include "test_download_list.moc"

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "engine/prompter.h"
+
+#include <QList>
+#include <QQueue>
+
+namespace lumen::test {
+
+// Records every box shown and answers from queues a test fills beforehand.
+// An empty queue answers Yes / Ok, cancels inputs and file dialogs.
+class FakePrompter final : public Prompter
+{
+public:
+    struct Shown {
+        QString kind; // "message", "question", "input", "save", "open", "folder"
+        QString text;
+        Icon icon = Icon::None;
+        QString title;
+    };
+
+    QList<Shown> shown;
+    QQueue<Answer> answers;
+    QQueue<std::optional<QString>> texts;
+
+    void message(const QString &text, Icon icon, const QString &title) override
+    {
+        shown.append({"message", text, icon, title});
+    }
+    Answer question(const QString &text, Buttons, Icon icon, const QString &title) override
+    {
+        shown.append({"question", text, icon, title});
+        return answers.isEmpty() ? Answer::Yes : answers.dequeue();
+    }
+    std::optional<QString> inputText(const QString &prompt, const QString &title,
+                                     const QString &) override
+    {
+        shown.append({"input", prompt, Icon::None, title});
+        return nextText();
+    }
+    std::optional<QString> saveFileName(const QString &title, const QString &suggested,
+                                        const QString &) override
+    {
+        shown.append({"save", suggested, Icon::None, title});
+        return nextText();
+    }
+    std::optional<QString> openFileName(const QString &title, const QString &) override
+    {
+        shown.append({"open", QString(), Icon::None, title});
+        return nextText();
+    }
+    std::optional<QString> pickFolder(const QString &title, const QString &start) override
+    {
+        shown.append({"folder", start, Icon::None, title});
+        return nextText();
+    }
+
+    QStringList messages() const
+    {
+        QStringList out;
+        for (const auto &s : shown)
+            out << s.text;
+        return out;
+    }
+
+private:
+    std::optional<QString> nextText() { return texts.isEmpty() ? std::nullopt : texts.dequeue(); }
+};
+
+} // namespace lumen::test

@@ -1,0 +1,2 @@
+// Placeholder until the site is built.
+int main() { return 0; }
