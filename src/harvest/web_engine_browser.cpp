@@ -1,0 +1,365 @@
+#include "harvest/web_engine_browser.h"
+
+#include "engine/prompter.h"
+#include "harvest/web_engine_profile.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+
+namespace lumen
+{
+
+namespace
+{
+
+// Reads everything the harvest, paging and login logic look at in one call:
+// the renderer lives in another process, so one round trip with one text is
+// far cheaper than a call per element. Each element is read on its own, so
+// one that cannot deliver a property leaves an empty entry (keeping the
+// positions of the others) instead of spoiling the whole snapshot. The script
+// runs in its own world, where the page's scripts cannot have replaced the
+// functions it calls. An anchor's inner HTML is not sent: it is the middle of
+// its outer HTML (innerHtmlOf), and sending it too would nearly double the
+// text of a large page.
+const char SnapshotScript[] = R"JS((function () {
+    var s = function (v) { return typeof v === 'string' ? v : ''; };
+    var out = { u: s(document.URL), a: [], i: [], d: [], r: '' };
+    var as = document.getElementsByTagName('a');
+    for (var n = 0; n < as.length; ++n) {
+        var a = as[n];
+        try { out.a.push(s(a.outerHTML), s(a.innerText), s(a.href)); }
+        catch (e) { out.a.push('', '', ''); }
+    }
+    var ins = document.getElementsByTagName('input');
+    for (var n = 0; n < ins.length; ++n) {
+        var e = ins[n];
+        try { out.i.push([s(e.id), s(e.name), s(e.type), s(e.value)]); }
+        catch (x) { out.i.push(['', '', '', '']); }
+    }
+    var ids = document.querySelectorAll('[id]');
+    for (var n = 0; n < ids.length; ++n) out.d.push(s(ids[n].id));
+    try { if (document.documentElement) out.r = s(document.documentElement.outerHTML); } catch (e) {}
+    return JSON.stringify(out);
+})())JS";
+
+// A text as a script literal; JSON's escaping is a valid script string.
+QString scriptString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+QString inputScript(int inputIndex, const QString &action)
+{
+    return QStringLiteral("(function () { var e = document.getElementsByTagName('input')[%1];"
+                          " if (e) { %2 } })()")
+        .arg(inputIndex)
+        .arg(action);
+}
+
+// The content of an element, cut from the engine's serialisation of the
+// element: between the start tag and the end tag. The engine writes every
+// attribute as a space, the name, "=" and the value in double quotes with any
+// double quote inside escaped, so the start tag can be walked exactly even
+// when a value holds ">"; the end tag is the last "</" of the text. An element
+// written as "<a ... />" has no content.
+QString innerHtmlOf(const QString &outer)
+{
+    const qsizetype n = outer.size();
+    qsizetype i = 1;
+    while (i < n && outer.at(i) != u' ' && outer.at(i) != u'>' && outer.at(i) != u'/')
+        ++i;
+    qsizetype startEnd = -1;
+    while (i < n && startEnd < 0) {
+        const QChar c = outer.at(i);
+        if (c == u'>') {
+            startEnd = i;
+        } else if (c == u' ') {
+            // A name's first character may be anything, even "=".
+            i += 2;
+            while (i < n && outer.at(i) != u'=')
+                ++i;
+            if (i + 1 >= n || outer.at(i + 1) != u'"')
+                return QString();
+            i = outer.indexOf(u'"', i + 2);
+            if (i < 0)
+                return QString();
+            ++i;
+        } else {
+            ++i;
+        }
+    }
+    if (startEnd < 0 || startEnd + 1 == n)
+        return QString();
+    const qsizetype endTag = outer.lastIndexOf(QLatin1String("</"));
+    if (endTag <= startEnd)
+        return QString();
+    return outer.mid(startEnd + 1, endTag - startEnd - 1);
+}
+
+bool isBlankAddress(const QUrl &url)
+{
+    const QString text = url.toString().trimmed();
+    return text.isEmpty() || text.compare(QLatin1String("about:blank"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+// The page and the hooks the engine only offers as virtual functions.
+class WebEngineBrowser::Page final : public QWebEnginePage
+{
+public:
+    Page(QWebEngineProfile *profile, WebEngineBrowser *owner)
+        : QWebEnginePage(profile, owner), m_owner(owner)
+    {
+    }
+
+protected:
+    // A new window is never created: the browser opens the address in this
+    // same page (see newWindowRequested), so nothing escapes the window the
+    // user works in and no page lives on unseen in a headless run.
+    QWebEnginePage *createWindow(WebWindowType) override { return nullptr; }
+
+    void javaScriptAlert(const QUrl &origin, const QString &msg) override
+    {
+        if (m_owner->m_silent)
+            return;
+        if (m_owner->m_prompter)
+            m_owner->m_prompter->message(msg, Prompter::Icon::Information);
+        else
+            QWebEnginePage::javaScriptAlert(origin, msg);
+    }
+
+    bool javaScriptConfirm(const QUrl &origin, const QString &msg) override
+    {
+        if (m_owner->m_silent)
+            return false;
+        if (m_owner->m_prompter)
+            return m_owner->m_prompter->question(msg, Prompter::Buttons::OkCancel) ==
+                   Prompter::Answer::Ok;
+        return QWebEnginePage::javaScriptConfirm(origin, msg);
+    }
+
+    bool javaScriptPrompt(const QUrl &origin, const QString &msg, const QString &defaultValue,
+                          QString *result) override
+    {
+        if (m_owner->m_silent)
+            return false;
+        if (m_owner->m_prompter) {
+            const std::optional<QString> answer =
+                m_owner->m_prompter->inputText(msg, QString(), defaultValue);
+            if (!answer)
+                return false;
+            if (result)
+                *result = *answer;
+            return true;
+        }
+        return QWebEnginePage::javaScriptPrompt(origin, msg, defaultValue, result);
+    }
+
+    // Script errors of the pages are their own business while silent.
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
+                                  int line, const QString &source) override
+    {
+        if (!m_owner->m_silent)
+            QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
+    }
+
+private:
+    WebEngineBrowser *m_owner;
+};
+
+WebEngineBrowser::WebEngineBrowser(WebEngineProfile *profile, QObject *parent) : Browser(parent)
+{
+    if (!profile)
+        profile = WebEngineProfile::shared();
+    m_page = new Page(profile->profile(), this);
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &WebEngineBrowser::onLoadingChanged);
+    connect(m_page, &QWebEnginePage::newWindowRequested, this,
+            &WebEngineBrowser::onNewWindowRequested);
+    connect(m_page, &QWebEnginePage::linkHovered, this, &Browser::statusTextChanged);
+    connect(m_page, &QWebEnginePage::titleChanged, this, &Browser::titleChanged);
+    // windowCloseRequested is deliberately left unconnected: a page script
+    // never closes the browser the user works in.
+}
+
+WebEngineBrowser::~WebEngineBrowser()
+{
+    // The page calls back into this object while it goes; let it go first.
+    m_page->disconnect(this);
+    delete m_page;
+}
+
+QWebEnginePage *WebEngineBrowser::page() const
+{
+    return m_page;
+}
+
+void WebEngineBrowser::setPrompter(Prompter *prompter)
+{
+    m_prompter = prompter;
+}
+
+void WebEngineBrowser::navigate(const QUrl &url)
+{
+    if (!url.isValid()) {
+        // The engine would not start a load, so nothing would ever end it.
+        QTimer::singleShot(0, this, [this, url] { emit loadFailed(url); });
+        return;
+    }
+    // Busy from the call on: a waiting caller checks it before the engine
+    // reports the start of the load.
+    m_busy = true;
+    m_page->load(url);
+}
+
+void WebEngineBrowser::goBack()
+{
+    m_page->triggerAction(QWebEnginePage::Back);
+}
+
+void WebEngineBrowser::goForward()
+{
+    m_page->triggerAction(QWebEnginePage::Forward);
+}
+
+void WebEngineBrowser::refresh()
+{
+    m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+QUrl WebEngineBrowser::currentUrl() const
+{
+    return m_page->url();
+}
+
+void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
+{
+    // The engine reports loads of the top-level document only; frames load
+    // inside them and raise nothing here.
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        m_busy = true;
+        break;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        m_busy = false;
+        break;
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        m_busy = false;
+        emit documentComplete(m_page->url());
+        break;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        m_busy = false;
+        // A server that answered with an error status still delivered a
+        // document (the paging reads "Internal Server Error" from it); only a
+        // load that reached no server content failed.
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+            emit documentComplete(m_page->url());
+        else
+            emit loadFailed(info.url());
+        break;
+    }
+}
+
+void WebEngineBrowser::onNewWindowRequested(QWebEngineNewWindowRequest &request)
+{
+    const QUrl url = request.requestedUrl();
+    if (isBlankAddress(url))
+        return;
+    // Leave the engine's new-window call before loading in the opener.
+    QTimer::singleShot(0, this, [this, url] {
+        navigate(url);
+        emit newWindowRequested(url);
+    });
+}
+
+void WebEngineBrowser::snapshot(SnapshotCallback done)
+{
+    if (m_page->url().isEmpty()) {
+        QTimer::singleShot(0, this, [done] { done(DocumentSnapshot()); });
+        return;
+    }
+    QPointer<WebEngineBrowser> self(this);
+    m_page->runJavaScript(QString::fromLatin1(SnapshotScript), QWebEngineScript::ApplicationWorld,
+                          [self, done](const QVariant &result) {
+                              // A result arriving while the page goes away
+                              // has no one left to read it.
+                              if (!self)
+                                  return;
+                              done(parseSnapshot(result.toString()));
+                          });
+}
+
+DocumentSnapshot WebEngineBrowser::parseSnapshot(const QString &json)
+{
+    DocumentSnapshot snap;
+    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
+    if (!doc.isObject())
+        return snap;
+    const QJsonObject root = doc.object();
+    snap.present = true;
+    snap.url = root.value(QLatin1String("u")).toString();
+    snap.rootOuterHtml = root.value(QLatin1String("r")).toString();
+
+    // Anchors come as a flat list: outer HTML, inner text, link; per anchor.
+    const QJsonArray anchors = root.value(QLatin1String("a")).toArray();
+    snap.anchors.reserve(anchors.size() / 3);
+    for (qsizetype n = 0; n + 2 < anchors.size(); n += 3) {
+        AnchorSnapshot a;
+        a.outerHtml = anchors.at(n).toString();
+        a.innerHtml = innerHtmlOf(a.outerHtml);
+        a.innerText = anchors.at(n + 1).toString();
+        a.href = anchors.at(n + 2).toString();
+        snap.anchors.append(std::move(a));
+    }
+    const QJsonArray inputs = root.value(QLatin1String("i")).toArray();
+    snap.inputs.reserve(inputs.size());
+    int index = 0;
+    for (const QJsonValue &v : inputs) {
+        const QJsonArray i = v.toArray();
+        snap.inputs.append({index++, i.at(0).toString(), i.at(1).toString(), i.at(2).toString(),
+                            i.at(3).toString()});
+    }
+    const QJsonArray ids = root.value(QLatin1String("d")).toArray();
+    snap.elementIds.reserve(ids.size());
+    for (const QJsonValue &v : ids)
+        snap.elementIds.append(v.toString());
+    return snap;
+}
+
+void WebEngineBrowser::runInPage(const QString &script)
+{
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld);
+}
+
+void WebEngineBrowser::setInputValue(int inputIndex, const QString &value)
+{
+    // Pages that watch their fields learn of the change as if it were typed.
+    runInPage(inputScript(inputIndex,
+                          QStringLiteral("e.value = %1;"
+                                         " e.dispatchEvent(new Event('input', {bubbles: true}));"
+                                         " e.dispatchEvent(new Event('change', {bubbles: true}));")
+                              .arg(scriptString(value))));
+}
+
+void WebEngineBrowser::clickInput(int inputIndex)
+{
+    runInPage(inputScript(inputIndex, QStringLiteral("e.click();")));
+}
+
+void WebEngineBrowser::clickElementById(const QString &id)
+{
+    runInPage(QStringLiteral("(function () { var e = document.getElementById(%1);"
+                             " if (e) e.click(); })()")
+                  .arg(scriptString(id)));
+}
+
+} // namespace lumen

@@ -1,0 +1,571 @@
+// The embedded browser against real pages served on 127.0.0.1.
+
+#include "harvest/shared_cookie_jar.h"
+#include "harvest/web_engine_browser.h"
+#include "harvest/web_engine_profile.h"
+#include "support/fake_prompter.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrlQuery>
+#include <QWebEnginePage>
+
+#include <functional>
+#include <memory>
+
+using namespace lumen;
+
+namespace
+{
+
+const QByteArray PdfBytes = "%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n";
+
+// A small HTTP/1.1 server: one request per connection, answered by a route
+// table, every request kept with its headers and body.
+class PageServer : public QObject
+{
+public:
+    struct Request {
+        QByteArray method;
+        QString path; // with query
+        QByteArray cookie;
+        QByteArray body;
+    };
+    struct Response {
+        int status = 200;
+        QByteArray contentType = "text/html; charset=utf-8";
+        QList<QByteArray> extraHeaders;
+        QByteArray body;
+    };
+    using Handler = std::function<Response(const Request &)>;
+
+    QList<Request> log;
+
+    bool start() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    QUrl url(const QString &path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path));
+    }
+    void route(const QString &path, Handler handler) { m_routes.insert(path, std::move(handler)); }
+    void page(const QString &path, const QByteArray &html)
+    {
+        route(path, [html](const Request &) {
+            return Response{200, "text/html; charset=utf-8", {}, html};
+        });
+    }
+
+    PageServer()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *s = m_server.nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, this, [this, s] { onData(s); });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+
+private:
+    void onData(QTcpSocket *s)
+    {
+        QByteArray &buf = m_buffers[s];
+        buf += s->readAll();
+        const int headEnd = buf.indexOf("\r\n\r\n");
+        if (headEnd < 0)
+            return;
+        const QList<QByteArray> lines = buf.left(headEnd).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        Request req{first.value(0), QString::fromUtf8(first.value(1)), {}, {}};
+        qsizetype length = 0;
+        for (const QByteArray &line : lines.mid(1)) {
+            const int colon = line.indexOf(':');
+            const QByteArray name = line.left(colon).trimmed().toLower();
+            const QByteArray value = line.mid(colon + 1).trimmed();
+            if (name == "content-length")
+                length = value.toLongLong();
+            else if (name == "cookie")
+                req.cookie = value;
+        }
+        if (buf.size() < headEnd + 4 + length)
+            return;
+        req.body = buf.mid(headEnd + 4, length);
+        m_buffers.remove(s);
+        log.append(req);
+
+        const QString path = QUrl(req.path).path();
+        Response r = m_routes.contains(path)
+                         ? m_routes.value(path)(req)
+                         : Response{404, "text/html", {}, "<html><body>not here</body></html>"};
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + " X\r\n";
+        out += "Content-Type: " + r.contentType + "\r\n";
+        out += "Content-Length: " + QByteArray::number(r.body.size()) + "\r\n";
+        out += "Cache-Control: no-store\r\nConnection: close\r\n";
+        for (const QByteArray &h : r.extraHeaders)
+            out += h + "\r\n";
+        s->write(out + "\r\n" + r.body);
+        s->disconnectFromHost();
+    }
+
+    QTcpServer m_server;
+    QHash<QString, Handler> m_routes;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+};
+
+// The site a sign-in is made on: a login form, and a full text that is a
+// login page until the session cookie comes along.
+void addLoginSite(PageServer &server, const QByteArray &cookieAttributes = "Path=/")
+{
+    server.route("/login", [cookieAttributes](const PageServer::Request &r) {
+        if (r.method != "POST")
+            return PageServer::Response{200,
+                                        "text/html",
+                                        {},
+                                        "<html><body><form method=post action=/login>"
+                                        "<input name=userid><input name=password type=password>"
+                                        "<input type=submit value=Login></form></body></html>"};
+        const QUrlQuery form(QString::fromUtf8(r.body));
+        if (form.queryItemValue("password") != "secret")
+            return PageServer::Response{200, "text/html", {}, "<html><body>wrong</body></html>"};
+        return PageServer::Response{
+            302,
+            "text/html",
+            {"Location: /welcome", "Set-Cookie: session=s3cr3t; " + cookieAttributes},
+            {}};
+    });
+    server.page("/welcome", "<html><head><title>Welcome</title></head><body>in</body></html>");
+    server.route("/fulltext/5.pdf", [](const PageServer::Request &r) {
+        if (r.cookie.contains("session=s3cr3t"))
+            return PageServer::Response{200, "application/pdf", {}, PdfBytes};
+        return PageServer::Response{
+            200,
+            "text/html",
+            {},
+            "<html><body>please sign in <a href=/login>here</a></body></html>"};
+    });
+}
+
+QByteArray fetch(QNetworkAccessManager &nam, const QUrl &url)
+{
+    QNetworkReply *reply = nam.get(QNetworkRequest(url));
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    if (!finished.wait(10000))
+        return "<timeout>";
+    const QByteArray body = reply->readAll();
+    reply->deleteLater();
+    return body;
+}
+
+} // namespace
+
+class TestWebEngineBrowserUi : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<WebEngineProfile> m_profile;
+    PageServer m_server;
+
+    // Navigates and waits for the document; false when none came.
+    static bool load(WebEngineBrowser &browser, const QUrl &url)
+    {
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.navigate(url);
+        return complete.wait(20000);
+    }
+
+    static DocumentSnapshot snapshotOf(WebEngineBrowser &browser)
+    {
+        DocumentSnapshot result;
+        bool done = false;
+        browser.snapshot([&](const DocumentSnapshot &s) {
+            result = s;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 20000))
+            qWarning("snapshot never answered");
+        return result;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_profile = std::make_unique<WebEngineProfile>(m_dir.filePath("profile"));
+        QVERIFY(m_server.start());
+        addLoginSite(m_server);
+    }
+
+    void cleanupTestCase() { m_profile.reset(); }
+
+    void frameDocumentsRaiseNoCompletion()
+    {
+        m_server.page("/frames", "<html><body><a href=/x>x</a>"
+                                 "<iframe src=/inner></iframe><iframe src=/inner?b></iframe>"
+                                 "</body></html>");
+        m_server.page("/inner", "<html><body>inner <a href=/y>y</a></body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        QSignalSpy failed(&browser, &Browser::loadFailed);
+        QVERIFY(!browser.isBusy());
+        browser.navigate(m_server.url("/frames"));
+        QVERIFY(browser.isBusy());
+        QVERIFY(complete.wait(20000));
+        QVERIFY(!browser.isBusy());
+        // Both frames have loaded by now; give a late event the chance anyway.
+        QTRY_COMPARE(std::count_if(m_server.log.cbegin(), m_server.log.cend(),
+                                   [](const auto &r) { return r.path.startsWith("/inner"); }),
+                     2);
+        QTest::qWait(300);
+        QCOMPARE(complete.size(), 1);
+        QCOMPARE(complete.at(0).at(0).toUrl(), m_server.url("/frames"));
+        QCOMPARE(failed.size(), 0);
+        // The document is the top-level one: the frames' anchors are not in it.
+        QCOMPARE(snapshotOf(browser).anchors.size(), 1);
+    }
+
+    void snapshotReadsTheRenderedDocument()
+    {
+        m_server.page("/dir/results",
+                      "<html><head><title>Results</title></head><body>"
+                      "<a href=\"/item/1\"><div class=\"c-clientmarkup\">First title</div></a>"
+                      "<a href='item/2'><DIV CLASS='c-clientmarkup'>Second</DIV></a>"
+                      "<a href=../item/3><div class=c-clientmarkup>  Third  </div></a>"
+                      "<a name=anchor-only>no link</a>"
+                      "<a href=\"/p?a=1&amp;b=2\">amp</a>"
+                      "<a title='a > b \"c\" </a>' foo\"bar=1 =x href=/q>x <b>y</b><br></a>"
+                      "<svg><a href=/svg><text>in svg</text></a></svg>"
+                      "<div id=submitip>ip</div><span id=\"note\"></span>"
+                      "<input id=u name=userid value=abc><input name=password type=password>"
+                      "<input type=SUBMIT value=Go><input>"
+                      "<script>document.body.insertAdjacentHTML('beforeend',"
+                      " '<a href=\"/made\">made by script</a>');"
+                      "document.getElementsByName('password')[0].value = 'typed';</script>"
+                      "</body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QSignalSpy titles(&browser, &Browser::titleChanged);
+        QVERIFY(load(browser, m_server.url("/dir/results")));
+        QCOMPARE(browser.currentUrl(), m_server.url("/dir/results"));
+        const DocumentSnapshot s = snapshotOf(browser);
+        QVERIFY(s.present);
+        QCOMPARE(s.url, m_server.url("/dir/results").toString());
+
+        QCOMPARE(s.anchors.size(), 8);
+        // Every way of writing the entry markup comes back in the engine's one form.
+        QCOMPARE(s.anchors[0].innerHtml,
+                 QString("<div class=\"c-clientmarkup\">First title</div>"));
+        QCOMPARE(s.anchors[1].innerHtml, QString("<div class=\"c-clientmarkup\">Second</div>"));
+        QCOMPARE(s.anchors[2].innerHtml, QString("<div class=\"c-clientmarkup\">  Third  </div>"));
+        QCOMPARE(s.anchors[0].innerText, QString("First title"));
+        // Links come resolved against the document's address.
+        QCOMPARE(s.anchors[0].href, m_server.url("/item/1").toString());
+        QCOMPARE(s.anchors[1].href, m_server.url("/dir/item/2").toString());
+        QCOMPARE(s.anchors[2].href, m_server.url("/item/3").toString());
+        QCOMPARE(s.anchors[3].href, QString());
+        QCOMPARE(s.anchors[3].outerHtml, QString("<a name=\"anchor-only\">no link</a>"));
+        QCOMPARE(s.anchors[4].href, m_server.url("/p?a=1&b=2").toString());
+        QCOMPARE(s.anchors[5].innerHtml, QString("x <b>y</b><br>"));
+        QCOMPARE(s.anchors[5].href, m_server.url("/q").toString());
+        QCOMPARE(s.anchors[6].innerHtml, QString("<text>in svg</text>"));
+        QCOMPARE(s.anchors[7].innerText, QString("made by script"));
+        QCOMPARE(s.anchors[7].href, m_server.url("/made").toString());
+        // The inner HTML matches the engine's own, whatever the attributes hold.
+        QStringList own;
+        bool done = false;
+        browser.page()->runJavaScript(
+            "Array.from(document.getElementsByTagName('a')).map(a => a.innerHTML)", 0,
+            [&](const QVariant &v) {
+                own = v.toStringList();
+                done = true;
+            });
+        QTRY_VERIFY(done);
+        QCOMPARE(own.size(), s.anchors.size());
+        for (int i = 0; i < own.size(); ++i)
+            QCOMPARE(s.anchors[i].innerHtml, own[i]);
+
+        QCOMPARE(s.inputs.size(), 4);
+        QCOMPARE(s.inputs[0].index, 0);
+        QCOMPARE(s.inputs[0].id, QString("u"));
+        QCOMPARE(s.inputs[0].name, QString("userid"));
+        QCOMPARE(s.inputs[0].type, QString("text"));
+        QCOMPARE(s.inputs[0].value, QString("abc"));
+        QCOMPARE(s.inputs[1].value, QString("typed"));
+        QCOMPARE(s.inputs[2].type, QString("submit"));
+        QCOMPARE(s.inputs[3].index, 3);
+        QCOMPARE(s.inputs[3].type, QString("text"));
+
+        QCOMPARE(s.elementIds, QStringList({"submitip", "note", "u"}));
+        QVERIFY(s.rootOuterHtml.startsWith("<html><head><title>Results</title></head>"));
+        QVERIFY(s.rootOuterHtml.contains("made by script"));
+        QVERIFY(s.rootOuterHtml.endsWith("</html>"));
+        QTRY_VERIFY(titles.contains(QVariantList{QString("Results")}));
+    }
+
+    void snapshotWithoutDocumentIsAbsent()
+    {
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(!snapshotOf(browser).present);
+    }
+
+    void snapshotOfFiftyThousandAnchorsIsQuick()
+    {
+        QByteArray html = "<html><body>";
+        for (int i = 0; i < 50000; ++i)
+            html += "<a href=\"/item/" + QByteArray::number(i) +
+                    "\"><div class=\"c-clientmarkup\">Title " + QByteArray::number(i) +
+                    "</div></a>\n";
+        html += "</body></html>";
+        m_server.page("/many", html);
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/many")));
+        snapshotOf(browser); // the first one lays out the page
+
+        QElapsedTimer timer;
+        timer.start();
+        const DocumentSnapshot s = snapshotOf(browser);
+        const qint64 ms = timer.elapsed();
+        qInfo("snapshot of 50000 anchors: %lld ms", ms);
+        QCOMPARE(s.anchors.size(), 50000);
+        QCOMPARE(s.anchors.last().innerText, QString("Title 49999"));
+        QCOMPARE(s.anchors.last().innerHtml,
+                 QString("<div class=\"c-clientmarkup\">Title 49999</div>"));
+        QCOMPARE(s.anchors.last().href, m_server.url("/item/49999").toString());
+        QVERIFY2(ms < 3000, qPrintable(QString::number(ms)));
+    }
+
+    void scriptDialogs_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("silent") << true << QStringList() << "no";
+        QTest::newRow("not silent") << false << QStringList({"hello", "sure?"}) << "yes";
+    }
+
+    void scriptDialogs()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QStringList, shown);
+        QFETCH(QString, title);
+        m_server.page("/dialogs", "<html><body><script>alert('hello');"
+                                  "document.title = confirm('sure?') ? 'yes' : 'no';"
+                                  "</script></body></html>");
+        test::FakePrompter prompter;
+        prompter.answers.enqueue(Prompter::Answer::Ok);
+        WebEngineBrowser browser(m_profile.get());
+        browser.setPrompter(&prompter);
+        browser.setSilent(silent);
+        QCOMPARE(browser.isSilent(), silent);
+        QVERIFY(load(browser, m_server.url("/dialogs")));
+        QTRY_COMPARE(browser.page()->title(), title);
+        QCOMPARE(prompter.messages(), shown);
+    }
+
+    void newWindowOpensInTheSamePage_data()
+    {
+        QTest::addColumn<QString>("clickId");
+        QTest::addColumn<QString>("target");
+        QTest::newRow("target=_blank") << "blank"
+                                       << "/target";
+        QTest::newRow("window.open") << "opener"
+                                     << "/opened?x=1";
+    }
+
+    void newWindowOpensInTheSamePage()
+    {
+        QFETCH(QString, clickId);
+        QFETCH(QString, target);
+        m_server.page("/popups", "<html><body>"
+                                 "<a id=blank href=/target target=_blank>new</a>"
+                                 "<input type=button id=opener value=open"
+                                 " onclick=\"window.open('/opened?x=1', 'w', 'width=200')\">"
+                                 "</body></html>");
+        m_server.page("/target", "<html><body>target</body></html>");
+        m_server.page("/opened", "<html><body>opened</body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/popups")));
+
+        QSignalSpy requested(&browser, &Browser::newWindowRequested);
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.clickElementById(clickId);
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(complete.at(0).at(0).toUrl(), m_server.url(target));
+        QCOMPARE(requested.size(), 1);
+        QCOMPARE(requested.at(0).at(0).toUrl(), m_server.url(target));
+        QCOMPARE(browser.currentUrl(), m_server.url(target));
+    }
+
+    void pageScriptCannotCloseTheBrowser()
+    {
+        m_server.page("/closer", "<html><body><input type=button id=closer value=close"
+                                 " onclick=\"window.close()\"><a href=/x>x</a></body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/closer")));
+        QPointer<QWebEnginePage> page = browser.page();
+        QSignalSpy closeRequested(page, &QWebEnginePage::windowCloseRequested);
+        browser.clickElementById("closer");
+        QVERIFY(closeRequested.wait(10000));
+        QTest::qWait(200);
+        QVERIFY(page);
+        const DocumentSnapshot s = snapshotOf(browser);
+        QVERIFY(s.present);
+        QCOMPARE(s.url, m_server.url("/closer").toString());
+        QCOMPARE(s.anchors.size(), 1);
+    }
+
+    void busyAndFailures()
+    {
+        m_server.route("/broken", [](const PageServer::Request &) {
+            return PageServer::Response{
+                500, "text/html", {}, "<html><body><h1>Internal Server Error</h1></body></html>"};
+        });
+        WebEngineBrowser browser(m_profile.get());
+        // A server error page is still a document the paging reads.
+        QVERIFY(load(browser, m_server.url("/broken")));
+        QVERIFY(snapshotOf(browser).rootOuterHtml.contains("Internal Server Error"));
+
+        // Nothing listens there: the load fails and busy ends.
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QUrl dead(QStringLiteral("http://127.0.0.1:%1/").arg(closed.serverPort()));
+        closed.close();
+        QSignalSpy failed(&browser, &Browser::loadFailed);
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.navigate(dead);
+        QVERIFY(browser.isBusy());
+        QVERIFY(failed.wait(20000));
+        QCOMPARE(failed.at(0).at(0).toUrl(), dead);
+        QVERIFY(!browser.isBusy());
+        QCOMPARE(complete.size(), 0);
+
+        // An address the engine cannot load at all fails too, instead of
+        // leaving the browser busy for ever.
+        failed.clear();
+        browser.navigate(QUrl());
+        QVERIFY(!browser.isBusy());
+        QVERIFY(failed.wait(5000));
+    }
+
+    void historyAndRefresh()
+    {
+        m_server.page("/one", "<html><body>one</body></html>");
+        m_server.page("/two", "<html><body>two</body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        browser.goBack(); // no history yet: ignored
+        browser.goForward();
+        QVERIFY(!browser.isBusy());
+        QVERIFY(load(browser, m_server.url("/one")));
+        QVERIFY(load(browser, m_server.url("/two")));
+
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.goBack();
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(browser.currentUrl(), m_server.url("/one"));
+        browser.goForward();
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(browser.currentUrl(), m_server.url("/two"));
+
+        const auto requestsForTwo = [this] {
+            return std::count_if(m_server.log.cbegin(), m_server.log.cend(),
+                                 [](const auto &r) { return r.path == "/two"; });
+        };
+        const auto before = requestsForTwo();
+        browser.refresh();
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(requestsForTwo(), before + 1);
+    }
+
+    // The key promise of the shared profile: a sign-in made in a browser is
+    // seen by later downloads from the same server.
+    void signInInBrowserReachesDownloads()
+    {
+        QNetworkAccessManager nam;
+        m_profile->cookieJar()->attachTo(&nam);
+        const QUrl fullText = m_server.url("/fulltext/5.pdf");
+        QVERIFY(fetch(nam, fullText).contains("please sign in"));
+
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/login")));
+        const DocumentSnapshot form = snapshotOf(browser);
+        QCOMPARE(form.inputs.size(), 3);
+        browser.setInputValue(0, "reader \"quoted\" \\ %1");
+        browser.setInputValue(1, "secret");
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.clickInput(2);
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(browser.currentUrl(), m_server.url("/welcome"));
+        const auto post = std::find_if(m_server.log.cbegin(), m_server.log.cend(),
+                                       [](const auto &r) { return r.method == "POST"; });
+        QVERIFY(post != m_server.log.cend());
+        const QUrlQuery sent(QString::fromUtf8(post->body).replace('+', ' '));
+        QCOMPARE(sent.queryItemValue("userid", QUrl::FullyDecoded), "reader \"quoted\" \\ %1");
+
+        QTRY_VERIFY(!m_profile->cookieJar()->cookiesForUrl(fullText).isEmpty());
+        QCOMPARE(fetch(nam, fullText), PdfBytes);
+        // The manager only borrowed the jar.
+        QCOMPARE(m_profile->cookieJar()->parent(), m_profile.get());
+    }
+
+    // And the other way round: a session a download received is the
+    // browser's too.
+    void cookieSetOnDownloadReachesBrowser()
+    {
+        m_server.route("/grant", [](const PageServer::Request &) {
+            return PageServer::Response{
+                200, "text/plain", {"Set-Cookie: granted=yes; Path=/"}, "ok"};
+        });
+        m_server.route("/echo", [](const PageServer::Request &r) {
+            return PageServer::Response{
+                200, "text/html", {}, "<html><body>cookies:" + r.cookie + "</body></html>"};
+        });
+        QNetworkAccessManager nam;
+        m_profile->cookieJar()->attachTo(&nam);
+        QCOMPARE(fetch(nam, m_server.url("/grant")), QByteArray("ok"));
+
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/echo")));
+        QVERIFY(snapshotOf(browser).rootOuterHtml.contains("granted=yes"));
+    }
+
+    // A sign-in the user made in an earlier run is still there.
+    void persistentCookiesSurviveTheProfile()
+    {
+        PageServer server;
+        QVERIFY(server.start());
+        addLoginSite(server, "Path=/; Max-Age=3600");
+        const QString folder = m_dir.filePath("persistent");
+        {
+            WebEngineProfile profile(folder);
+            WebEngineBrowser browser(&profile);
+            QVERIFY(load(browser, server.url("/login")));
+            browser.setInputValue(1, "secret");
+            QSignalSpy complete(&browser, &Browser::documentComplete);
+            browser.clickInput(2);
+            QVERIFY(complete.wait(20000));
+            QTRY_VERIFY(!profile.cookieJar()->cookiesForUrl(server.url("/")).isEmpty());
+        }
+        WebEngineProfile again(folder);
+        QTRY_VERIFY_WITH_TIMEOUT(!again.cookieJar()->cookiesForUrl(server.url("/")).isEmpty(),
+                                 10000);
+        QNetworkAccessManager nam;
+        again.cookieJar()->attachTo(&nam);
+        QCOMPARE(fetch(nam, server.url("/fulltext/5.pdf")), PdfBytes);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    initWebEngine(true);
+    QApplication app(argc, argv);
+    TestWebEngineBrowserUi test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_web_engine_browser_ui.moc"
