@@ -8,8 +8,7 @@
 #include <QSaveFile>
 #include <QTimer>
 
-namespace lumen
-{
+namespace lumen {
 
 SharedCookieJar::SharedCookieJar(QObject *parent) : QNetworkCookieJar(parent) {}
 

@@ -6,8 +6,7 @@ class QWebEnginePage;
 class QWebEngineLoadingInfo;
 class QWebEngineNewWindowRequest;
 
-namespace lumen
-{
+namespace lumen {
 
 class Prompter;
 class WebEngineProfile;

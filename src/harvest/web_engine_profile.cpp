@@ -14,11 +14,9 @@
 #include <unistd.h>
 #endif
 
-namespace lumen
-{
+namespace lumen {
 
-namespace
-{
+namespace {
 
 QString sharedFolderOverride;
 QPointer<WebEngineProfile> sharedProfile;

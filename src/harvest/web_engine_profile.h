@@ -5,8 +5,7 @@
 
 class QWebEngineProfile;
 
-namespace lumen
-{
+namespace lumen {
 
 class SharedCookieJar;
 
