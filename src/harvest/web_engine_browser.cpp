@@ -5,7 +5,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -29,7 +28,7 @@ namespace {
 // text of a large page.
 const char SnapshotScript[] = R"JS((function () {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
-    var out = { u: s(document.URL), a: [], i: [], d: [], r: '' };
+    var out = { u: s(document.URL), r: '', a: [], i: [], d: [] };
     var as = document.getElementsByTagName('a');
     for (var n = 0; n < as.length; ++n) {
         var a = as[n];
@@ -39,13 +38,13 @@ const char SnapshotScript[] = R"JS((function () {
     var ins = document.getElementsByTagName('input');
     for (var n = 0; n < ins.length; ++n) {
         var e = ins[n];
-        try { out.i.push([s(e.id), s(e.name), s(e.type), s(e.value)]); }
-        catch (x) { out.i.push(['', '', '', '']); }
+        try { out.i.push(s(e.id), s(e.name), s(e.type), s(e.value)); }
+        catch (x) { out.i.push('', '', '', ''); }
     }
     var ids = document.querySelectorAll('[id]');
     for (var n = 0; n < ids.length; ++n) out.d.push(s(ids[n].id));
     try { if (document.documentElement) out.r = s(document.documentElement.outerHTML); } catch (e) {}
-    return JSON.stringify(out);
+    return JSON.stringify([out.u, out.r, out.a, out.i, out.d]);
 })())JS";
 
 // A text as a script literal; JSON's escaping is a valid script string.
@@ -102,6 +101,99 @@ QString innerHtmlOf(const QString &outer)
         return QString();
     return outer.mid(startEnd + 1, endTag - startEnd - 1);
 }
+
+// Reads the JSON the snapshot script writes: arrays of texts only. A general
+// JSON document would first be built as a tree of values and then copied out;
+// reading the texts straight into their strings takes a fraction of the time
+// on a page of tens of thousands of links.
+class SnapshotReader
+{
+public:
+    explicit SnapshotReader(QStringView json) : m_json(json) {}
+
+    bool skip(QChar c)
+    {
+        while (m_pos < m_json.size() && m_json.at(m_pos).isSpace())
+            ++m_pos;
+        if (m_pos >= m_json.size() || m_json.at(m_pos) != c)
+            return false;
+        ++m_pos;
+        return true;
+    }
+
+    bool text(QString &out)
+    {
+        if (!skip(u'"'))
+            return false;
+        out.clear();
+        const qsizetype n = m_json.size();
+        while (m_pos < n) {
+            qsizetype end = m_pos;
+            while (end < n && m_json.at(end) != u'"' && m_json.at(end) != u'\\')
+                ++end;
+            out += m_json.mid(m_pos, end - m_pos);
+            m_pos = end;
+            if (m_pos >= n)
+                return false;
+            if (m_json.at(m_pos) == u'"') {
+                ++m_pos;
+                return true;
+            }
+            if (m_pos + 1 >= n)
+                return false;
+            const QChar e = m_json.at(m_pos + 1);
+            m_pos += 2;
+            switch (e.unicode()) {
+            case 'b':
+                out += u'\b';
+                break;
+            case 'f':
+                out += u'\f';
+                break;
+            case 'n':
+                out += u'\n';
+                break;
+            case 'r':
+                out += u'\r';
+                break;
+            case 't':
+                out += u'\t';
+                break;
+            case 'u': {
+                bool ok = false;
+                const ushort code = m_json.mid(m_pos, 4).toUShort(&ok, 16);
+                if (!ok || m_pos + 4 > n)
+                    return false;
+                out += QChar(code);
+                m_pos += 4;
+                break;
+            }
+            default:
+                out += e; // \" \\ \/
+            }
+        }
+        return false;
+    }
+
+    bool texts(QStringList &out)
+    {
+        if (!skip(u'['))
+            return false;
+        if (skip(u']'))
+            return true;
+        do {
+            QString t;
+            if (!text(t))
+                return false;
+            out.append(std::move(t));
+        } while (skip(u','));
+        return skip(u']');
+    }
+
+private:
+    QStringView m_json;
+    qsizetype m_pos = 0;
+};
 
 bool isBlankAddress(const QUrl &url)
 {
@@ -298,38 +390,32 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
 
 DocumentSnapshot WebEngineBrowser::parseSnapshot(const QString &json)
 {
+    // [url, root outer HTML, [anchors], [inputs], [ids]]
     DocumentSnapshot snap;
-    const QJsonDocument doc = QJsonDocument::fromJson(json.toUtf8());
-    if (!doc.isObject())
-        return snap;
-    const QJsonObject root = doc.object();
+    SnapshotReader in(json);
+    QStringList anchors, inputs, ids;
+    if (!in.skip(u'[') || !in.text(snap.url) || !in.skip(u',') || !in.text(snap.rootOuterHtml) ||
+        !in.skip(u',') || !in.texts(anchors) || !in.skip(u',') || !in.texts(inputs) ||
+        !in.skip(u',') || !in.texts(ids) || !in.skip(u']'))
+        return DocumentSnapshot();
     snap.present = true;
-    snap.url = root.value(QLatin1String("u")).toString();
-    snap.rootOuterHtml = root.value(QLatin1String("r")).toString();
 
     // Anchors come as a flat list: outer HTML, inner text, link; per anchor.
-    const QJsonArray anchors = root.value(QLatin1String("a")).toArray();
     snap.anchors.reserve(anchors.size() / 3);
     for (qsizetype n = 0; n + 2 < anchors.size(); n += 3) {
         AnchorSnapshot a;
-        a.outerHtml = anchors.at(n).toString();
+        a.outerHtml = anchors.at(n);
         a.innerHtml = innerHtmlOf(a.outerHtml);
-        a.innerText = anchors.at(n + 1).toString();
-        a.href = anchors.at(n + 2).toString();
+        a.innerText = anchors.at(n + 1);
+        a.href = anchors.at(n + 2);
         snap.anchors.append(std::move(a));
     }
-    const QJsonArray inputs = root.value(QLatin1String("i")).toArray();
-    snap.inputs.reserve(inputs.size());
-    int index = 0;
-    for (const QJsonValue &v : inputs) {
-        const QJsonArray i = v.toArray();
-        snap.inputs.append({index++, i.at(0).toString(), i.at(1).toString(), i.at(2).toString(),
-                            i.at(3).toString()});
-    }
-    const QJsonArray ids = root.value(QLatin1String("d")).toArray();
-    snap.elementIds.reserve(ids.size());
-    for (const QJsonValue &v : ids)
-        snap.elementIds.append(v.toString());
+    // Inputs likewise: id, name, type, value.
+    snap.inputs.reserve(inputs.size() / 4);
+    for (qsizetype n = 0; n + 3 < inputs.size(); n += 4)
+        snap.inputs.append(
+            {int(n / 4), inputs.at(n), inputs.at(n + 1), inputs.at(n + 2), inputs.at(n + 3)});
+    snap.elementIds = std::move(ids);
     return snap;
 }
 
