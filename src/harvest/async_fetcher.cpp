@@ -140,7 +140,9 @@ bool AsyncFetcher::open(const QString &method, const QString &url, const QString
     const QString scheme = target.scheme();
     if (!target.isValid() || target.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-        m_error = UnsupportedAddressText.arg(url);
+        // Never repeat a password the address may carry.
+        m_error = UnsupportedAddressText.arg(
+            target.isValid() ? target.toDisplayString(QUrl::RemovePassword) : url);
         return false;
     }
     m_method = verb.toLatin1();
@@ -154,7 +156,11 @@ bool AsyncFetcher::open(const QString &method, const QString &url, const QString
 
 void AsyncFetcher::setRequestHeader(const QString &name, const QString &value)
 {
-    if (m_phase != Phase::Opened || name.trimmed().isEmpty())
+    // A line break would let a value smuggle in headers of its own.
+    const auto hasBreak = [](const QString &t) {
+        return t.contains(QLatin1Char('\r')) || t.contains(QLatin1Char('\n'));
+    };
+    if (m_phase != Phase::Opened || name.trimmed().isEmpty() || hasBreak(name) || hasBreak(value))
         return;
     m_requestHeaders.append({name.trimmed().toLatin1(), value.toUtf8()});
 }

@@ -150,12 +150,14 @@ private slots:
         QSignalSpy done(&f, &AsyncFetcher::dataError);
         QVERIFY(f.open("post", m_server.url("/form").toString()));
         f.setRequestHeader("Referer", "http://127.0.0.1/list");
+        f.setRequestHeader("X-Note", "a\r\nX-Injected: 1");
         f.send("a=1&b=2");
         QVERIFY(done.wait());
         const auto &req = m_server.requests().last();
         QCOMPARE(req.method, QByteArray("POST"));
         QCOMPARE(req.headers.value("referer"), QByteArray("http://127.0.0.1/list"));
         QCOMPARE(req.body, QByteArray("a=1&b=2"));
+        QVERIFY(!req.headers.contains("x-injected") && !req.headers.contains("x-note"));
     }
 
     void saving_data()
@@ -321,6 +323,7 @@ private slots:
         Recorder rec(f);
         QVERIFY(!f.open(method, url));
         QVERIFY(!f.errorString().isEmpty());
+        QVERIFY(!f.errorString().contains("secret"));
         f.send();
         QVERIFY(!f.isPolling());
         QCOMPARE(f.readyState(), int(AsyncFetcher::Unsent));
