@@ -11,8 +11,7 @@
 using namespace lumen;
 using lumen::test::MiniHttpServer;
 
-namespace
-{
+namespace {
 
 // Everything a fetcher told its host, in order.
 // Runs of polls are written once as "tick".

@@ -4,6 +4,8 @@
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 #include "support/fake_prompter.h"
+#include "support/test_site.h"
+#include "testsite/item_behaviour.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -533,6 +535,66 @@ private slots:
         QCOMPARE(fetch(nam, fullText), PdfBytes);
         // The manager only borrowed the jar.
         QCOMPARE(m_profile->cookieJar()->parent(), m_profile.get());
+    }
+
+    // The same against the local repository site, whose login-gated full
+    // texts deliver a login page until the session cookie comes along: by
+    // the account form (values written, submit clicked) and by the
+    // address-based login button.
+    void signInOnTheSiteUnlocksGatedFullTexts_data()
+    {
+        QTest::addColumn<bool>("account");
+        QTest::newRow("account login") << true;
+        QTest::newRow("address login") << false;
+    }
+
+    void signInOnTheSiteUnlocksGatedFullTexts()
+    {
+        QFETCH(bool, account);
+        test::TestSite site;
+        QVERIFY(site.start());
+        QTemporaryDir dir;
+        WebEngineProfile profile(dir.path());
+        QNetworkAccessManager nam;
+        profile.cookieJar()->attachTo(&nam);
+        const int gated = testsite::firstItemWith(testsite::ItemBehaviour::LoginGated);
+        const QUrl fullText = site.url(QStringLiteral("/items/%1.pdf").arg(gated));
+        const QByteArray before = fetch(nam, fullText);
+        QVERIFY(!before.startsWith("%PDF"));
+        QVERIFY(before.contains("<form"));
+
+        WebEngineBrowser browser(&profile);
+        browser.setSilent(true);
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        if (account) {
+            QVERIFY(load(browser, site.url("/login")));
+            const DocumentSnapshot form = snapshotOf(browser);
+            int submit = -1;
+            for (const InputSnapshot &in : form.inputs) {
+                if (in.name == "userid")
+                    browser.setInputValue(in.index, "reader");
+                else if (in.name == "password")
+                    browser.setInputValue(in.index, QString::fromLatin1(testsite::LoginPassword));
+                else if (in.type == "submit")
+                    submit = in.index;
+            }
+            QVERIFY(submit >= 0);
+            complete.clear();
+            browser.clickInput(submit);
+        } else {
+            QVERIFY(load(browser, site.url("/iplogin")));
+            QVERIFY(snapshotOf(browser).elementIds.contains("submitip"));
+            complete.clear();
+            browser.clickElementById("submitip");
+        }
+        QVERIFY(complete.wait(20000));
+        QVERIFY(snapshotOf(browser).rootOuterHtml.contains(QString::fromUtf8("登录成功")));
+
+        QTRY_VERIFY(!profile.cookieJar()->cookiesForUrl(fullText).isEmpty());
+        const QByteArray after = fetch(nam, fullText);
+        QVERIFY2(after.startsWith("%PDF"), after.left(200).constData());
+        // The site saw the session on that request.
+        QVERIFY(site.requestLog().last().contains("\tyes\t"));
     }
 
     // And the other way round: a session a download received is the
