@@ -306,8 +306,15 @@ void WebEngineBrowser::navigate(const QUrl &url)
         return;
     }
     // Busy from the call on: a waiting caller checks it before the engine
-    // reports the start of the load.
-    m_busy = true;
+    // reports the start of the load. A jump within the document shown and a
+    // script address load nothing, so the engine would never end them.
+    const QUrl shown = m_page->url();
+    const bool sameDocument =
+        url.hasFragment() && !shown.isEmpty() &&
+        url.adjusted(QUrl::RemoveFragment) == shown.adjusted(QUrl::RemoveFragment);
+    const bool script = url.scheme().compare(QLatin1String("javascript"), Qt::CaseInsensitive) == 0;
+    if (!sameDocument && !script)
+        m_busy = true;
     m_page->load(url);
 }
 

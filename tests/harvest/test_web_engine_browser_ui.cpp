@@ -477,6 +477,26 @@ private slots:
         QVERIFY(failed.wait(5000));
     }
 
+    void jumpWithinDocumentAndStatusText()
+    {
+        m_server.page("/long", "<html><body><a id=l href=/elsewhere>link</a>"
+                               "<p id=x>x</p></body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/long")));
+        const auto requests = m_server.log.size();
+        // A jump to a fragment loads nothing; it must not leave the browser
+        // busy for ever.
+        browser.navigate(m_server.url("/long#x"));
+        QVERIFY(!browser.isBusy());
+        QTRY_COMPARE(browser.currentUrl(), m_server.url("/long#x"));
+        QCOMPARE(m_server.log.size(), requests);
+
+        // The status text names the link under focus or pointer.
+        QSignalSpy status(&browser, &Browser::statusTextChanged);
+        browser.page()->runJavaScript("document.getElementById('l').focus()");
+        QTRY_VERIFY(status.contains(QVariantList{m_server.url("/elsewhere").toString()}));
+    }
+
     void historyAndRefresh()
     {
         m_server.page("/one", "<html><body>one</body></html>");
