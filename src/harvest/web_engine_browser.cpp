@@ -13,6 +13,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
+#include <optional>
+
 namespace lumen {
 
 namespace {
@@ -23,17 +25,27 @@ namespace {
 // one that cannot deliver a property leaves an empty entry (keeping the
 // positions of the others) instead of spoiling the whole snapshot. The script
 // runs in its own world, where the page's scripts cannot have replaced the
-// functions it calls. An anchor's inner HTML is not sent: it is the middle of
-// its outer HTML (innerHtmlOf), and sending it too would nearly double the
-// text of a large page.
+// functions it calls.
+//
+// The markup of the links is not asked of each link: serialising tens of
+// thousands of elements one by one costs many times what serialising the
+// root once does, and the root's markup holds every link's markup as it
+// stands. An HTML document therefore sends, per link, only its inner text,
+// target and attribute count; the links are then cut out of the root's markup
+// (anchorSpans) and the counts confirm the cut. Other documents (XML), whose
+// elements serialise differently on their own (an element alone carries its
+// namespace), send each link's outer and inner markup.
 const char SnapshotScript[] = R"JS((function () {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
+    var html = document.contentType === 'text/html';
     var out = { u: s(document.URL), r: '', a: [], i: [], d: [] };
     var as = document.getElementsByTagName('a');
     for (var n = 0; n < as.length; ++n) {
         var a = as[n];
-        try { out.a.push(s(a.outerHTML), s(a.innerText), s(a.href)); }
-        catch (e) { out.a.push('', '', ''); }
+        try {
+            if (html) out.a.push(s(a.innerText), s(a.href), String(a.attributes.length));
+            else out.a.push(s(a.innerText), s(a.href), s(a.outerHTML), s(a.innerHTML));
+        } catch (e) { out.a.push('', '', ''); if (!html) out.a.push(''); }
     }
     var ins = document.getElementsByTagName('input');
     for (var n = 0; n < ins.length; ++n) {
@@ -44,7 +56,14 @@ const char SnapshotScript[] = R"JS((function () {
     var ids = document.querySelectorAll('[id]');
     for (var n = 0; n < ids.length; ++n) out.d.push(s(ids[n].id));
     try { if (document.documentElement) out.r = s(document.documentElement.outerHTML); } catch (e) {}
-    return JSON.stringify([out.u, out.r, out.a, out.i, out.d]);
+    return JSON.stringify([out.u, out.r, html ? 'counts' : 'markup', out.a, out.i, out.d]);
+})())JS";
+
+// Each link's own markup, for the rare page whose root markup could not be
+// cut into its links.
+const char AnchorMarkupScript[] = R"JS((function () {
+    return JSON.stringify(Array.prototype.map.call(document.getElementsByTagName('a'),
+        function (a) { try { return a.outerHTML; } catch (e) { return ''; } }));
 })())JS";
 
 // A text as a script literal; JSON's escaping is a valid script string.
@@ -194,6 +213,123 @@ private:
     QStringView m_json;
     qsizetype m_pos = 0;
 };
+
+// Walks a start tag from just after its name: the engine writes each
+// attribute as a space, the name (whose first character may be anything, even
+// "="), "=" and the value in double quotes with any double quote inside
+// escaped. Returns the position after the closing ">", or -1.
+qsizetype walkStartTag(QStringView html, qsizetype i, int *attributes, bool *selfClosing)
+{
+    const qsizetype n = html.size();
+    *attributes = 0;
+    *selfClosing = false;
+    while (i < n) {
+        const QChar c = html.at(i);
+        if (c == u'>')
+            return i + 1;
+        if (c == u'/') {
+            *selfClosing = true;
+            ++i;
+        } else if (c == u' ') {
+            i += 2;
+            while (i < n && html.at(i) != u'=')
+                ++i;
+            if (i + 1 >= n || html.at(i + 1) != u'"')
+                return -1;
+            i = html.indexOf(u'"', i + 2);
+            if (i < 0)
+                return -1;
+            ++i;
+            ++*attributes;
+        } else {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+struct AnchorSpan {
+    qsizetype start = 0;        // "<a"
+    qsizetype contentStart = 0; // after the start tag
+    qsizetype end = -1;         // after "</a>"
+    int attributes = 0;
+};
+
+// The links of an HTML document in the engine's serialisation of its root
+// element, in document order. In that serialisation every "<" of text is
+// escaped, so each "<" starts a tag, a comment or a doctype, except in the
+// elements whose text is written raw (scripts, styles and the like), which
+// are skipped whole. Links inside a template belong to no document and are
+// not counted. Empty when the markup does not read as expected.
+std::optional<QList<AnchorSpan>> anchorSpans(QStringView html)
+{
+    static const QStringList rawText = {"script",  "style",    "xmp",      "iframe",
+                                        "noembed", "noframes", "noscript", "plaintext"};
+    const qsizetype n = html.size();
+    QList<AnchorSpan> spans;
+    QList<qsizetype> open;
+    int templates = 0;
+    qsizetype i = 0;
+    while ((i = html.indexOf(u'<', i)) >= 0) {
+        if (html.mid(i, 4) == QLatin1String("<!--")) {
+            i = html.indexOf(QLatin1String("-->"), i + 4);
+            if (i < 0)
+                return std::nullopt;
+            i += 3;
+            continue;
+        }
+        if (i + 1 < n && (html.at(i + 1) == u'!' || html.at(i + 1) == u'?')) {
+            i = html.indexOf(u'>', i);
+            if (i < 0)
+                return std::nullopt;
+            ++i;
+            continue;
+        }
+        const bool endTag = i + 1 < n && html.at(i + 1) == u'/';
+        const qsizetype nameStart = i + (endTag ? 2 : 1);
+        qsizetype j = nameStart;
+        while (j < n && html.at(j) != u' ' && html.at(j) != u'>' && html.at(j) != u'/')
+            ++j;
+        const QStringView name = html.mid(nameStart, j - nameStart);
+        if (name.isEmpty())
+            return std::nullopt;
+        if (endTag) {
+            i = html.indexOf(u'>', j);
+            if (i < 0)
+                return std::nullopt;
+            ++i;
+            if (name == u"template" && templates > 0) {
+                --templates;
+            } else if (name == u"a" && templates == 0) {
+                if (open.isEmpty())
+                    return std::nullopt;
+                spans[open.takeLast()].end = i;
+            }
+            continue;
+        }
+        int attributes = 0;
+        bool selfClosing = false;
+        const qsizetype tagStart = i;
+        const qsizetype tagEnd = walkStartTag(html, j, &attributes, &selfClosing);
+        if (tagEnd < 0)
+            return std::nullopt;
+        i = tagEnd;
+        if (name == u"a" && templates == 0) {
+            spans.append({tagStart, tagEnd, selfClosing ? tagEnd : -1, attributes});
+            if (!selfClosing)
+                open.append(spans.size() - 1);
+        } else if (name == u"template") {
+            ++templates;
+        } else if (rawText.contains(name)) {
+            i = html.indexOf(QLatin1String("</") + name.toString(), tagEnd);
+            if (i < 0)
+                return std::nullopt;
+        }
+    }
+    if (!open.isEmpty())
+        return std::nullopt;
+    return spans;
+}
 
 bool isBlankAddress(const QUrl &url)
 {
@@ -385,38 +521,87 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
         return;
     }
     QPointer<WebEngineBrowser> self(this);
-    m_page->runJavaScript(QString::fromLatin1(SnapshotScript), QWebEngineScript::ApplicationWorld,
-                          [self, done](const QVariant &result) {
-                              // A result arriving while the page goes away
-                              // has no one left to read it.
-                              if (!self)
-                                  return;
-                              done(parseSnapshot(result.toString()));
-                          });
+    m_page->runJavaScript(
+        QString::fromLatin1(SnapshotScript), QWebEngineScript::ApplicationWorld,
+        [self, done](const QVariant &result) {
+            // A result arriving while the page goes away has no one left to
+            // read it.
+            if (!self)
+                return;
+            bool needsAnchorMarkup = false;
+            DocumentSnapshot snap = parseSnapshot(result.toString(), &needsAnchorMarkup);
+            if (!needsAnchorMarkup) {
+                done(snap);
+                return;
+            }
+            self->m_page->runJavaScript(
+                QString::fromLatin1(AnchorMarkupScript), QWebEngineScript::ApplicationWorld,
+                [self, done, snap](const QVariant &markup) mutable {
+                    if (!self)
+                        return;
+                    QStringList outer;
+                    SnapshotReader in(markup.toString());
+                    in.texts(outer);
+                    for (qsizetype n = 0; n < snap.anchors.size() && n < outer.size(); ++n) {
+                        snap.anchors[n].outerHtml = outer.at(n);
+                        snap.anchors[n].innerHtml = innerHtmlOf(outer.at(n));
+                    }
+                    done(snap);
+                });
+        });
 }
 
-DocumentSnapshot WebEngineBrowser::parseSnapshot(const QString &json)
+DocumentSnapshot WebEngineBrowser::parseSnapshot(const QString &json, bool *needsAnchorMarkup)
 {
-    // [url, root outer HTML, [anchors], [inputs], [ids]]
+    // [url, root outer HTML, "counts" or "markup", [anchors], [inputs], [ids]]
+    if (needsAnchorMarkup)
+        *needsAnchorMarkup = false;
     DocumentSnapshot snap;
     SnapshotReader in(json);
+    QString mode;
     QStringList anchors, inputs, ids;
     if (!in.skip(u'[') || !in.text(snap.url) || !in.skip(u',') || !in.text(snap.rootOuterHtml) ||
-        !in.skip(u',') || !in.texts(anchors) || !in.skip(u',') || !in.texts(inputs) ||
-        !in.skip(u',') || !in.texts(ids) || !in.skip(u']'))
+        !in.skip(u',') || !in.text(mode) || !in.skip(u',') || !in.texts(anchors) ||
+        !in.skip(u',') || !in.texts(inputs) || !in.skip(u',') || !in.texts(ids) || !in.skip(u']'))
         return DocumentSnapshot();
     snap.present = true;
 
-    // Anchors come as a flat list: outer HTML, inner text, link; per anchor.
-    snap.anchors.reserve(anchors.size() / 3);
-    for (qsizetype n = 0; n + 2 < anchors.size(); n += 3) {
-        AnchorSnapshot a;
-        a.outerHtml = anchors.at(n);
-        a.innerHtml = innerHtmlOf(a.outerHtml);
-        a.innerText = anchors.at(n + 1);
-        a.href = anchors.at(n + 2);
-        snap.anchors.append(std::move(a));
+    // Anchors come as a flat list: inner text, link, then either the
+    // attribute count or the outer and inner markup; per anchor.
+    const bool counts = mode == QLatin1String("counts");
+    const qsizetype stride = counts ? 3 : 4;
+    const qsizetype count = anchors.size() / stride;
+    snap.anchors.resize(count);
+    for (qsizetype n = 0; n < count; ++n) {
+        AnchorSnapshot &a = snap.anchors[n];
+        a.innerText = anchors.at(stride * n);
+        a.href = anchors.at(stride * n + 1);
+        if (!counts) {
+            a.outerHtml = anchors.at(stride * n + 2);
+            a.innerHtml = anchors.at(stride * n + 3);
+        }
     }
+    if (counts) {
+        const QString &root = snap.rootOuterHtml;
+        const std::optional<QList<AnchorSpan>> spans = anchorSpans(root);
+        bool agree = spans && spans->size() == count;
+        for (qsizetype n = 0; agree && n < count; ++n)
+            agree = spans->at(n).attributes == anchors.at(3 * n + 2).toInt();
+        if (agree) {
+            for (qsizetype n = 0; n < count; ++n) {
+                const AnchorSpan &span = spans->at(n);
+                AnchorSnapshot &a = snap.anchors[n];
+                a.outerHtml = root.mid(span.start, span.end - span.start);
+                // "</a>" ends every link that is not written "<a ... />".
+                const qsizetype contentEnd =
+                    span.end == span.contentStart ? span.end : span.end - 4;
+                a.innerHtml = root.mid(span.contentStart, contentEnd - span.contentStart);
+            }
+        } else if (needsAnchorMarkup) {
+            *needsAnchorMarkup = true;
+        }
+    }
+
     // Inputs likewise: id, name, type, value.
     snap.inputs.reserve(inputs.size() / 4);
     for (qsizetype n = 0; n + 3 < inputs.size(); n += 4)

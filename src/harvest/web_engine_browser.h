@@ -45,8 +45,10 @@ public:
     void clickElementById(const QString &id) override;
 
     // Turns the text the snapshot script returns into a snapshot; public so
-    // the conversion can be measured apart from the engine.
-    static DocumentSnapshot parseSnapshot(const QString &json);
+    // the conversion can be checked and measured apart from the engine. When
+    // the links could not be cut out of the root's markup, their markup stays
+    // empty and needsAnchorMarkup is set (the browser then asks for it).
+    static DocumentSnapshot parseSnapshot(const QString &json, bool *needsAnchorMarkup = nullptr);
 
 private:
     class Page;

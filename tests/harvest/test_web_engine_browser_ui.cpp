@@ -322,6 +322,95 @@ private slots:
         QTRY_VERIFY(titles.contains(QVariantList{QString("Results")}));
     }
 
+    // Whatever a page holds, each link's markup, text and target in the
+    // snapshot are exactly what the engine says of that link itself.
+    void linksMatchTheEnginesOwnReading_data()
+    {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("links");
+        const QByteArray html = "text/html; charset=utf-8";
+        QTest::newRow("attributes") << html
+                                    << QByteArray("<a title='a > b \"c\" </a>' foo\"bar=1 =x "
+                                                  "href=/q>x <b>y</b><br></a><a></a><a href=/e>"
+                                                  "&lt;a&gt; &amp; &nbsp;</a>")
+                                    << 3;
+        QTest::newRow("comments and raw text")
+            << html
+            << QByteArray("<!-- <a href=\"/c\">c</a> --><script>var s = '<a href=\"/s\">s</a>';"
+                          "</script><style>/* <a href=\"/st\"> */</style><textarea><a href=/t>"
+                          "</textarea><xmp><a href=\"/x\">x</a></xmp><noscript><a href=/n>n</a>"
+                          "</noscript><iframe srcdoc='<a href=/f>f</a>'></iframe>"
+                          "<title>&lt;a&gt;</title><a href=/real>real</a>")
+            << 1;
+        QTest::newRow("template") << html
+                                  << QByteArray("<template><a href=/in>t</a><template><a>u</a>"
+                                                "</template></template><a href=/after>after</a>")
+                                  << 1;
+        QTest::newRow("nested by script")
+            << html
+            << QByteArray("<a id=outer href=/o>o</a><a href=/next>next</a><script>"
+                          "var i = document.createElement('a'); i.href = '/i';"
+                          " i.textContent = 'inner';"
+                          " document.getElementById('outer').appendChild(i);</script>")
+            << 3;
+        QTest::newRow("svg") << html
+                             << QByteArray("<svg><a href=/svg><text>in svg</text></a>"
+                                           "<A>upper</A></svg><a href=/html>html</a>")
+                             << 3;
+        // Script text that closes its own element early: the root's markup
+        // no longer reads as the document, and each link is asked for its own.
+        QTest::newRow("raw text closed early")
+            << html
+            << QByteArray("<a href=/one>one</a><script>var t = document.createElement('script');"
+                          " t.type = 'text/plain';"
+                          " t.textContent = '</scr' + 'ipt><a href=\"/fake\">fake</a>';"
+                          " document.body.appendChild(t);</script><a href=/two>two</a>")
+            << 2;
+        QTest::newRow("xml document")
+            << QByteArray("application/xhtml+xml")
+            << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
+                          "<a href=\"/x\">x<b/></a><a href=\"/e\"/></body></html>")
+            << 2;
+        QTest::newRow("no links") << html << QByteArray("<p>none</p>") << 0;
+    }
+
+    void linksMatchTheEnginesOwnReading()
+    {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QFETCH(int, links);
+        const QString path = QStringLiteral("/links/%1").arg(QTest::currentDataTag());
+        m_server.route(path, [contentType, body](const PageServer::Request &) {
+            return PageServer::Response{200, contentType, {}, body};
+        });
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url(path)));
+        const DocumentSnapshot s = snapshotOf(browser);
+        QVERIFY(s.present);
+
+        QVariantList own;
+        bool done = false;
+        browser.page()->runJavaScript(
+            "Array.from(document.getElementsByTagName('a'))"
+            ".map(a => [a.innerHTML, a.innerText || '', typeof a.href == 'string' ? a.href : '',"
+            " a.outerHTML])",
+            0, [&](const QVariant &v) {
+                own = v.toList();
+                done = true;
+            });
+        QTRY_VERIFY(done);
+        QCOMPARE(own.size(), links);
+        QCOMPARE(s.anchors.size(), links);
+        for (int i = 0; i < own.size(); ++i) {
+            const QStringList a = own[i].toStringList();
+            QCOMPARE(s.anchors[i].innerHtml, a[0]);
+            QCOMPARE(s.anchors[i].innerText, a[1]);
+            QCOMPARE(s.anchors[i].href, a[2]);
+            QCOMPARE(s.anchors[i].outerHtml, a[3]);
+        }
+    }
+
     void snapshotWithoutDocumentIsAbsent()
     {
         WebEngineBrowser browser(m_profile.get());
@@ -331,10 +420,26 @@ private slots:
         QVERIFY(!WebEngineBrowser::parseSnapshot(QString()).present);
         QVERIFY(!WebEngineBrowser::parseSnapshot("[\"http://a/\",\"<html>").present);
         const DocumentSnapshot s = WebEngineBrowser::parseSnapshot(
-            "[\"http://a/\",\"<html>\\u00e4\\\"\\n</html>\",[],[],[\"x\"]]");
+            "[\"http://a/\",\"<html>\\u00e4\\\"\\n</html>\",\"counts\",[],[],[\"x\"]]");
         QVERIFY(s.present);
         QCOMPARE(s.rootOuterHtml, QString::fromUtf8("<html>\xc3\xa4\"\n</html>"));
         QCOMPARE(s.elementIds, QStringList{"x"});
+
+        // Links are cut out of the root's markup only when the page's own
+        // count of their attributes confirms the cut.
+        const QString page =
+            "[\"http://a/\",\"<html><body><a href=\\\"/x\\\">x</a></body></html>\","
+            "\"counts\",[\"x\",\"http://a/x\",\"%1\"],[],[]]";
+        bool needsMarkup = true;
+        DocumentSnapshot cut = WebEngineBrowser::parseSnapshot(page.arg(1), &needsMarkup);
+        QVERIFY(!needsMarkup);
+        QCOMPARE(cut.anchors.size(), 1);
+        QCOMPARE(cut.anchors[0].innerHtml, QString("x"));
+        QCOMPARE(cut.anchors[0].outerHtml, QString("<a href=\"/x\">x</a>"));
+        cut = WebEngineBrowser::parseSnapshot(page.arg(2), &needsMarkup);
+        QVERIFY(needsMarkup);
+        QCOMPARE(cut.anchors[0].innerText, QString("x"));
+        QCOMPARE(cut.anchors[0].outerHtml, QString());
     }
 
     void snapshotOfFiftyThousandAnchorsIsQuick()
