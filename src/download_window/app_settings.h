@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace lumen {
+namespace lumen
+{
 
 // The program-wide values. One object, owned by the application and handed
 // to whoever needs it.
@@ -12,9 +13,9 @@ struct AppSettings {
     QString proxyAddress;   // trimmed host
     QString proxyPort;      // trimmed port text
     double maxFileSizeMB = 0;
-    int promptForSaveFolder = 0; // 1: ask for the folder when harvesting; 0: at manual analysis
-    QString saveFolder;          // ends in "/" once the save-folder dialog set it
-    bool useSourceFileName = false;         // run only: name files by the link's own name
+    int promptForSaveFolder = 0;    // 1: ask for the folder when harvesting; 0: at manual analysis
+    QString saveFolder;             // ends in "/" once the save-folder dialog set it
+    bool useSourceFileName = false; // run only: name files by the link's own name
     bool saveFolderDialogCancelled = false; // run only: the save-folder dialog was cancelled
 };
 
