@@ -41,9 +41,13 @@ DownloadTransfer::DownloadTransfer(AppSettings &settings, DownloadListSource dow
 
 QString DownloadTransfer::fileNameFor(const QString &fullTextLink, const QString &title) const
 {
-    const QString name = m_settings.useSourceFileName ? FileNameFromUrl(fullTextLink, true)
-                                                      : RemoveLineBreaks(title).trimmed();
-    return SanitizeFileName(name);
+    const QString byTitle = SanitizeFileName(RemoveLineBreaks(title).trimmed());
+    const QString bySource = SanitizeFileName(FileNameFromUrl(fullTextLink, true));
+    // A name that cleans away to nothing would store the file as a bare
+    // ".pdf": the other name stands in for it.
+    if (m_settings.useSourceFileName)
+        return bySource.isEmpty() ? byTitle : bySource;
+    return byTitle.isEmpty() ? bySource : byTitle;
 }
 
 bool DownloadTransfer::addToDownloadList(const QString &fullTextLink, const QString &title,

@@ -42,7 +42,8 @@ public:
     bool addToDownloadList(const QString &fullTextLink, const QString &title,
                            const QString &fileType, const QString &folder, const QString &pageLink);
 
-    // The name a record gets for this entry under the current settings.
+    // The name a record gets for this entry under the current settings. When
+    // the chosen name cleans away to nothing, the other one is used.
     QString fileNameFor(const QString &fullTextLink, const QString &title) const;
 
     // 显示下载窗口: asks the download window, if it is open, to come into
