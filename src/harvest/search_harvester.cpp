@@ -130,10 +130,16 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
     if (m_pagesWalked == 0)
         m_pagesWalked = 1;
     emit pageHarvested(accepted, document.url);
-    if (step == Step::ReadCurrent)
+    if (step == Step::ReadCurrent) {
         afterCurrentRead(document);
-    else
-        finishNextPage(m_finalResult);
+        return;
+    }
+    // A load that failed or never got anywhere leaves the page we came
+    // from on show; walking on from it would ask for the same page again
+    // and again.
+    if (m_finalResult && document.url == m_leftUrl)
+        m_finalResult = false;
+    finishNextPage(m_finalResult);
 }
 
 void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
@@ -155,6 +161,7 @@ void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
         return;
     }
     const QUrl next(nextPageAddress(repositoryAddress(), position));
+    m_leftUrl = document.url;
     m_step = Step::WaitLoad;
     m_stepStartedMs = m_clock.monotonicMs();
     m_navigationPending = true;

@@ -114,6 +114,7 @@ private:
     bool m_finalResult = false;
     quint64 m_snapshotSerial = 0;
     quint64 m_pageSnapshotSerial = 0; // "加入本页到列表" reads on its own
+    QString m_leftUrl;                // the page the last navigation started from
     bool m_navigationPending = false;
     bool m_addAllRunning = false;
     bool m_stopRequested = true;

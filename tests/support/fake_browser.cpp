@@ -37,8 +37,9 @@ DocumentSnapshot FakeBrowser::pageFor(const QString &url) const
 
 void FakeBrowser::navigate(const QUrl &url)
 {
-    navigations << url.toString();
-    load(url.toString(), true);
+    const QString address = url.toString(QUrl::FullyEncoded);
+    navigations << address;
+    load(address, true);
 }
 
 void FakeBrowser::load(const QString &url, bool addToHistory)
@@ -63,6 +64,12 @@ void FakeBrowser::completeLoad()
     }
     emit titleChanged(m_loadingUrl);
     emit documentComplete(QUrl(m_loadingUrl));
+}
+
+void FakeBrowser::commitLoad()
+{
+    if (m_busy)
+        m_current = pageFor(m_loadingUrl);
 }
 
 void FakeBrowser::failLoad()

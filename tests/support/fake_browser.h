@@ -45,6 +45,9 @@ public:
     std::function<void(const QString &what)> onClick;
 
     void completeLoad();
+    // Shows the page being loaded while the load goes on (it never completes
+    // unless the test says so).
+    void commitLoad();
     void failLoad();
     int pendingSnapshots() const { return m_pending.size(); }
     void deliverSnapshots();
