@@ -94,8 +94,9 @@ qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QS
         // link) cannot give a full text that may be fetched.
         if (!isFetchableLink(link))
             continue;
-        fullTextLink.clear();
-        fullTextLink.reserve(link.size() + pdfSuffix.size());
+        // Reuses the buffer while entries are already listed (a page seen
+        // twice); a row that keeps the text takes it over.
+        fullTextLink.resize(0);
         fullTextLink.append(link).append(pdfSuffix);
         list.add(title.size() == a.innerText.size() ? a.innerText : title.toString(), fullTextLink,
                  document.url, HarvestText::FileTypePdf, saveFolder, HarvestText::SourceSearch);
