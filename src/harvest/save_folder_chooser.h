@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 namespace lumen
 {
 
@@ -15,6 +17,21 @@ class SaveFolderChooser
 public:
     virtual ~SaveFolderChooser() = default;
     virtual void chooseSaveFolder(AppSettings &settings) = 0;
+};
+
+// Answers every time with the same folder and naming, as a confirmed dialog
+// would: for fronts without a dialog (the command-line tool's options).
+class PresetSaveFolderChooser final : public SaveFolderChooser
+{
+public:
+    // An empty folder keeps the current save folder; a folder without a
+    // trailing "/" gets one.
+    PresetSaveFolderChooser(QString folder, bool useSourceFileName);
+    void chooseSaveFolder(AppSettings &settings) override;
+
+private:
+    QString m_folder;
+    bool m_useSourceFileName;
 };
 
 } // namespace lumen

@@ -21,6 +21,7 @@ private slots:
     void otherSchemesRefused_data();
     void otherSchemesRefused();
     void showDownloadWindow();
+    void presetChooser();
 };
 
 void TestTransfer::removeLineBreaks_data()
@@ -182,6 +183,22 @@ void TestTransfer::showDownloadWindow()
     QCOMPARE(show.at(0).at(0).toBool(), false);
     // Only handing over loads the download window's list.
     QCOMPARE(rig.downloadListAsked, 0);
+}
+
+void TestTransfer::presetChooser()
+{
+    AppSettings settings;
+    settings.saveFolder = "/old/";
+    settings.saveFolderDialogCancelled = true;
+    PresetSaveFolderChooser keep(QString(), true);
+    keep.chooseSaveFolder(settings);
+    QCOMPARE(settings.saveFolder, QString("/old/"));
+    QVERIFY(settings.useSourceFileName);
+    QVERIFY(!settings.saveFolderDialogCancelled);
+    PresetSaveFolderChooser into("/data/texts", false);
+    into.chooseSaveFolder(settings);
+    QCOMPARE(settings.saveFolder, QString("/data/texts/"));
+    QVERIFY(!settings.useSourceFileName);
 }
 
 QTEST_GUILESS_MAIN(TestTransfer)
