@@ -419,7 +419,9 @@ WebEngineBrowser::WebEngineBrowser(WebEngineProfile *profile, QObject *parent) :
 
 WebEngineBrowser::~WebEngineBrowser()
 {
-    // The page calls back into this object while it goes; let it go first.
+    // The page calls back into this object while it goes (a snapshot still
+    // under way is answered empty); let it go first, with no one listening.
+    m_closing = true;
     m_page->disconnect(this);
     delete m_page;
 }
@@ -526,7 +528,7 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
         [self, done](const QVariant &result) {
             // A result arriving while the page goes away has no one left to
             // read it.
-            if (!self)
+            if (!self || self->m_closing)
                 return;
             bool needsAnchorMarkup = false;
             DocumentSnapshot snap = parseSnapshot(result.toString(), &needsAnchorMarkup);
@@ -537,7 +539,7 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
             self->m_page->runJavaScript(
                 QString::fromLatin1(AnchorMarkupScript), QWebEngineScript::ApplicationWorld,
                 [self, done, snap](const QVariant &markup) mutable {
-                    if (!self)
+                    if (!self || self->m_closing)
                         return;
                     QStringList outer;
                     SnapshotReader in(markup.toString());

@@ -62,6 +62,7 @@ private:
     Prompter *m_prompter = nullptr;
     bool m_busy = false;
     bool m_silent = false;
+    bool m_closing = false;
 };
 
 } // namespace lumen

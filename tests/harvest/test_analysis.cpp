@@ -8,8 +8,7 @@ using namespace lumen::test;
 
 Q_DECLARE_METATYPE(lumen::AnalysisKind)
 
-namespace
-{
+namespace {
 
 QStringList handedTitles(const DownloadList &downloads)
 {

@@ -415,6 +415,18 @@ private slots:
     {
         WebEngineBrowser browser(m_profile.get());
         QVERIFY(!snapshotOf(browser).present);
+
+        // A browser closed while a snapshot is under way calls no one back.
+        {
+            m_server.page("/closing", "<html><body><a href=/x>x</a></body></html>");
+            auto closing = std::make_unique<WebEngineBrowser>(m_profile.get());
+            QVERIFY(load(*closing, m_server.url("/closing")));
+            bool called = false;
+            closing->snapshot([&](const DocumentSnapshot &) { called = true; });
+            closing.reset();
+            QTest::qWait(200);
+            QVERIFY(!called);
+        }
         // An answer that is not a whole snapshot (the page went away
         // mid-way) is no document either, never half of one.
         QVERIFY(!WebEngineBrowser::parseSnapshot(QString()).present);
