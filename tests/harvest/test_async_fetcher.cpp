@@ -1,5 +1,5 @@
 #include "harvest/async_fetcher.h"
-#include "support/mini_http_server.h"
+#include "support/fixed_http_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +9,7 @@
 #include <QTest>
 
 using namespace lumen;
-using lumen::test::MiniHttpServer;
+using lumen::test::FixedHttpServer;
 
 namespace {
 
@@ -63,7 +63,7 @@ class TestAsyncFetcher : public QObject
 {
     Q_OBJECT
 
-    MiniHttpServer m_server;
+    FixedHttpServer m_server;
 
 private slots:
     void initTestCase()
@@ -238,7 +238,7 @@ private slots:
         AsyncFetcher f;
         Recorder rec(f);
         QVERIFY(f.open("GET",
-                       QStringLiteral("http://127.0.0.1:%1/x").arg(MiniHttpServer::closedPort())));
+                       QStringLiteral("http://127.0.0.1:%1/x").arg(FixedHttpServer::closedPort())));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events, (QStringList{"tick", "error"}));
@@ -254,7 +254,7 @@ private slots:
         const QString target = dir.filePath("slow.txt");
         AsyncFetcher f;
         Recorder rec(f);
-        QSignalSpy received(&m_server, &MiniHttpServer::requestReceived);
+        QSignalSpy received(&m_server, &FixedHttpServer::requestReceived);
         QVERIFY(f.open("GET", m_server.url("/slow").toString(), target));
         f.send();
         QVERIFY(received.wait());
@@ -279,7 +279,7 @@ private slots:
     {
         AsyncFetcher f;
         Recorder rec(f);
-        QSignalSpy received(&m_server, &MiniHttpServer::requestReceived);
+        QSignalSpy received(&m_server, &FixedHttpServer::requestReceived);
         const qsizetype before = m_server.requests().size();
         QVERIFY(f.open("GET", m_server.url("/slow").toString()));
         f.send();

@@ -17,7 +17,7 @@ namespace lumen::test
 // not the whole repository site. Each path answers with a canned response;
 // a held path answers only when the test releases it, so a request can be
 // kept in flight for as long as a test needs.
-class MiniHttpServer : public QObject
+class FixedHttpServer : public QObject
 {
     Q_OBJECT
 public:
@@ -37,8 +37,8 @@ public:
         QByteArray body;
     };
 
-    explicit MiniHttpServer(QObject *parent = nullptr);
-    ~MiniHttpServer() override;
+    explicit FixedHttpServer(QObject *parent = nullptr);
+    ~FixedHttpServer() override;
 
     bool listen();
     quint16 port() const { return m_server.serverPort(); }

@@ -1,33 +1,33 @@
-#include "support/mini_http_server.h"
+#include "support/fixed_http_server.h"
 
 #include <QTcpSocket>
 
 namespace lumen::test
 {
 
-MiniHttpServer::MiniHttpServer(QObject *parent) : QObject(parent)
+FixedHttpServer::FixedHttpServer(QObject *parent) : QObject(parent)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &MiniHttpServer::onNewConnection);
+    connect(&m_server, &QTcpServer::newConnection, this, &FixedHttpServer::onNewConnection);
 }
 
-MiniHttpServer::~MiniHttpServer() = default;
+FixedHttpServer::~FixedHttpServer() = default;
 
-bool MiniHttpServer::listen()
+bool FixedHttpServer::listen()
 {
     return m_server.listen(QHostAddress::LocalHost, 0);
 }
 
-QUrl MiniHttpServer::url(const QString &path) const
+QUrl FixedHttpServer::url(const QString &path) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path));
 }
 
-void MiniHttpServer::route(const QByteArray &path, const Response &response)
+void FixedHttpServer::route(const QByteArray &path, const Response &response)
 {
     m_routes.insert(path, response);
 }
 
-void MiniHttpServer::release(const QByteArray &path)
+void FixedHttpServer::release(const QByteArray &path)
 {
     const auto held = m_held;
     m_held.clear();
@@ -41,7 +41,7 @@ void MiniHttpServer::release(const QByteArray &path)
     }
 }
 
-quint16 MiniHttpServer::closedPort()
+quint16 FixedHttpServer::closedPort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
@@ -50,7 +50,7 @@ quint16 MiniHttpServer::closedPort()
     return port;
 }
 
-void MiniHttpServer::onNewConnection()
+void FixedHttpServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
@@ -62,7 +62,7 @@ void MiniHttpServer::onNewConnection()
     }
 }
 
-void MiniHttpServer::onReadyRead(QTcpSocket *socket)
+void FixedHttpServer::onReadyRead(QTcpSocket *socket)
 {
     QByteArray &buf = m_buffers[socket];
     buf += socket->readAll();
@@ -98,7 +98,7 @@ void MiniHttpServer::onReadyRead(QTcpSocket *socket)
         answer(socket, req.path);
 }
 
-void MiniHttpServer::answer(QTcpSocket *socket, const QByteArray &path)
+void FixedHttpServer::answer(QTcpSocket *socket, const QByteArray &path)
 {
     const Response r = m_routes.value(path, Response{404, "Not Found", "no such page", {}});
     QByteArray out = "HTTP/1.1 " + QByteArray::number(r.status) + ' ' + r.reason + "\r\n";
