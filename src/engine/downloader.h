@@ -61,22 +61,26 @@ signals:
     void downloadError(const QString &missCode, const QString &saveFile);
 
 private:
-    enum class Phase { Idle, Streaming, Fallback, Finished };
+    enum class Phase { Idle, Streaming, Fallback, ErrorPending, Finished };
 
+    QNetworkAccessManager &manager();
     void startRequest();
+    void onMetaData();
     void onReadyRead();
     void onFinished();
     bool drainReply();
     void reportProgress(bool force);
-    void finishStreaming();
-    void finishFallback();
-    void fail(const QString &missCode);
+    void endStreaming(bool transportFailed);
+    void endFallback(bool transportFailed);
+    void commitAndComplete(qint64 curBytes, qint64 maxBytes);
+    void fail(const QString &missCode, bool keepPart = false);
     void failLater(const QString &missCode);
-    void complete(qint64 curBytes, qint64 maxBytes);
-    void stopReply();
+    void stopTransfer();
+    void reservePlaceholder();
     void dropPlaceholder();
 
     QNetworkAccessManager &m_nam;
+    std::unique_ptr<QNetworkAccessManager> m_directNam; // only when m_nam carries a proxy
     Clock &m_clock;
     QTimer m_watchdog;
     QPointer<QNetworkReply> m_reply;
@@ -87,13 +91,14 @@ private:
     QString m_sourceUrl;
     bool m_placeholderOurs = false;
 
-    double m_watchTime = 0; // seconds since midnight
+    qint64 m_watchMs = 0;   // start, then the last time the watchdog saw bytes move
     qint64 m_lastBytes = 0; // bytes received at the latest progress report
     qint64 m_seenBytes = 0; // m_lastBytes as the watchdog last saw it
     qint64 m_received = 0;
     qint64 m_announced = -1;
     qint64 m_reportedBytes = -1;
     QElapsedTimer m_sinceReport;
+    QString m_pendingError;
 };
 
 } // namespace lumen

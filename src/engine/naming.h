@@ -43,6 +43,10 @@ QString SanitizeFileName(const QString &text);
 // as the converter replaces them with '?').
 int gbkByteLength(const QString &text);
 
+// The path a file test looks at: trimmed, with a leading "file://" URL
+// prefix dropped (file:///home/a.pdf gives /home/a.pdf).
+QString localFilePath(const QString &path);
+
 // True when a regular file (or a link to one) exists at path. The path is
 // trimmed and a leading "file://" URL prefix is dropped (file:///home/a.pdf
 // tests /home/a.pdf). Empty paths and any error answer false.
