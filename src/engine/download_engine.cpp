@@ -17,9 +17,11 @@
 
 #include <cmath>
 
-namespace lumen {
+namespace lumen
+{
 
-namespace {
+namespace
+{
 
 const QString StartingPrefix = QStringLiteral("正在下载:");
 const QString FinishedPrefix = QStringLiteral("完成下载:");
@@ -52,8 +54,7 @@ public:
         shown = true;
         m_inner.message(text, icon, title);
     }
-    Answer question(const QString &text, Buttons buttons, Icon icon,
-                    const QString &title) override
+    Answer question(const QString &text, Buttons buttons, Icon icon, const QString &title) override
     {
         shown = true;
         return m_inner.question(text, buttons, icon, title);
@@ -433,8 +434,12 @@ void DownloadEngine::monitorTick()
 
     if (m_autoRedownload && !m_running) {
         switch (m_redownloadFilter) {
-        case RedownloadFilter::Failed: requeueFailed(m_list); break;
-        case RedownloadFilter::WebPages: requeueWebPages(m_list); break;
+        case RedownloadFilter::Failed:
+            requeueFailed(m_list);
+            break;
+        case RedownloadFilter::WebPages:
+            requeueWebPages(m_list);
+            break;
         case RedownloadFilter::FailedAndWebPages:
             requeueFailed(m_list);
             requeueWebPages(m_list);
@@ -535,10 +540,9 @@ void DownloadEngine::multiThreadDownload(int slot, quint64 recordId, const QStri
         return;
     auto *d = new Downloader(m_methodTwoNam, m_clock, this);
     m_slots[slot] = {recordId, d};
-    connect(d, &Downloader::downloadProgress, this,
-            [this, slot](qint64 cur, qint64 max, const QString &) {
-                onSlotProgress(slot, cur, max);
-            });
+    connect(
+        d, &Downloader::downloadProgress, this,
+        [this, slot](qint64 cur, qint64 max, const QString &) { onSlotProgress(slot, cur, max); });
     connect(d, &Downloader::downloadComplete, this,
             [this, slot](qint64 cur, qint64 max, const QString &saveFile) {
                 onSlotComplete(slot, cur, max, saveFile);
@@ -603,7 +607,7 @@ void DownloadEngine::onSlotComplete(int slot, qint64 cur, qint64 max, const QStr
         // A completion without the file on disk is no success.
         const bool stored = FileExists(saveFile) && QFileInfo(saveFile).size() == cur;
         it.state = it.percentText == QLatin1String("100%") && stored ? DownloadState::Finished
-                                                                      : DownloadState::Failed;
+                                                                     : DownloadState::Failed;
     });
     unloadSlot(slot);
     if (m_list.at(row).state == DownloadState::Finished)

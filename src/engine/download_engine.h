@@ -12,7 +12,8 @@
 
 #include <array>
 
-namespace lumen {
+namespace lumen
+{
 
 class Clock;
 class Downloader;
@@ -35,8 +36,8 @@ class SoundPlayer;
 class DownloadEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(int downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY
-                   downloadMethodChanged)
+    Q_PROPERTY(
+        int downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY downloadMethodChanged)
     Q_PROPERTY(int threadCount READ threadCount WRITE setThreadCount NOTIFY threadCountChanged)
     Q_PROPERTY(bool threadCountEnabled READ threadCountEnabled NOTIFY downloadMethodChanged)
     Q_PROPERTY(bool autoStart READ autoStart WRITE setAutoStart NOTIFY autoStartChanged)

@@ -5,9 +5,11 @@
 
 #include <QFile>
 
-namespace lumen {
+namespace lumen
+{
 
-namespace {
+namespace
+{
 const QString XxxType = QStringLiteral("xxx");
 }
 

@@ -3,7 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
-namespace lumen {
+namespace lumen
+{
 
 class DownloadList;
 struct DownloadItem;

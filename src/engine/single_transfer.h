@@ -14,7 +14,8 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
-namespace lumen {
+namespace lumen
+{
 
 class Clock;
 class DownloadList;
