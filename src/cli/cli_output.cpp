@@ -30,34 +30,6 @@ QString escapeField(const QString &field)
     return out;
 }
 
-QString unescapeField(const QString &field)
-{
-    QString out;
-    out.reserve(field.size());
-    for (qsizetype i = 0; i < field.size(); ++i) {
-        const QChar c = field.at(i);
-        if (c != QLatin1Char('\\') || i + 1 == field.size()) {
-            out += c;
-            continue;
-        }
-        const QChar e = field.at(++i);
-        switch (e.unicode()) {
-        case 't':
-            out += QLatin1Char('\t');
-            break;
-        case 'r':
-            out += QLatin1Char('\r');
-            break;
-        case 'n':
-            out += QLatin1Char('\n');
-            break;
-        default:
-            out += e;
-        }
-    }
-    return out;
-}
-
 void writeRecord(const QStringList &fields)
 {
     QStringList escaped;

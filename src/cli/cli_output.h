@@ -18,10 +18,6 @@ enum ExitCode : int {
 // fields whatever a title or path holds.
 QString escapeField(const QString &field);
 
-// The inverse of escapeField (an unknown escape keeps its character; a
-// trailing lone backslash stays).
-QString unescapeField(const QString &field);
-
 // One output line on stdout: the fields escaped and joined by tabs, UTF-8,
 // flushed.
 void writeRecord(const QStringList &fields);
