@@ -390,6 +390,52 @@ private slots:
         m_server.dropAll();
     }
 
+    // The window ends a slot from its progress handler when the announced size
+    // is over the limit; the slot must take that from inside its own signal.
+    void stoppedFromItsOwnProgressHandler_data()
+    {
+        QTest::addColumn<bool>("deleteSlot");
+        QTest::newRow("cancel") << false;
+        QTest::newRow("delete") << true;
+    }
+    void stoppedFromItsOwnProgressHandler()
+    {
+        QFETCH(bool, deleteSlot);
+        m_server.route("/big.pdf", body(pattern(2 * 1024 * 1024)));
+        QTemporaryDir dir;
+        const QString target = dir.filePath("big.pdf");
+        Slot s(m_nam, m_clock);
+        connect(s.d.get(), &Downloader::downloadProgress, this, [&] {
+            if (deleteSlot)
+                s.d.reset();
+            else
+                s.d->cancelAsyncRead();
+        });
+        s.d->beginDownload(m_server.url("/big.pdf"), target, QString());
+        QTRY_COMPARE(s.progress.size(), 1);
+        QTest::qWait(100);
+        QCOMPARE(s.progress.size(), 1);
+        QCOMPARE(s.complete.size() + s.error.size(), 0);
+        QVERIFY(!QFile::exists(target));
+        QVERIFY(!QFile::exists(target + ".part"));
+    }
+
+    void followsRedirects()
+    {
+        MiniResponse moved = body("");
+        moved.status = 302;
+        moved.extraHeaders = {{"Location", "/moved/here.pdf"}};
+        m_server.route("/moved.pdf", moved);
+        m_server.route("/moved/here.pdf", body("%PDF-here"));
+        QTemporaryDir dir;
+        Slot s(m_nam, m_clock);
+        s.d->beginDownload(m_server.url("/moved.pdf"), dir.filePath("m.pdf"), QString());
+        QTRY_VERIFY(s.ended());
+        QCOMPARE(s.complete.size(), 1);
+        QCOMPARE(s.complete.first()[1].toLongLong(), 9);
+        QCOMPARE(readFile(dir.filePath("m.pdf")), QByteArray("%PDF-here"));
+    }
+
     void ampersandEntitiesAreDecoded()
     {
         m_server.route("/get?a=1&b=2&c=3", body("%PDF-amp"));
