@@ -1,5 +1,6 @@
 #include "engine/downloader.h"
 #include "support/fake_clock.h"
+#include "support/local_nginx.h"
 #include "support/mini_http_server.h"
 
 #include <QDir>
@@ -7,6 +8,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -478,6 +481,42 @@ private slots:
         QTRY_VERIFY(s.ended());
         QCOMPARE(s.error.size(), 0);
         QCOMPARE(readFile(dir.filePath("p.pdf")), QByteArray("%PDF-direct"));
+    }
+
+    // Certificates are checked: a server the machine does not trust gets no
+    // file stored, the same server with its certificate trusted does.
+    void verifiesCertificates()
+    {
+        QTemporaryDir site, keys;
+        QVERIFY(lumen::test::makeLocalCertificate(keys.path()));
+        writeFile(site.filePath("tls.pdf"), "%PDF-over-tls");
+        lumen::test::LocalNginx nginx(site.path());
+        nginx.useTls(keys.filePath("cert.pem"), keys.filePath("key.pem"));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        QTemporaryDir dir;
+        const QString target = dir.filePath("tls.pdf");
+        {
+            QNetworkAccessManager nam;
+            Slot s(nam, m_clock);
+            s.d->beginDownload(nginx.url("/tls.pdf"), target, QString());
+            QTRY_VERIFY(s.ended());
+            QCOMPARE(s.complete.size(), 0);
+            QCOMPARE(s.error.first()[0].toString(), QStringLiteral("无法下载"));
+            QVERIFY(!QFile::exists(target));
+        }
+        const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = saved;
+        trusting.addCaCertificates(QSslCertificate::fromPath(keys.filePath("cert.pem")));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        {
+            QNetworkAccessManager nam;
+            Slot s(nam, m_clock);
+            s.d->beginDownload(nginx.url("/tls.pdf"), target, QString());
+            QTRY_VERIFY(s.ended());
+            QSslConfiguration::setDefaultConfiguration(saved);
+            QCOMPARE(s.error.size(), 0);
+            QCOMPARE(readFile(target), QByteArray("%PDF-over-tls"));
+        }
     }
 
     void sixSlotsRunAtOnce()
