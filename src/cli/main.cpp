@@ -1,9 +1,52 @@
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+
 #include <QCoreApplication>
+
 #include <cstdio>
+
+using namespace lumen::cli;
+
+namespace
+{
+
+struct Command {
+    const char *name;
+    CommandFunction run;
+    const char *summary;
+};
+
+// One line per subcommand.
+constexpr Command Commands[] = {
+    {"detect", runDetect, "detect FILE...    print the type each file's content shows"},
+};
+
+QString usage()
+{
+    QString text = QStringLiteral("usage: lumenarc-get <command> [arguments]\ncommands:");
+    for (const Command &c : Commands)
+        text += QStringLiteral("\n  ") + QString::fromUtf8(c.summary);
+    return text;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    std::fputs("usage: lumenarc-get <command> [options]\n", stderr);
-    return 2;
+    const QStringList args = app.arguments();
+    if (args.size() < 2)
+        return usageError(QStringLiteral("no command given"), usage());
+    const QString name = args.at(1);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
+        name == QLatin1String("help")) {
+        const QByteArray text = usage().toUtf8() + '\n';
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        return ExitOk;
+    }
+    for (const Command &c : Commands) {
+        if (name == QLatin1String(c.name))
+            return c.run(args.mid(2));
+    }
+    return usageError(QStringLiteral("unknown command %1").arg(name), usage());
 }

@@ -3,7 +3,8 @@
 #include <QElapsedTimer>
 #include <QTime>
 
-namespace lumen {
+namespace lumen
+{
 
 double SystemClock::secondsSinceMidnight() const
 {

@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-namespace lumen {
+namespace lumen
+{
 
 const QString DownloadList::HintText = QStringLiteral("双击鼠标：下载当前项或者打开文件");
 
@@ -23,14 +24,22 @@ int DownloadList::columnCount(const QModelIndex &parent) const
 QString DownloadList::columnCaption(int column)
 {
     switch (column) {
-    case NameColumn: return QStringLiteral("名称");
-    case TypeColumn: return QStringLiteral("类型");
-    case SizeColumn: return QStringLiteral("文件大小");
-    case ReceivedColumn: return QStringLiteral("已下载数");
-    case PercentColumn: return QStringLiteral("百分比");
-    case FolderColumn: return QStringLiteral("保存路径");
-    case BaseColumn: return QStringLiteral("B");
-    default: return QString();
+    case NameColumn:
+        return QStringLiteral("名称");
+    case TypeColumn:
+        return QStringLiteral("类型");
+    case SizeColumn:
+        return QStringLiteral("文件大小");
+    case ReceivedColumn:
+        return QStringLiteral("已下载数");
+    case PercentColumn:
+        return QStringLiteral("百分比");
+    case FolderColumn:
+        return QStringLiteral("保存路径");
+    case BaseColumn:
+        return QStringLiteral("B");
+    default:
+        return QString();
     }
 }
 
@@ -39,8 +48,10 @@ Qt::Alignment DownloadList::columnAlignment(int column)
     switch (column) {
     case SizeColumn:
     case ReceivedColumn:
-    case PercentColumn: return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case PercentColumn:
+        return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+        return Qt::AlignLeft | Qt::AlignVCenter;
     }
 }
 
@@ -59,20 +70,32 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
         switch (index.column()) {
-        case NameColumn: return it.name;
-        case TypeColumn: return it.fileType;
-        case SizeColumn: return it.sizeText;
-        case ReceivedColumn: return it.receivedText;
-        case PercentColumn: return it.percentText;
-        case FolderColumn: return it.folder;
-        case BaseColumn: return it.baseFlag;
+        case NameColumn:
+            return it.name;
+        case TypeColumn:
+            return it.fileType;
+        case SizeColumn:
+            return it.sizeText;
+        case ReceivedColumn:
+            return it.receivedText;
+        case PercentColumn:
+            return it.percentText;
+        case FolderColumn:
+            return it.folder;
+        case BaseColumn:
+            return it.baseFlag;
         }
         return {};
-    case Qt::TextAlignmentRole: return QVariant::fromValue(columnAlignment(index.column()));
-    case StateRole: return int(it.state);
-    case UrlRole: return it.url;
-    case RefererRole: return it.referer;
-    case IdRole: return it.id;
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(columnAlignment(index.column()));
+    case StateRole:
+        return int(it.state);
+    case UrlRole:
+        return it.url;
+    case RefererRole:
+        return it.referer;
+    case IdRole:
+        return it.id;
     }
     return {};
 }
@@ -229,8 +252,8 @@ qint64 DownloadList::countErrorOrPageItems() const
 {
     qint64 n = 0;
     for (const DownloadItem &it : m_items) {
-        if (it.fileType.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0
-            || it.fileType.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0)
+        if (it.fileType.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
+            it.fileType.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0)
             ++n;
         else if (it.state == DownloadState::Failed)
             ++n;
@@ -258,10 +281,18 @@ void DownloadList::rebuildIndexes()
 void DownloadList::countState(DownloadState state, int delta)
 {
     switch (state) {
-    case DownloadState::Waiting: m_counts.waiting += delta; break;
-    case DownloadState::Downloading: m_counts.downloading += delta; break;
-    case DownloadState::Finished: m_counts.finished += delta; break;
-    case DownloadState::Failed: m_counts.failed += delta; break;
+    case DownloadState::Waiting:
+        m_counts.waiting += delta;
+        break;
+    case DownloadState::Downloading:
+        m_counts.downloading += delta;
+        break;
+    case DownloadState::Finished:
+        m_counts.finished += delta;
+        break;
+    case DownloadState::Failed:
+        m_counts.failed += delta;
+        break;
     }
 }
 

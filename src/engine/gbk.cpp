@@ -5,9 +5,11 @@
 #include <cerrno>
 #include <iconv.h>
 
-namespace lumen::gbk {
+namespace lumen::gbk
+{
 
-namespace {
+namespace
+{
 
 // Bytes one code point takes in GBK: 1 for ASCII, 2 for what GBK holds
 // (GB18030's 4-byte forms are not GBK; such characters fall back to '?').
@@ -104,7 +106,8 @@ QString truncateToBytes(const QString &text, int maxBytes)
     while (i < text.size()) {
         char32_t cp = text.at(i).unicode();
         qsizetype len = 1;
-        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() &&
+            text.at(i + 1).isLowSurrogate()) {
             cp = QChar::surrogateToUcs4(text.at(i), text.at(i + 1));
             len = 2;
         }

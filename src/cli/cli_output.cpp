@@ -1,0 +1,60 @@
+#include "cli/cli_output.h"
+
+#include <cstdio>
+
+namespace lumen::cli
+{
+
+QString escapeField(const QString &field)
+{
+    QString out;
+    out.reserve(field.size());
+    for (QChar c : field) {
+        switch (c.unicode()) {
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+void writeRecord(const QStringList &fields)
+{
+    QStringList escaped;
+    escaped.reserve(fields.size());
+    for (const QString &f : fields)
+        escaped << escapeField(f);
+    const QByteArray line = escaped.join(QLatin1Char('\t')).toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+}
+
+void writeError(const QString &message)
+{
+    const QByteArray line = QByteArrayLiteral("lumenarc-get: ") + message.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    std::fflush(stderr);
+}
+
+int usageError(const QString &message, const QString &usage)
+{
+    writeError(message);
+    const QByteArray text = usage.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+    return ExitUsage;
+}
+
+} // namespace lumen::cli

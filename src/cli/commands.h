@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+
+namespace lumen::cli
+{
+
+// A subcommand of lumenarc-get. args are the arguments after the command's
+// name; the answer is the process exit code (see cli_output.h).
+using CommandFunction = int (*)(const QStringList &args);
+
+// lumenarc-get detect FILE...: one line "TYPE<TAB>FILE" per file, in order.
+int runDetect(const QStringList &args);
+
+} // namespace lumen::cli
