@@ -58,6 +58,11 @@ Downloader::Downloader(QNetworkAccessManager &nam, Clock &clock, QObject *parent
 {
     m_watchdog.setInterval(kWatchdogIntervalMs);
     connect(&m_watchdog, &QTimer::timeout, this, &Downloader::watchdogTick);
+    m_progressTimer.setSingleShot(true);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Streaming || m_phase == Phase::Fallback)
+            reportProgress(true);
+    });
 }
 
 Downloader::~Downloader()
@@ -216,8 +221,14 @@ void Downloader::reportProgress(bool force)
     // Without an announced size there is nothing to show a share of.
     if (m_announced < 1 || m_received == m_reportedBytes)
         return;
-    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < kProgressIntervalMs)
+    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < kProgressIntervalMs) {
+        // Held back, but not lost: a transfer that pauses now still shows
+        // how far it got.
+        if (!m_progressTimer.isActive())
+            m_progressTimer.start(kProgressIntervalMs - m_sinceReport.elapsed());
         return;
+    }
+    m_progressTimer.stop();
     m_sinceReport.start();
     m_reportedBytes = m_received;
     emit downloadProgress(m_received, m_announced, m_saveFile);
@@ -262,6 +273,7 @@ void Downloader::endStreaming(bool transportFailed)
         m_received = 0;
         m_announced = -1;
         m_reportedBytes = -1;
+        m_part = std::make_unique<PartFile>(m_saveFile); // starts the .part file afresh
         if (!m_part->open()) {
             fail(kMissCannotWrite);
             return;
@@ -303,6 +315,7 @@ void Downloader::commitAndComplete(qint64 curBytes, qint64 maxBytes)
     m_placeholderOurs = false;
     m_part.reset();
     m_watchdog.stop();
+    m_progressTimer.stop();
     m_phase = Phase::Finished;
     emit downloadComplete(curBytes, maxBytes, m_saveFile);
 }
@@ -324,6 +337,7 @@ void Downloader::watchdogTick()
 void Downloader::stopTransfer()
 {
     m_watchdog.stop();
+    m_progressTimer.stop();
     if (m_reply) {
         QNetworkReply *reply = m_reply;
         m_reply = nullptr;

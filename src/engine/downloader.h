@@ -98,6 +98,7 @@ private:
     qint64 m_announced = -1;
     qint64 m_reportedBytes = -1;
     QElapsedTimer m_sinceReport;
+    QTimer m_progressTimer; // sends figures held back by the throttle
     QString m_pendingError;
 };
 
