@@ -2,10 +2,10 @@
 #include "engine/part_file.h"
 #include "engine/single_transfer.h"
 #include "support/engine_fixture.h"
+#include "support/local_proxy.h"
 #include "support/scripted_http_server.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -476,34 +476,16 @@ private slots:
 
     void throughTheProxy()
     {
-        const QString tinyproxy = QStandardPaths::findExecutable("tinyproxy");
-        if (tinyproxy.isEmpty())
+        if (QStandardPaths::findExecutable("tinyproxy").isEmpty())
             QSKIP("tinyproxy is not installed");
         EngineFixture f;
         ScriptedHttpServer server;
         QVERIFY(server.listen());
         server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(2000)));
+        LocalProxy proxy;
+        QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
 
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        f.writeFile("tinyproxy.conf", QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 30\n"
-                                                     "MaxClients 8\nAllow 127.0.0.1\n"
-                                                     "LogLevel Critical\n")
-                                          .arg(port)
-                                          .toUtf8());
-        QProcess proxy;
-        proxy.start(tinyproxy, {"-d", "-c", f.path("tinyproxy.conf")});
-        QVERIFY(proxy.waitForStarted());
-        auto accepting = [port] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, port);
-            return s.waitForConnected(100);
-        };
-        QTRY_VERIFY(accepting());
-
-        f.engine->setProxy(true, "127.0.0.1", QString::number(port));
+        f.engine->setProxy(true, "127.0.0.1", QString::number(proxy.port()));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -512,8 +494,6 @@ private slots:
         // The proxy passes the Referer on.
         QCOMPARE(QString::fromUtf8(server.requests().at(0).headers.value("referer")),
                  server.url(""));
-        proxy.terminate();
-        proxy.waitForFinished();
     }
 
     void connectionStateTexts_data()
