@@ -29,6 +29,17 @@ enum class ItemBehaviour {
 
 constexpr int DefaultItemCount = 237;
 
+// Details of the behaviours above, shared so tests can assert exact figures.
+constexpr int SlowBodyBytesPerSecond = 2048;       // SlowBody: the whole PDF takes 1 to 2 seconds
+constexpr int StallAfterBytes = 1024;              // Stall: body bytes sent before the silence
+constexpr int DropAfterBytes = 1024;               // DropMidBody: body bytes sent before the close
+constexpr qint64 TooLargeBytes = 12 * 1024 * 1024; // TooLarge: announced and sent in full
+constexpr int ChunkBytes = 1024;                   // Chunked: size of each chunk
+
+// The session cookie set by /login and /iplogin, and the one password /login accepts.
+inline constexpr char SessionCookieName[] = "LumenSession";
+inline constexpr char LoginPassword[] = "secret";
+
 inline ItemBehaviour behaviourOf(int id)
 {
     switch (id % 20) {

@@ -22,6 +22,11 @@ QString PartFile::partPathFor(const QString &targetPath)
 bool PartFile::open()
 {
     m_written = 0;
+    // An empty target would put the bytes in the working directory.
+    if (m_target.isEmpty()) {
+        m_error = QStringLiteral("no target file name");
+        return false;
+    }
     if (!m_part.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         m_error = m_part.errorString();
         return false;

@@ -57,6 +57,8 @@ private slots:
         QVERIFY(!part.open());
         QVERIFY(!part.errorString().isEmpty());
         QVERIFY(!part.commit());
+        PartFile unnamed{QString()};
+        QVERIFY(!unnamed.open());
     }
 };
 
