@@ -2,14 +2,17 @@
 #include "engine/part_file.h"
 #include "engine/single_transfer.h"
 #include "support/engine_fixture.h"
+#include "support/local_nginx.h"
 #include "support/local_proxy.h"
 #include "support/scripted_http_server.h"
 
 #include <QDir>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumen;
@@ -494,6 +497,45 @@ private slots:
         // The proxy passes the Referer on.
         QCOMPARE(QString::fromUtf8(server.requests().at(0).headers.value("referer")),
                  server.url(""));
+    }
+
+    void httpsCertificatesAreVerified_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("unknown issuer: refused") << false;
+        QTest::newRow("trusted issuer") << true;
+    }
+    void httpsCertificatesAreVerified()
+    {
+        QFETCH(bool, trusted);
+        if (QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"}).isEmpty())
+            QSKIP("nginx is not installed");
+        EngineFixture f;
+        QTemporaryDir www;
+        QVERIFY(makeLocalCertificate(www.path()));
+        QFile body(www.filePath("a.pdf"));
+        QVERIFY(body.open(QIODevice::WriteOnly));
+        body.write(pdfBytes(5000));
+        body.close();
+        LocalNginx nginx(www.path());
+        nginx.useTls(www.filePath("cert.pem"), www.filePath("key.pem"));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+
+        const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+        if (trusted) {
+            QSslConfiguration withCa = before;
+            withCa.addCaCertificates(www.filePath("cert.pem"));
+            QSslConfiguration::setDefaultConfiguration(withCa);
+        }
+        // The scheme in capitals is still HTTPS.
+        QString url = nginx.url("/a.pdf");
+        url.replace(0, 5, "HTTPS");
+        const quint64 a = f.add(url, "a");
+        start(f);
+        QTRY_VERIFY(f.state(a) != DownloadState::Downloading);
+        QSslConfiguration::setDefaultConfiguration(before);
+        QCOMPARE(f.state(a), trusted ? DownloadState::Finished : DownloadState::Failed);
+        QCOMPARE(f.exists("a.pdf"), trusted);
     }
 
     void connectionStateTexts_data()
