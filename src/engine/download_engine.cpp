@@ -410,12 +410,16 @@ void DownloadEngine::schedulerTick()
 
 void DownloadEngine::monitorTick()
 {
-    if (m_list.isListFinished()) {
-        if (m_running) {
-            setRunning(false);
-            if (m_soundOn)
-                playNoticeSound(RunEndSound);
-        }
+    const bool finished = m_list.isListFinished();
+    if (finished && m_running) {
+        setRunning(false);
+        if (m_soundOn)
+            playNoticeSound(RunEndSound);
+    }
+    const bool startEnabled = finished || !m_running;
+    if (startEnabled != m_startEnabled) {
+        m_startEnabled = startEnabled;
+        emit startEnabledChanged(startEnabled);
     }
 
     if (m_method == 1) {

@@ -79,6 +79,21 @@ private slots:
         QCOMPARE(f.state(a), DownloadState::Failed);
     }
 
+    void startCommandFollowsTheRun()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        QVERIFY(f.engine->startEnabled());
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->startEnabled());
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        f.engine->monitorTick();
+        QVERIFY(f.engine->startEnabled());
+        QVERIFY(!f.engine->isRunning());
+    }
+
     void emptyListStopsTheScheduler()
     {
         EngineFixture f;
