@@ -152,7 +152,7 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
     setConnectionState(1);
     m_reply = m_nam.get(request);
     // Bounds what Qt buffers when the event loop falls behind the network.
-    m_reply->setReadBufferSize(4 * ReadChunkBytes);
+    m_reply->setReadBufferSize(ReadChunkBytes);
     connect(m_reply, &QNetworkReply::socketStartedConnecting, this,
             [this] { setConnectionState(3); });
     connect(m_reply, &QNetworkReply::requestSent, this, [this] { setConnectionState(6); });
