@@ -168,9 +168,9 @@ void SingleTransfer::onMetaDataChanged()
     if (m_phase != Phase::AwaitingHeaders || !m_reply)
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // A redirect being followed is not the answer yet.
-    if (status >= 300 && status < 400 &&
-        m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+    // A redirect being followed is not the answer yet: its length and type
+    // are not the file's.
+    if (status >= 300 && status < 400 && m_reply->hasRawHeader("location"))
         return;
     setConnectionState(8);
     takeHeaders();

@@ -94,6 +94,27 @@ private slots:
         QVERIFY(!f.engine->downloadBusy());
     }
 
+    void followsARedirect()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route moved = ScriptedHttpServer::body("<html><body>moved</body></html>", "text/html");
+        moved.status = 302;
+        moved.headers << qMakePair(QByteArray("Location"), server.url("/files/a.pdf").toUtf8());
+        server.setRoute("/items/a.pdf", moved);
+        const QByteArray body = pdfBytes(5000);
+        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(body));
+        const quint64 a = f.add(server.url("/items/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        // Size and type are the file's, not the redirect's.
+        QCOMPARE(f.rec(a).sizeText, QString("5000"));
+        QCOMPARE(f.rec(a).percentText, QString("100%"));
+        QCOMPARE(f.rec(a).fileType, QString("pdf"));
+        QCOMPARE(f.readFile("a.pdf"), body);
+    }
+
     void sendsTheReferer_data()
     {
         QTest::addColumn<QString>("referer");

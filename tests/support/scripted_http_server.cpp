@@ -117,6 +117,8 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const QString &path)
         const qint64 len = route.announcedLength >= 0 ? route.announcedLength : route.body.size();
         head += "Content-Length: " + QByteArray::number(len) + "\r\n";
     }
+    for (const auto &h : route.headers)
+        head += h.first + ": " + h.second + "\r\n";
     head += "Connection: close\r\n\r\n";
     socket->write(head);
     const qint64 first = route.sendFirst < 0 ? route.body.size() : route.sendFirst;

@@ -28,7 +28,8 @@ public:
         qint64 announcedLength = -1; // Content-Length value when not the body's size
         qint64 sendFirst = -1;       // bytes of the body sent at once; -1 = all
         enum class Then { Finish, Hold, Drop } then = Then::Finish; // after sendFirst
-        bool noResponse = false; // read the request, never answer
+        bool noResponse = false;                      // read the request, never answer
+        QList<QPair<QByteArray, QByteArray>> headers; // more header lines
     };
     struct Request {
         QString path;
