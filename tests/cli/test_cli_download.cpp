@@ -1,3 +1,4 @@
+#include "support/local_proxy.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
@@ -10,6 +11,7 @@
 
 #include <csignal>
 
+using lumen::test::LocalProxy;
 using lumen::test::TestSite;
 using lumen::testsite::firstItemWith;
 using lumen::testsite::ItemBehaviour;
@@ -189,6 +191,20 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.lines.value(0), QStringLiteral("Finished\t%1\tpdf\t5\t5\t已存在，跳过\t%2/\t%3")
                                        .arg(name, out.path(), item(ItemBehaviour::Pdf)));
+    }
+
+    void proxyOption()
+    {
+        LocalProxy proxy;
+        QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const Result r = run(home.path(), {"--folder", out.path(), "--method", "1", "--proxy",
+                                           QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                           item(ItemBehaviour::Pdf)});
+        QCOMPARE(r.exitCode, 0);
+        QTRY_VERIFY(proxy.log().join('\n').contains(
+            QStringLiteral("/items/%1.pdf").arg(firstItemWith(ItemBehaviour::Pdf))));
     }
 
     void usageErrors_data()
