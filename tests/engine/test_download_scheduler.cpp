@@ -445,6 +445,19 @@ private slots:
         QVERIFY(!f.engine->downloadBusy());
     }
 
+    void switchingToMethodOneMidRunStartsDownloads()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.engine->setDownloadMethod(2);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(f.engine->downloadBusy());
+        f.engine->switchMethod();
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed); // started (and failed at once)
+    }
+
     void idleGuardRefusesWhileRunning()
     {
         EngineFixture f;
