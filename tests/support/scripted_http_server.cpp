@@ -123,22 +123,19 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const QString &path)
     socket->write(head);
     const qint64 first = route.sendFirst < 0 ? route.body.size() : route.sendFirst;
     socket->write(route.body.left(first));
-    if (first < route.body.size() || route.then != Route::Then::Finish) {
-        if (route.then == Route::Then::Hold) {
-            m_held[path] << Held{socket, route.body.mid(first)};
-            return;
-        }
-        if (route.then == Route::Then::Drop) {
-            socket->flush();
-            socket->disconnectFromHost();
-            return;
-        }
+    if (route.then == Route::Then::Hold && !m_released.contains(path)) {
+        m_held[path] << Held{socket, route.body.mid(first)};
+        return;
     }
+    if (route.then != Route::Then::Drop)
+        socket->write(route.body.mid(first));
+    socket->flush();
     socket->disconnectFromHost();
 }
 
 void ScriptedHttpServer::release(const QString &path)
 {
+    m_released.insert(path);
     const QList<Held> held = m_held.take(path);
     for (const Held &h : held) {
         if (!h.socket)
