@@ -12,4 +12,8 @@ using CommandFunction = int (*)(const QStringList &args);
 // lumenarc-get detect FILE...: one line "TYPE<TAB>FILE" per file, in order.
 int runDetect(const QStringList &args);
 
+// lumenarc-get download [OPTIONS] [URL...]: downloads the URLs with the
+// download engine and prints the final list, one record per line.
+int runDownload(const QStringList &args);
+
 } // namespace lumen::cli

@@ -19,6 +19,7 @@ struct Command {
 // One line per subcommand.
 constexpr Command Commands[] = {
     {"detect", runDetect, "detect FILE...    print the type each file's content shows"},
+    {"download", runDownload, "download [OPTIONS] [URL...]  download the URLs into a folder"},
 };
 
 QString usage()

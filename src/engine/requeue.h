@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace lumen
+{
+
+class DownloadList;
+struct DownloadItem;
+
+// Types that mean a web page came back instead of a document: "htm" and
+// "html", and "xml" where the caller asks for it. Compared without case.
+bool isWebPageType(const QString &fileType, bool includeXml = false);
+
+// DeleteItemFile: deletes the record's file when one exists; says nothing.
+void deleteItemFile(const DownloadItem &item);
+
+// RequeueRecord: puts a finished or failed record back in the queue. The old
+// file goes first (under its current type), the record becomes Waiting with
+// empty progress texts, a web-page type becomes "xxx" so the next download
+// decides the type afresh, and the file under the changed type goes too.
+// forceXxx sets "xxx" whatever the type was. row is 0-based.
+void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx = false);
+
+// The re-download operations of the list menu that the monitor also runs for
+// its automatic re-download. Each answers the number of records re-queued.
+// 重新下载出错项: every Failed record.
+qint64 requeueFailed(DownloadList &list);
+// 重新下载网页类型文件项: Finished or Failed records typed htm, html or xml;
+// their type always becomes "xxx".
+qint64 requeueWebPages(DownloadList &list);
+// 重新下载出错项和网页类型文件项: Failed records, and Finished records typed
+// htm or html (not xml).
+qint64 requeueFailedAndWebPages(DownloadList &list);
+
+} // namespace lumen

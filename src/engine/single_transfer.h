@@ -1,0 +1,117 @@
+#pragma once
+
+#include "engine/naming.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace lumen
+{
+
+class Clock;
+class DownloadList;
+class PartFile;
+
+// Method one: one record at a time over a single connection (Inet下载文件).
+// A small state machine driven by the reply's signals: it sends the Referer,
+// learns size and content type from the response headers, refuses files
+// above the size limit, picks the target by the same-name policy, streams the
+// body into "<target>.part" with live progress, and moves it onto the target
+// only when the whole body is on disk. The proxy, if any, is the network
+// manager's. The record is always found again by its id.
+class SingleTransfer : public QObject
+{
+    Q_OBJECT
+public:
+    // Longest wait for the response headers, in seconds.
+    static constexpr double HeaderWaitSeconds = 30;
+    // A body that does not grow for longer than this fails, in seconds.
+    static constexpr double StallSeconds = 300;
+    // Bytes taken from the network per read: big enough to keep the CPU cost
+    // per byte low, small enough that memory stays flat whatever the size.
+    static constexpr qint64 ReadChunkBytes = 256 * 1024;
+
+    // Creates the record's folder; answers it without trailing separator, or
+    // empty when there is no folder to store in.
+    using FolderMaker = std::function<QString(const QString &folder)>;
+
+    SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
+                   QObject *parent = nullptr);
+    ~SingleTransfer() override;
+
+    void setFolderMaker(FolderMaker maker) { m_makeFolder = std::move(maker); }
+
+    // Starts the download of the record. False (nothing done) while another
+    // download runs. The end is always announced by finished(), possibly
+    // before start() returns (a URL that is not http or https fails at once,
+    // without any request).
+    bool start(quint64 recordId, SameNamePolicy policy, double maxFileSizeMB);
+
+    bool isActive() const { return m_phase != Phase::Idle; }
+    // StillExecuting: the request is out and its response headers are awaited.
+    bool isExecuting() const { return m_phase == Phase::AwaitingHeaders; }
+    quint64 recordId() const { return m_recordId; }
+
+    // A stop request. While the body streams, the partial file is deleted and
+    // the record shows "下载取消"; while the headers are awaited the request is
+    // dropped and the record fails as one that got no headers.
+    void cancel();
+
+    // The connection-state panel's text for a state number of the table.
+    static QString connectionStateText(int state, int responseCode = 0,
+                                       const QString &responseInfo = QString());
+
+public slots:
+    // Every second while a download runs: ends the header wait after
+    // HeaderWaitSeconds and a body that has not grown for StallSeconds.
+    void watchdogTick();
+
+signals:
+    void connectionStateChanged(const QString &text);
+    // The record is Finished or Failed (or Finished as too large).
+    void finished(quint64 recordId, bool success);
+
+private:
+    enum class Phase { Idle, AwaitingHeaders, Streaming };
+
+    void onMetaDataChanged();
+    void onReadyRead();
+    void onReplyFinished();
+    bool takeHeaders();
+    bool drain();
+    void complete();
+    void fail(const QString &percentText = QString(), bool keepPart = false);
+    void finish(bool success);
+    void dropReply();
+    void setConnectionState(int state);
+
+    DownloadList &m_list;
+    QNetworkAccessManager &m_nam;
+    Clock &m_clock;
+    FolderMaker m_makeFolder;
+    QTimer m_watchdog;
+    QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<PartFile> m_part;
+    QByteArray m_buffer;
+    Phase m_phase = Phase::Idle;
+
+    quint64 m_recordId = 0;
+    SameNamePolicy m_policy = SameNamePolicy::Rename;
+    double m_maxFileSizeMB = 10;
+    double m_startTime = 0;      // seconds since midnight
+    double m_lastGrowthTime = 0; // seconds since midnight
+    qint64 m_size = 0;           // announced length, 0 when none
+    qint64 m_lastLength = 0;
+    bool m_received = false; // first body byte seen (for the state panel)
+};
+
+} // namespace lumen

@@ -1,0 +1,221 @@
+#include "download_window/type_correction.h"
+#include "engine/download_list.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumen;
+
+namespace
+{
+
+const QByteArray kPage = "<html><head><title>登录</title></head><body>please sign in</body></html>";
+const QByteArray kPdf = "%PDF-1.4\n" + QByteArray(2000, 'p');
+const QByteArray kUnknown = QByteArray(4000, '\x07');
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestTypeCorrection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitFileName_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("ext");
+        QTest::newRow("plain") << "/x/paper.pdf"
+                               << "paper"
+                               << "pdf";
+        QTest::newRow("last dot counts") << "/x/a.b.c"
+                                         << "a.b"
+                                         << "c";
+        QTest::newRow("seven characters are no extension") << "/x/archive.backup1"
+                                                           << "archive.backup1"
+                                                           << "";
+        QTest::newRow("six characters are") << "/x/archive.backup"
+                                            << "archive"
+                                            << "backup";
+        QTest::newRow("no dot") << "/x/README"
+                                << "README"
+                                << "";
+        QTest::newRow("spaces trimmed") << "  /x/ a b .htm  "
+                                        << "a b"
+                                        << "htm";
+        QTest::newRow("dot in a folder only") << "/x.y/name"
+                                              << "name"
+                                              << "";
+        QTest::newRow("bare name") << "名字[0001].htm"
+                                   << "名字[0001]"
+                                   << "htm";
+    }
+    void splitFileName()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, base);
+        QFETCH(QString, ext);
+        const SplitName s = SplitFileName(path);
+        QCOMPARE(s.base, base);
+        QCOMPARE(s.ext, ext);
+    }
+
+    void correctFileType_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("occupied"); // other files already in the folder
+        QTest::addColumn<bool>("corrected");
+        QTest::addColumn<QString>("newName");
+        QTest::addColumn<QString>("newType");
+
+        const QString longName = QString(120, QChar(u'n'));
+        QTest::newRow("page stored as pdf") << "paper"
+                                            << "pdf" << kPage << QStringList() << true << "paper"
+                                            << "htm";
+        QTest::newRow("case of the type ignored")
+            << "paper"
+            << "PDF" << kPdf << QStringList() << false << "paper"
+            << "PDF";
+        QTest::newRow("type unknown") << "paper"
+                                      << "pdf" << kUnknown << QStringList() << false << "paper"
+                                      << "pdf";
+        QTest::newRow("no type yet") << "paper"
+                                     << "" << kPdf << QStringList() << true << "paper"
+                                     << "pdf";
+        QTest::newRow("target taken")
+            << "paper"
+            << "pdf" << kPage << QStringList{"paper.htm"} << true << "paper[0001]"
+            << "htm";
+        QTest::newRow("target and first number taken")
+            << "paper"
+            << "pdf" << kPage << QStringList{"paper.htm", "paper[0001].htm"} << true
+            << "paper[0002]"
+            << "htm";
+        QTest::newRow("old number dropped")
+            << "paper[0003]"
+            << "pdf" << kPage << QStringList{"paper[0003].htm"} << true << "paper"
+            << "htm";
+        QTest::newRow("old number dropped, numbering again")
+            << "paper[0003]"
+            << "pdf" << kPage << QStringList{"paper[0003].htm", "paper.htm"} << true
+            << "paper[0001]"
+            << "htm";
+        QTest::newRow("long name into a free target")
+            << longName << "pdf" << kPage << QStringList() << true << longName << "htm";
+        QTest::newRow("long name into a taken target")
+            << longName << "pdf" << kPage << QStringList{longName + ".htm"} << true
+            << longName.left(100) << "htm";
+        QTest::newRow("dots in the name") << "v1.2 notes"
+                                          << "pdf" << kPage << QStringList() << true << "v1.2 notes"
+                                          << "htm";
+    }
+    void correctFileType()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, type);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, occupied);
+        QFETCH(bool, corrected);
+        QFETCH(QString, newName);
+        QFETCH(QString, newType);
+
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadList list;
+        const qint64 row = list.append("http://127.0.0.1/a", name, type, folder, QString());
+        list.update(row, [](DownloadItem &it) {
+            it.sizeText = "123";
+            it.percentText = "100%";
+        });
+        list.setState(row, DownloadState::Finished);
+        const quint64 id = list.at(row).id;
+        const QString stored = folder + name + (type.isEmpty() ? "" : "." + type);
+        writeFile(stored, content);
+        for (const QString &other : occupied)
+            writeFile(folder + other, "someone else's file");
+
+        QCOMPARE(CorrectFileType(list, id), corrected);
+        const DownloadItem &item = list.at(list.rowOfId(id));
+        QCOMPARE(item.name, newName);
+        QCOMPARE(item.fileType, newType);
+        QCOMPARE(readFile(folder + newName + (newType.isEmpty() ? "" : "." + newType)), content);
+        if (corrected)
+            QVERIFY(!QFile::exists(stored));
+        for (const QString &other : occupied)
+            QCOMPARE(readFile(folder + other), QByteArray("someone else's file"));
+        // Only the name and type move.
+        QCOMPARE(item.state, DownloadState::Finished);
+        QCOMPARE(item.sizeText, QString("123"));
+        QCOMPARE(item.percentText, QString("100%"));
+    }
+
+    void correctFileTypeWithoutAFile()
+    {
+        QTemporaryDir dir;
+        DownloadList list;
+        list.append("http://127.0.0.1/a", "gone", "pdf", dir.path() + "/", QString());
+        QVERIFY(!CorrectFileType(list, list.at(0).id));
+        QVERIFY(!CorrectFileType(list, 999999)); // no such record
+        QCOMPARE(list.at(0).fileType, QString("pdf"));
+    }
+
+    void correctAllCountsRenamedFiles()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadList list;
+        list.append("http://127.0.0.1/1", "one", "pdf", folder, QString());
+        list.append("http://127.0.0.1/2", "two", "pdf", folder, QString());
+        list.append("http://127.0.0.1/3", "three", "caj", folder, QString());
+        list.append("http://127.0.0.1/4", "four", "pdf", folder, QString()); // never stored
+        writeFile(folder + "one.pdf", kPage);
+        writeFile(folder + "two.pdf", kPdf);
+        writeFile(folder + "three.caj", kPdf);
+        QCOMPARE(correctAllFileTypes(list), 2);
+        QCOMPARE(list.at(0).fileType, QString("htm"));
+        QCOMPARE(list.at(1).fileType, QString("pdf"));
+        QCOMPARE(list.at(2).fileType, QString("pdf"));
+        QCOMPARE(list.at(3).fileType, QString("pdf"));
+        QCOMPARE(correctAllFileTypes(list), 0);
+    }
+
+    void checkFilesExistMarksOnlyMissingFiles()
+    {
+        QTemporaryDir dir;
+        const QString folder = dir.path() + "/";
+        DownloadList list;
+        list.append("http://127.0.0.1/1", "here", "pdf", folder, QString());
+        list.append("http://127.0.0.1/2", "gone", "pdf", folder, QString());
+        list.append("http://127.0.0.1/3", "waiting", "pdf", folder, QString());
+        list.update(0, [](DownloadItem &it) { it.percentText = "100%"; });
+        list.update(1, [](DownloadItem &it) { it.percentText = "100%"; });
+        list.setState(1, DownloadState::Finished);
+        writeFile(folder + "here.pdf", kPdf);
+
+        QCOMPARE(CheckFilesExist(list), 2);
+        QCOMPARE(list.at(0).percentText, QString("100%"));
+        QCOMPARE(list.at(1).percentText, QStringLiteral("不存在"));
+        QCOMPARE(list.at(2).percentText, QStringLiteral("不存在"));
+        QCOMPARE(list.at(1).state, DownloadState::Finished); // states stay
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTypeCorrection)
+#include "test_type_correction.moc"

@@ -1,0 +1,564 @@
+#include "engine/download_engine.h"
+#include "engine/requeue.h"
+#include "support/engine_fixture.h"
+#include "support/scripted_http_server.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumen;
+using namespace lumen::test;
+
+Q_DECLARE_METATYPE(lumen::DownloadEngine::RedownloadFilter)
+
+// URLs of a scheme that is never fetched: the record fails at once without a
+// request, which gives the scheduler a download that ends inside its tick.
+static QString instantFailure(int n)
+{
+    return QStringLiteral("ftp://127.0.0.1/f%1.pdf").arg(n);
+}
+
+class TestDownloadScheduler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void intervalFromLoad_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<double>("wait");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("0, same instant") << 0 << 0.0 << false;
+        QTest::newRow("0, next tick") << 0 << 1.0 << true;
+        QTest::newRow("5, after 5 s") << 5 << 5.0 << false;
+        QTest::newRow("5, after 6 s") << 5 << 6.0 << true;
+        QTest::newRow("10, after 10 s") << 10 << 10.0 << false;
+        QTest::newRow("10, after 10.5 s") << 10 << 10.5 << true;
+    }
+    void intervalFromLoad()
+    {
+        QFETCH(int, interval);
+        QFETCH(double, wait);
+        QFETCH(bool, starts);
+        EngineFixture f;
+        const quint64 id = f.add(instantFailure(1), "a");
+        f.engine->setIntervalSeconds(interval);
+        f.engine->startDownloading();
+        f.tickAfter(wait);
+        QCOMPARE(f.state(id) != DownloadState::Waiting, starts);
+    }
+
+    void intervalCountsFromTheLastEnd()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        const quint64 b = f.add(instantFailure(2), "b");
+        f.engine->setIntervalSeconds(10);
+        f.engine->startDownloading();
+        f.tickAfter(11);
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
+        for (int s = 1; s <= 10; ++s) {
+            f.tickAfter(1);
+            QCOMPARE(f.state(b), DownloadState::Waiting);
+        }
+        f.tickAfter(1);
+        QCOMPARE(f.state(b), DownloadState::Failed);
+    }
+
+    void intervalPassesMidnight()
+    {
+        EngineFixture f;
+        f.clock.setSecondsSinceMidnight(86399.5);
+        f.engine = std::make_unique<DownloadEngine>(f.list, f.clock, f.sound, f.prompter);
+        f.engine->setTimersDriven(false);
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.engine->startDownloading();
+        f.tickAfter(1); // 00:00:00.5 — the difference is large, the test passes
+        QCOMPARE(f.state(a), DownloadState::Failed);
+    }
+
+    void startCommandFollowsTheRun()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        QVERIFY(f.engine->startEnabled());
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->startEnabled());
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        f.engine->monitorTick();
+        QVERIFY(f.engine->startEnabled());
+        QVERIFY(!f.engine->isRunning());
+    }
+
+    void emptyListStopsTheScheduler()
+    {
+        EngineFixture f;
+        f.engine->startDownloading();
+        QVERIFY(f.engine->isRunning());
+        f.tickAfter();
+        QVERIFY(!f.engine->isRunning());
+    }
+
+    void stoppedSchedulerStartsNothing()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.tickAfter(5);
+        QCOMPARE(f.state(a), DownloadState::Waiting);
+    }
+
+    void skipPolicyMarksExistingFilesInOneTick()
+    {
+        EngineFixture f;
+        f.engine->setSameNamePolicy(SameNamePolicy::Skip);
+        f.writeFile("a.pdf", "12345");
+        f.writeFile("b.pdf", "1234567");
+        const quint64 a = f.add(instantFailure(1), "a");
+        const quint64 b = f.add(instantFailure(2), "b");
+        const quint64 c = f.add(instantFailure(3), "c");
+        const quint64 d = f.add(instantFailure(4), "d");
+        f.engine->startDownloading();
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).percentText, RecordText::ExistsSkipped);
+        QCOMPARE(f.rec(a).sizeText, QString("5"));
+        QCOMPARE(f.rec(b).receivedText, QString("7"));
+        QCOMPARE(f.state(c), DownloadState::Failed); // chosen and started
+        QCOMPARE(f.state(d), DownloadState::Waiting);
+    }
+
+    void schedulerCleansNameAndFolder()
+    {
+        EngineFixture f;
+        const qint64 row = f.list.append(instantFailure(1), "n", "pdf", f.dir.path(), "");
+        f.list.update(row, [](DownloadItem &it) { it.name = QStringLiteral("  a:b*c?  "); });
+        f.engine->startDownloading();
+        f.tickAfter();
+        QCOMPARE(f.list.at(row).name, QString("abc"));
+        QCOMPARE(f.list.at(row).folder, f.folder());
+    }
+
+    void methodOneRefusesASecondStartWhileBusy()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
+        held.sendFirst = 100;
+        held.then = ScriptedHttpServer::Route::Then::Hold;
+        server.setRoute("/a.pdf", held);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        const quint64 b = f.add(server.url("/b.pdf"), "b");
+        f.engine->startDownloading();
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        QVERIFY(f.engine->downloadBusy());
+        QTRY_COMPARE(f.rec(a).receivedText, QString("100"));
+        f.tickAfter(); // busy: nothing else starts
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        QVERIFY(f.rec(b).sizeText.isEmpty());
+
+        // "下载当前项" while the transfer runs is refused and re-queued.
+        f.setState(b, DownloadState::Downloading);
+        f.engine->downloadCurrent(b);
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        QCOMPARE(f.rec(b).sizeText, RecordText::WaitingAgain);
+        QCOMPARE(server.requestCount("/b.pdf"), 0);
+        // ... and a record re-queued like that is not "not yet downloaded".
+        QCOMPARE(f.list.countNotDownloaded(), 0);
+
+        server.release("/a.pdf");
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void methodTwoStartsEveryFreeSlotInOneTick()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        QList<quint64> ids;
+        for (int i = 0; i < 10; ++i) {
+            ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
+            held.sendFirst = 100;
+            held.then = ScriptedHttpServer::Route::Then::Hold;
+            server.setRoute(QStringLiteral("/r%1.pdf").arg(i), held);
+            ids << f.add(server.url(QStringLiteral("/r%1.pdf").arg(i)),
+                         QStringLiteral("r%1").arg(i));
+        }
+        f.engine->setDownloadMethod(2);
+        f.engine->setThreadCount(3);
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        f.engine->startDownloading();
+        f.tickAfter();
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(f.state(ids[i]), i < 3 ? DownloadState::Downloading : DownloadState::Waiting);
+        QCOMPARE(f.engine->countSlotInstances(), 4);
+        QCOMPARE(f.engine->slotRecord(1), ids[0]);
+        QCOMPARE(f.engine->slotRecord(3), ids[2]);
+        // Running slots keep the next tick from starting more.
+        f.tickAfter();
+        QCOMPARE(f.state(ids[3]), DownloadState::Waiting);
+
+        f.engine->stopDownloading();
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(f.state(ids[i]), DownloadState::Failed);
+    }
+
+    void stopEndsTheRunAndTheAutomaticOptions()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
+        held.sendFirst = 100;
+        held.then = ScriptedHttpServer::Route::Then::Hold;
+        server.setRoute("/a.pdf", held);
+        server.setRoute("/b.pdf", held);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        const quint64 b = f.add(server.url("/b.pdf"), "b");
+        f.engine->setDownloadMethod(2);
+        f.engine->setThreadCount(2);
+        f.engine->setAutoStart(true);
+        f.engine->setAutoRedownload(true);
+        f.engine->startDownloading();
+        f.tickAfter();
+        QCOMPARE(f.state(b), DownloadState::Downloading);
+        QTRY_COMPARE(server.openConnections(), 2);
+        f.engine->stopDownloading();
+        QVERIFY(!f.engine->isRunning());
+        QVERIFY(!f.engine->autoStart());
+        QVERIFY(!f.engine->autoRedownload());
+        QVERIFY(!f.engine->downloadBusy());
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.state(b), DownloadState::Failed);
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        // Nothing stands under the final names, and no late completion
+        // changes the records.
+        server.release("/a.pdf");
+        server.release("/b.pdf");
+        QTest::qWait(200);
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(!f.exists("a.pdf"));
+        QVERIFY(!f.exists("b.pdf"));
+        // The monitor does not start the run again.
+        f.clock.advanceSeconds(1);
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+    }
+
+    void monitorEndsAFinishedRun_data()
+    {
+        QTest::addColumn<bool>("soundOn");
+        QTest::newRow("sound on") << true;
+        QTest::newRow("sound off") << false;
+    }
+    void monitorEndsAFinishedRun()
+    {
+        QFETCH(bool, soundOn);
+        EngineFixture f;
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("102.wav", "RIFF");
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.setState(a, DownloadState::Finished);
+        f.engine->setSoundOn(soundOn);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+        QCOMPARE(f.sound.played, soundOn ? QStringList{f.path("102.wav")} : QStringList{});
+        // A stopped run ends only once.
+        f.engine->monitorTick();
+        QCOMPARE(f.sound.played.size(), soundOn ? 1 : 0);
+    }
+
+    void autoStartKeepsRestartingAFailedUntouchedRow()
+    {
+        EngineFixture f;
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("102.wav", "RIFF");
+        f.engine->setSoundOn(true);
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.setState(a, DownloadState::Failed); // progress texts stay empty
+        f.engine->setAutoStart(true);
+        f.engine->monitorTick();
+        QVERIFY(f.engine->isRunning());
+        QVERIFY(f.sound.played.isEmpty());
+        f.engine->monitorTick(); // finished → stopped (102) → started again
+        QVERIFY(f.engine->isRunning());
+        QCOMPARE(f.sound.played, QStringList{f.path("102.wav")});
+    }
+
+    void autoStartWaitsForUntouchedRows()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.list.update(0, [](DownloadItem &it) { it.sizeText = RecordText::WaitingAgain; });
+        f.engine->setAutoStart(true);
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+        f.add(instantFailure(2), "b");
+        f.engine->monitorTick();
+        QVERIFY(f.engine->isRunning());
+        Q_UNUSED(a);
+    }
+
+    void autoRedownload_data()
+    {
+        QTest::addColumn<DownloadEngine::RedownloadFilter>("filter");
+        QTest::addColumn<QString>(
+            "expected"); // states of: failed pdf, finished html, finished xml, failed htm
+        QTest::newRow("failed") << DownloadEngine::RedownloadFilter::Failed << "WFFW";
+        QTest::newRow("web pages") << DownloadEngine::RedownloadFilter::WebPages << "XWWW";
+        QTest::newRow("failed and web pages")
+            << DownloadEngine::RedownloadFilter::FailedAndWebPages << "WWWW";
+    }
+    void autoRedownload()
+    {
+        QFETCH(DownloadEngine::RedownloadFilter, filter);
+        QFETCH(QString, expected);
+        EngineFixture f;
+        const QList<quint64> ids = {
+            f.add(instantFailure(1), "a", "pdf"), f.add(instantFailure(2), "b", "html"),
+            f.add(instantFailure(3), "c", "xml"), f.add(instantFailure(4), "d", "htm")};
+        const QList<DownloadState> states = {DownloadState::Failed, DownloadState::Finished,
+                                             DownloadState::Finished, DownloadState::Failed};
+        for (int i = 0; i < 4; ++i)
+            f.setState(ids[i], states[i]);
+        f.engine->setAutoRedownload(true);
+        f.engine->setRedownloadFilter(filter);
+        f.engine->startDownloading();
+        // The same tick finds the list finished, re-queues and restarts.
+        f.engine->monitorTick();
+        QVERIFY(f.engine->isRunning());
+        const QString letters = "?WDFX";
+        QString got;
+        for (quint64 id : ids)
+            got += letters.at(int(f.state(id)));
+        QCOMPARE(got, expected);
+        for (quint64 id : ids) {
+            if (f.state(id) == DownloadState::Waiting && f.rec(id).fileType != "pdf")
+                QCOMPARE(f.rec(id).fileType, QString("xxx"));
+        }
+    }
+
+    void autoRedownloadRepeatsWhileRowsKeepFailing()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.engine->setAutoRedownload(true);
+        f.engine->startDownloading();
+        for (int round = 0; round < 3; ++round) {
+            f.tickAfter();
+            QCOMPARE(f.state(a), DownloadState::Failed);
+            f.engine->monitorTick();
+            QCOMPARE(f.state(a), DownloadState::Waiting);
+            QVERIFY(f.engine->isRunning());
+        }
+    }
+
+    void errorStop_data()
+    {
+        QTest::addColumn<int>("failedRows");
+        QTest::addColumn<bool>("autoStart");
+        QTest::addColumn<bool>("stops");
+        QTest::newRow("4 failed") << 4 << false << false;
+        QTest::newRow("5 failed") << 5 << false << true;
+        QTest::newRow("5 failed, auto-start fights back in vain") << 5 << true << true;
+    }
+    void errorStop()
+    {
+        QFETCH(int, failedRows);
+        QFETCH(bool, autoStart);
+        QFETCH(bool, stops);
+        EngineFixture f;
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("102.wav", "RIFF");
+        f.engine->setSoundOn(true);
+        for (int i = 0; i < failedRows; ++i) {
+            const quint64 id = f.add(instantFailure(i), QStringLiteral("x%1").arg(i));
+            f.setState(id, DownloadState::Failed);
+            f.list.update(f.list.rowOfId(id), [](DownloadItem &it) { it.percentText = "0%"; });
+        }
+        f.add(instantFailure(99), "waiting");
+        f.engine->setErrorStop(true);
+        f.engine->setAutoStart(autoStart);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QCOMPARE(f.engine->isRunning(), !stops);
+        QCOMPARE(f.sound.played.size(), stops ? 1 : 0);
+    }
+
+    void errorStopCountsPages()
+    {
+        EngineFixture f;
+        for (int i = 0; i < 5; ++i) {
+            const quint64 id = f.add(instantFailure(i), QStringLiteral("p%1").arg(i), "HTM");
+            f.setState(id, DownloadState::Finished);
+        }
+        f.add(instantFailure(99), "waiting");
+        f.engine->setErrorStop(true);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+    }
+
+    void switchMethod_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<bool>("threadBoxEnabled");
+        QTest::newRow("2 → 1") << 2 << 4 << 1 << false;
+        QTest::newRow("1 → 2") << 1 << 1 << 2 << true;
+    }
+    void switchMethod()
+    {
+        QFETCH(int, from);
+        QFETCH(int, threads);
+        QFETCH(int, to);
+        QFETCH(bool, threadBoxEnabled);
+        EngineFixture f;
+        f.engine->setDownloadMethod(from);
+        f.engine->setThreadCount(threads);
+        f.engine->switchMethod();
+        QCOMPARE(f.engine->downloadMethod(), to);
+        QCOMPARE(f.engine->threadCount(), 1);
+        QCOMPARE(f.engine->threadCountEnabled(), threadBoxEnabled);
+        QCOMPARE(f.engine->methodText(), QStringLiteral("下载方式：%1").arg(to));
+    }
+
+    void busyFlagInMethodTwoFollowsTheScheduler()
+    {
+        EngineFixture f;
+        f.add(instantFailure(1), "a");
+        f.engine->setDownloadMethod(2);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(f.engine->downloadBusy());
+        f.engine->stopDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void switchingToMethodOneMidRunStartsDownloads()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.engine->setDownloadMethod(2);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(f.engine->downloadBusy());
+        f.engine->switchMethod();
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed); // started (and failed at once)
+    }
+
+    void idleGuardRefusesWhileRunning()
+    {
+        EngineFixture f;
+        QVERIFY(f.engine->downloadIdleGuard(f.prompter));
+        QVERIFY(f.prompter.shown.isEmpty());
+        f.add(instantFailure(1), "a");
+        f.engine->startDownloading();
+        QVERIFY(!f.engine->downloadIdleGuard(f.prompter));
+        QCOMPARE(f.prompter.messages(), QStringList{"停止下载以后，才能执行此操作！"});
+    }
+
+    void countersText()
+    {
+        EngineFixture f;
+        const QList<DownloadState> states = {DownloadState::Waiting,     DownloadState::Waiting,
+                                             DownloadState::Downloading, DownloadState::Finished,
+                                             DownloadState::Finished,    DownloadState::Finished,
+                                             DownloadState::Finished,    DownloadState::Finished,
+                                             DownloadState::Finished,    DownloadState::Failed};
+        for (int i = 0; i < states.size(); ++i)
+            f.setState(f.add(instantFailure(i), QString::number(i)), states[i]);
+        QSignalSpy spy(f.engine.get(), &DownloadEngine::countersTextChanged);
+        f.engine->monitorTick();
+        const QString expected = QStringLiteral("总数:10 正在下载:1 等待:2 已完成:6 失败:1");
+        QCOMPARE(f.engine->countersText(), expected);
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toString(), expected);
+    }
+
+    void playNoticeSound_data()
+    {
+        QTest::addColumn<QString>("appFile");  // file in the application folder
+        QTest::addColumn<QString>("userFile"); // file in the per-user folder
+        QTest::addColumn<QString>("expected"); // "app", "user" or ""
+        QTest::newRow("application folder") << "103.wav"
+                                            << ""
+                                            << "app";
+        QTest::newRow("application folder first") << "103.wav"
+                                                  << "103.wav"
+                                                  << "app";
+        QTest::newRow("per-user folder") << ""
+                                         << "103.wav"
+                                         << "user";
+        QTest::newRow("missing") << ""
+                                 << ""
+                                 << "";
+        QTest::newRow("another number only") << "101.wav"
+                                             << "102.wav"
+                                             << "";
+    }
+    void playNoticeSound()
+    {
+        QFETCH(QString, appFile);
+        QFETCH(QString, userFile);
+        QFETCH(QString, expected);
+        EngineFixture f;
+        const QString app = f.path("app folder with spaces");
+        const QString user = f.path("user");
+        QDir().mkpath(app);
+        QDir().mkpath(user);
+        if (!appFile.isEmpty())
+            f.writeFile("app folder with spaces/" + appFile, "RIFF");
+        if (!userFile.isEmpty())
+            f.writeFile("user/" + userFile, "RIFF");
+        f.engine->setSoundFolders({app, user});
+        f.engine->playNoticeSound(103);
+        if (expected.isEmpty())
+            QVERIFY(f.sound.played.isEmpty());
+        else
+            QCOMPARE(f.sound.played,
+                     QStringList{(expected == "app" ? app : user) + QStringLiteral("/103.wav")});
+        QVERIFY(f.prompter.shown.isEmpty());
+    }
+
+    void requeueDeletesOldFilesAndAppliesTheXxxRule()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a", "HTML");
+        f.setState(a, DownloadState::Failed);
+        f.list.update(0, [](DownloadItem &it) {
+            it.sizeText = "10";
+            it.receivedText = "10";
+            it.percentText = "100%";
+        });
+        f.writeFile("a.HTML", "page");
+        f.writeFile("a.xxx", "older");
+        const quint64 b = f.add(instantFailure(2), "b", "pdf");
+        f.setState(b, DownloadState::Finished);
+        f.writeFile("b.pdf", "%PDF");
+        QCOMPARE(requeueFailed(f.list), 1);
+        QCOMPARE(f.state(a), DownloadState::Waiting);
+        QCOMPARE(f.rec(a).fileType, QString("xxx"));
+        QVERIFY(f.rec(a).sizeText.isEmpty() && f.rec(a).percentText.isEmpty());
+        QVERIFY(!f.exists("a.HTML"));
+        QVERIFY(!f.exists("a.xxx"));
+        QVERIFY(f.exists("b.pdf"));
+        RequeueRecord(f.list, f.list.rowOfId(b));
+        QVERIFY(!f.exists("b.pdf"));
+        QCOMPARE(f.rec(b).fileType, QString("pdf"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDownloadScheduler)
+#include "test_download_scheduler.moc"

@@ -1,0 +1,585 @@
+#include "engine/download_engine.h"
+#include "engine/part_file.h"
+#include "engine/single_transfer.h"
+#include "support/engine_fixture.h"
+#include "support/local_nginx.h"
+#include "support/local_proxy.h"
+#include "support/scripted_http_server.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumen;
+using namespace lumen::test;
+using Route = ScriptedHttpServer::Route;
+
+namespace
+{
+
+QByteArray pdfBytes(int size)
+{
+    QByteArray b = "%PDF-1.4\n";
+    while (b.size() < size)
+        b += "0123456789abcdef";
+    b.truncate(size);
+    return b;
+}
+
+// Bytes no content test recognises.
+QByteArray opaqueBytes(int size)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = char(7 + (i * 31) % 200);
+    return b;
+}
+
+Route held(const QByteArray &body, qint64 sendFirst, const QByteArray &type = "application/pdf")
+{
+    Route r = ScriptedHttpServer::body(body, type);
+    r.sendFirst = sendFirst;
+    r.then = Route::Then::Hold;
+    return r;
+}
+
+} // namespace
+
+class TestMethodOne : public QObject
+{
+    Q_OBJECT
+
+    // Starts the first waiting record through the scheduler.
+    static void start(EngineFixture &f)
+    {
+        f.engine->startDownloading();
+        f.tickAfter();
+    }
+
+private slots:
+    void storesTheBodyUnderItsName_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("even") << 4000;
+        QTest::newRow("odd") << 3001;
+        QTest::newRow("several reads") << 3 * 1024 * 1024 + 1;
+    }
+    void storesTheBodyUnderItsName()
+    {
+        QFETCH(int, size);
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        const QByteArray body = pdfBytes(size);
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(body));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        QSignalSpy action(f.engine.get(), &DownloadEngine::actionTextChanged);
+        start(f);
+        QCOMPARE(action.value(0).value(0).toString(), QString("正在下载:a"));
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).sizeText, QString::number(size));
+        QCOMPARE(f.rec(a).receivedText, QString::number(size));
+        QCOMPARE(f.rec(a).percentText, QString("100%"));
+        QCOMPARE(f.readFile("a.pdf"), body);
+        QVERIFY(!f.exists("a.pdf.part"));
+        QCOMPARE(f.engine->actionText(), QString("完成下载:a"));
+        QCOMPARE(f.engine->connectionText(),
+                 QString("12 该请求已经完成，并且所有数据均已接收到。"));
+        QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void followsARedirect()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route moved = ScriptedHttpServer::body("<html><body>moved</body></html>", "text/html");
+        moved.status = 302;
+        moved.headers << qMakePair(QByteArray("Location"), server.url("/files/a.pdf").toUtf8());
+        server.setRoute("/items/a.pdf", moved);
+        const QByteArray body = pdfBytes(5000);
+        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(body));
+        const quint64 a = f.add(server.url("/items/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        // Size and type are the file's, not the redirect's.
+        QCOMPARE(f.rec(a).sizeText, QString("5000"));
+        QCOMPARE(f.rec(a).percentText, QString("100%"));
+        QCOMPARE(f.rec(a).fileType, QString("pdf"));
+        QCOMPARE(f.readFile("a.pdf"), body);
+    }
+
+    void sendsTheReferer_data()
+    {
+        QTest::addColumn<QString>("referer");
+        QTest::addColumn<bool>("siteRoot");
+        QTest::newRow("the record's page") << "http://127.0.0.1/item/7" << false;
+        QTest::newRow("none: the site root") << "" << true;
+    }
+    void sendsTheReferer()
+    {
+        QFETCH(QString, referer);
+        QFETCH(bool, siteRoot);
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        const quint64 a = f.add(server.url("/files/a.pdf"), "a", "pdf", referer);
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(server.requests().size(), 1);
+        const QString expected = siteRoot ? server.url("") : referer;
+        QCOMPARE(QString::fromUtf8(server.requests().at(0).headers.value("referer")), expected);
+    }
+
+    void typeFromTheContentType_data()
+    {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("pdf with charset")
+            << QByteArray("application/pdf; charset=UTF-8") << pdfBytes(5000) << "xxx"
+            << "pdf";
+        QTest::newRow("unmapped type keeps the given one")
+            << QByteArray("application/msword") << opaqueBytes(5000) << "doc"
+            << "doc";
+        QTest::newRow("octet-stream keeps the given one")
+            << QByteArray("application/octet-stream") << opaqueBytes(5000) << "caj"
+            << "caj";
+        QTest::newRow("a mapped image type")
+            << QByteArray("image/tiff") << opaqueBytes(5000) << "pdf"
+            << "tif";
+    }
+    void typeFromTheContentType()
+    {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a", ScriptedHttpServer::body(body, contentType));
+        const quint64 a = f.add(server.url("/a"), "a", given);
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).fileType, expected);
+        QCOMPARE(f.readFile("a." + expected), body);
+    }
+
+    void aWebPageIsCorrectedAnnouncedAndHeard()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body("<html><head><title>Log in</title>"
+                                                           "</head><body>form</body></html>",
+                                                           "text/html; charset=utf-8"));
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("101.wav", "RIFF");
+        f.writeFile("103.wav", "RIFF");
+        f.engine->setSoundOn(true);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        QSignalSpy page(f.engine.get(), &DownloadEngine::webPageDownloaded);
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).fileType, QString("htm"));
+        QVERIFY(f.exists("a.htm"));
+        QCOMPARE(f.sound.played, QStringList{f.path("101.wav")});
+        QCOMPARE(page.size(), 1);
+        QCOMPARE(page.at(0).at(0).toULongLong(), a);
+    }
+
+    void sizeLimit()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route big = held(pdfBytes(1000), 0);
+        big.announcedLength = 11 * 1024 * 1024;
+        server.setRoute("/big.pdf", big);
+        const quint64 a = f.add(server.url("/big.pdf"), "big");
+        start(f);
+        const double started = f.clock.secondsSinceMidnight();
+        f.clock.advanceSeconds(2);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).percentText, RecordText::BigFileSkipped);
+        QCOMPARE(f.rec(a).sizeText, QString::number(11 * 1024 * 1024));
+        QVERIFY(f.engine->lastFinishTime() > started);
+        QVERIFY(!f.exists("big.pdf"));
+        QVERIFY(!f.exists("big.pdf.part"));
+    }
+
+    void sizeLimitFollowsTheSetting()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(600 * 1024)));
+        f.engine->setMaxFileSizeMB(0.5);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).percentText, RecordText::BigFileSkipped);
+    }
+
+    void noAnnouncedSize()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        const QByteArray body = pdfBytes(3001);
+        Route r = held(body, 1000);
+        r.announceLength = false;
+        server.setRoute("/a.pdf", r);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.rec(a).sizeText, RecordText::SizeUnknown);
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        QVERIFY(!f.exists("a.pdf"));
+        server.release("/a.pdf");
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).sizeText, QString("3001"));
+        QCOMPARE(f.rec(a).receivedText, QString("3001")); // the real count, odd or even
+        QCOMPARE(f.rec(a).percentText, QString("100%"));
+        QCOMPARE(f.readFile("a.pdf"), body);
+        // One request: the body is not fetched a second time.
+        QCOMPARE(server.requestCount("/a.pdf"), 1);
+    }
+
+    void noAnnouncedSizeAndOneByteFails()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route r = ScriptedHttpServer::body("x");
+        r.announceLength = false;
+        server.setRoute("/a.pdf", r);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(f.rec(a).sizeText.isEmpty());
+        QVERIFY(f.rec(a).receivedText.isEmpty());
+        QVERIFY(f.rec(a).percentText.isEmpty());
+        QVERIFY(!f.exists("a.pdf"));
+        QVERIFY(!f.exists("a.pdf.part"));
+    }
+
+    void stalledBody_data()
+    {
+        QTest::addColumn<int>("sendFirst");
+        QTest::newRow("after some bytes") << 1000;
+        QTest::newRow("before the first byte") << 0;
+    }
+    void stalledBody()
+    {
+        QFETCH(int, sendFirst);
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", held(pdfBytes(5000), sendFirst));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.rec(a).receivedText, QString::number(sendFirst));
+        f.clock.advanceSeconds(SingleTransfer::StallSeconds);
+        f.engine->methodOneWatchdogTick();
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        f.clock.advanceSeconds(1);
+        f.engine->methodOneWatchdogTick();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(!f.exists("a.pdf"));
+        QVERIFY(f.exists("a.pdf.part")); // kept as far as it got, never under the final name
+        QVERIFY(!f.engine->methodOneActive());
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void headersThatNeverCome()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route silent;
+        silent.noResponse = true;
+        server.setRoute("/a.pdf", silent);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(server.requestCount("/a.pdf"), 1);
+        QVERIFY(f.engine->methodOneExecuting());
+        f.clock.advanceSeconds(SingleTransfer::HeaderWaitSeconds);
+        f.engine->methodOneWatchdogTick();
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        f.clock.advanceSeconds(1);
+        f.engine->methodOneWatchdogTick();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(!f.engine->methodOneExecuting());
+    }
+
+    void stopDuringTheBody()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", held(pdfBytes(5000), 1000));
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("103.wav", "RIFF");
+        f.engine->setSoundOn(true);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.rec(a).receivedText, QString("1000"));
+        f.engine->stopDownloading();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.rec(a).percentText, RecordText::Cancelled);
+        QVERIFY(!f.exists("a.pdf"));
+        QVERIFY(!f.exists("a.pdf.part"));
+        QCOMPARE(f.engine->actionText(), QString("完成下载:a"));
+        QCOMPARE(f.sound.played, QStringList{f.path("103.wav")});
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void errorStopCancelsTheRunningBody()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", held(pdfBytes(5000), 1000));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        for (int i = 0; i < 5; ++i)
+            f.setState(f.add(QStringLiteral("ftp://x/%1").arg(i), QString::number(i)),
+                       DownloadState::Failed);
+        start(f);
+        QTRY_COMPARE(f.rec(a).receivedText, QString("1000"));
+        f.engine->setErrorStop(true);
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        // The next monitor tick finds the scheduler stopped and drops the
+        // busy flag, which ends the body.
+        f.engine->monitorTick();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.rec(a).percentText, RecordText::Cancelled);
+    }
+
+    void replacingAnExistingFile_data()
+    {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("writable: replaced when complete") << false;
+        QTest::newRow("read-only: cannot replace") << true;
+    }
+    void replacingAnExistingFile()
+    {
+        QFETCH(bool, readOnly);
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        const QByteArray body = pdfBytes(5000);
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(body));
+        f.writeFile("a.pdf", "old");
+        if (readOnly)
+            QFile::setPermissions(f.path("a.pdf"), QFile::ReadOwner | QFile::ReadGroup);
+        f.engine->setSameNamePolicy(SameNamePolicy::Overwrite);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_VERIFY(f.state(a) != DownloadState::Downloading);
+        if (readOnly) {
+            QCOMPARE(f.state(a), DownloadState::Failed);
+            QCOMPARE(f.rec(a).percentText, RecordText::CannotReplace);
+            QCOMPARE(f.rec(a).sizeText, QString("3"));
+            QCOMPARE(f.rec(a).receivedText, QString("3"));
+            QCOMPARE(f.readFile("a.pdf"), QByteArray("old"));
+        } else {
+            QCOMPARE(f.state(a), DownloadState::Finished);
+            QCOMPARE(f.readFile("a.pdf"), body);
+        }
+        QVERIFY(!f.exists("a.pdf.part"));
+    }
+
+    void renamePolicyNumbersTheName()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        f.writeFile("a.pdf", "old");
+        f.engine->setSameNamePolicy(SameNamePolicy::Rename);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).name, QString("a[001]"));
+        QCOMPARE(f.readFile("a.pdf"), QByteArray("old"));
+        QCOMPARE(f.readFile("a[001].pdf"), pdfBytes(100));
+    }
+
+    void onlyHttpAndHttpsAreFetched_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("file") << "file:///etc/hosts";
+        QTest::newRow("javascript") << "javascript:alert(1)";
+        QTest::newRow("ftp") << "ftp://127.0.0.1/a.pdf";
+        QTest::newRow("no host") << "http:///a.pdf";
+    }
+    void onlyHttpAndHttpsAreFetched()
+    {
+        QFETCH(QString, url);
+        EngineFixture f;
+        f.engine->setSoundFolders({f.dir.path()});
+        f.writeFile("103.wav", "RIFF");
+        f.engine->setSoundOn(true);
+        const quint64 a = f.add(url, "a", "txt");
+        start(f);
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{"103.wav"});
+        QCOMPARE(f.sound.played, QStringList{f.path("103.wav")});
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void droppedConnection()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route r = ScriptedHttpServer::body(pdfBytes(5000));
+        r.sendFirst = 1000;
+        r.then = Route::Then::Drop;
+        server.setRoute("/a.pdf", r);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(!f.exists("a.pdf"));
+        QVERIFY(!f.exists("a.pdf.part"));
+    }
+
+    void refusedConnection()
+    {
+        EngineFixture f;
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        const quint64 a = f.add(QStringLiteral("http://127.0.0.1:%1/a.pdf").arg(port), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(f.engine->connectionText().startsWith("11 与主机通讯时出现了错误:"));
+        QVERIFY(!f.exists("a.pdf"));
+    }
+
+    void foldersAreMade()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        const qint64 row =
+            f.list.append(server.url("/a.pdf"), "a", "pdf", f.path("x/y"), QString());
+        start(f);
+        QTRY_COMPARE(f.list.at(row).state, DownloadState::Finished);
+        QCOMPARE(f.list.at(row).folder, f.path("x/y") + "/");
+        QCOMPARE(f.readFile("x/y/a.pdf"), pdfBytes(100));
+    }
+
+    void aFolderThatCannotBeMadeFailsTheRecord()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        f.writeFile("plain", "a file where a folder should be");
+        const qint64 row =
+            f.list.append(server.url("/a.pdf"), "a", "pdf", f.path("plain/sub"), QString());
+        start(f);
+        QTRY_COMPARE(f.list.at(row).state, DownloadState::Failed);
+        QVERIFY(!QFile::exists("/a.pdf"));
+        QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void throughTheProxy()
+    {
+        if (QStandardPaths::findExecutable("tinyproxy").isEmpty())
+            QSKIP("tinyproxy is not installed");
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(2000)));
+        LocalProxy proxy;
+        QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+
+        f.engine->setProxy(true, "127.0.0.1", QString::number(proxy.port()));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(server.requests().size(), 1);
+        QVERIFY(server.requests().at(0).headers.value("via").contains("tinyproxy"));
+        // The proxy passes the Referer on.
+        QCOMPARE(QString::fromUtf8(server.requests().at(0).headers.value("referer")),
+                 server.url(""));
+    }
+
+    void httpsCertificatesAreVerified_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("unknown issuer: refused") << false;
+        QTest::newRow("trusted issuer") << true;
+    }
+    void httpsCertificatesAreVerified()
+    {
+        QFETCH(bool, trusted);
+        if (QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"}).isEmpty())
+            QSKIP("nginx is not installed");
+        EngineFixture f;
+        QTemporaryDir www;
+        QVERIFY(makeLocalCertificate(www.path()));
+        QFile body(www.filePath("a.pdf"));
+        QVERIFY(body.open(QIODevice::WriteOnly));
+        body.write(pdfBytes(5000));
+        body.close();
+        LocalNginx nginx(www.path());
+        nginx.useTls(www.filePath("cert.pem"), www.filePath("key.pem"));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+
+        const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+        if (trusted) {
+            QSslConfiguration withCa = before;
+            withCa.addCaCertificates(www.filePath("cert.pem"));
+            QSslConfiguration::setDefaultConfiguration(withCa);
+        }
+        // The scheme in capitals is still HTTPS.
+        QString url = nginx.url("/a.pdf");
+        url.replace(0, 5, "HTTPS");
+        const quint64 a = f.add(url, "a");
+        start(f);
+        QTRY_VERIFY(f.state(a) != DownloadState::Downloading);
+        QSslConfiguration::setDefaultConfiguration(before);
+        QCOMPARE(f.state(a), trusted ? DownloadState::Finished : DownloadState::Failed);
+        QCOMPARE(f.exists("a.pdf"), trusted);
+    }
+
+    void connectionStateTexts_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0") << 0 << "0 无状态可报告。";
+        QTest::newRow("1") << 1 << "1 正在查询所指定的主机的 IP 地址...";
+        QTest::newRow("3") << 3 << "3 正在与主机连接...";
+        QTest::newRow("6") << 6 << "6 发送请求已成功。";
+        QTest::newRow("8") << 8 << "8 已成功地接收到主机的响应。";
+        QTest::newRow("10") << 10 << "10 已成功地与主机解除了连接。";
+        QTest::newRow("11") << 11 << "11 与主机通讯时出现了错误:5:Operation canceled";
+        QTest::newRow("12") << 12 << "12 该请求已经完成，并且所有数据均已接收到。";
+        QTest::newRow("other") << 13 << "5:Operation canceled";
+    }
+    void connectionStateTexts()
+    {
+        QFETCH(int, state);
+        QFETCH(QString, text);
+        QCOMPARE(SingleTransfer::connectionStateText(state, 5, "Operation canceled"), text);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMethodOne)
+#include "test_method_one.moc"

@@ -1,0 +1,272 @@
+#include "engine/download_engine.h"
+#include "engine/downloader.h"
+#include "support/engine_fixture.h"
+#include "support/scripted_http_server.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumen;
+using namespace lumen::test;
+using Route = ScriptedHttpServer::Route;
+
+namespace
+{
+
+QByteArray pdfBytes(int size)
+{
+    QByteArray b = "%PDF-1.4\n";
+    while (b.size() < size)
+        b += "0123456789abcdef";
+    b.truncate(size);
+    return b;
+}
+
+Route held(const QByteArray &body, qint64 sendFirst)
+{
+    Route r = ScriptedHttpServer::body(body);
+    r.sendFirst = sendFirst;
+    r.then = Route::Then::Hold;
+    return r;
+}
+
+} // namespace
+
+class TestMethodTwo : public QObject
+{
+    Q_OBJECT
+
+    static void startSlots(EngineFixture &f, int threads)
+    {
+        f.engine->setDownloadMethod(2);
+        f.engine->setThreadCount(threads);
+        f.engine->startDownloading();
+        f.tickAfter();
+    }
+
+    static void soundsOn(EngineFixture &f)
+    {
+        f.engine->setSoundFolders({f.dir.path()});
+        for (const char *n : {"101.wav", "102.wav", "103.wav"})
+            f.writeFile(n, "RIFF");
+        f.engine->setSoundOn(true);
+    }
+
+private slots:
+    void threeSlotsEachUpdateOnlyTheirOwnRow()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        QList<quint64> ids;
+        for (int i = 0; i < 3; ++i) {
+            const QString path = QStringLiteral("/r%1.pdf").arg(i);
+            server.setRoute(path, held(pdfBytes(1000 * (i + 1)), 300));
+            ids << f.add(server.url(path), QStringLiteral("r%1").arg(i));
+        }
+        startSlots(f, 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(f.state(ids[i]), DownloadState::Downloading);
+            QTRY_COMPARE(f.rec(ids[i]).sizeText, QString::number(1000 * (i + 1)));
+        }
+        QCOMPARE(f.engine->countSlotInstances(), 4);
+
+        server.release("/r1.pdf");
+        QTRY_COMPARE(f.state(ids[1]), DownloadState::Finished);
+        QCOMPARE(f.rec(ids[1]).receivedText, QString("2000"));
+        QCOMPARE(f.rec(ids[1]).percentText, QString("100%"));
+        QCOMPARE(f.engine->actionText(), QString("完成下载:r1"));
+        QCOMPARE(f.state(ids[0]), DownloadState::Downloading);
+        QCOMPARE(f.state(ids[2]), DownloadState::Downloading);
+        QCOMPARE(f.rec(ids[0]).sizeText, QString("1000"));
+        QCOMPARE(f.rec(ids[2]).sizeText, QString("3000"));
+        QCOMPARE(f.engine->countSlotInstances(), 3);
+
+        server.release("/r2.pdf");
+        server.release("/r0.pdf");
+        for (int i = 0; i < 3; ++i) {
+            QTRY_COMPARE(f.state(ids[i]), DownloadState::Finished);
+            QCOMPARE(f.readFile(QStringLiteral("r%1.pdf").arg(i)), pdfBytes(1000 * (i + 1)));
+        }
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+    }
+
+    void sameNameInOneTickGetsNumbered()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/1.pdf", held(pdfBytes(1000), 100));
+        server.setRoute("/2.pdf", held(pdfBytes(2000), 100));
+        f.engine->setSameNamePolicy(SameNamePolicy::Rename);
+        const quint64 a = f.add(server.url("/1.pdf"), "paper");
+        const quint64 b = f.add(server.url("/2.pdf"), "paper");
+        startSlots(f, 2);
+        QCOMPARE(f.rec(a).name, QString("paper"));
+        QCOMPARE(f.rec(b).name, QString("paper[001]"));
+        QTRY_COMPARE(server.openConnections(), 2);
+        server.release("/2.pdf");
+        server.release("/1.pdf");
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QTRY_COMPARE(f.state(b), DownloadState::Finished);
+        QCOMPARE(f.readFile("paper.pdf"), pdfBytes(1000));
+        QCOMPARE(f.readFile("paper[001].pdf"), pdfBytes(2000));
+    }
+
+    // What the window makes of a slot's completion report.
+    void completionReport_data()
+    {
+        QTest::addColumn<qint64>("cur");
+        QTest::addColumn<qint64>("max");
+        QTest::addColumn<int>("fileBytes"); // -1: no file at the save path
+        QTest::addColumn<bool>("finished");
+        QTest::newRow("whole and stored") << qint64(100) << qint64(100) << 100 << true;
+        QTest::newRow("short of 100%") << qint64(50) << qint64(100) << 50 << false;
+        QTest::newRow("reported whole, nothing stored")
+            << qint64(100) << qint64(100) << -1 << false;
+        QTest::newRow("reported whole, file short") << qint64(100) << qint64(100) << 10 << false;
+    }
+    void completionReport()
+    {
+        QFETCH(qint64, cur);
+        QFETCH(qint64, max);
+        QFETCH(int, fileBytes);
+        QFETCH(bool, finished);
+        EngineFixture f;
+        soundsOn(f);
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", held(pdfBytes(100), 0));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        startSlots(f, 1);
+        Downloader *slot = f.engine->slotDownloader(1);
+        QVERIFY(slot);
+        const QString saveFile = f.path("reported.pdf");
+        if (fileBytes >= 0)
+            f.writeFile("reported.pdf", pdfBytes(fileBytes));
+        f.clock.advanceSeconds(3);
+        emit slot->downloadComplete(cur, max, saveFile);
+        QCOMPARE(f.state(a), finished ? DownloadState::Finished : DownloadState::Failed);
+        QCOMPARE(f.sound.played, finished ? QStringList{} : QStringList{f.path("103.wav")});
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
+    }
+
+    void aWebPagePlays101AndIsAnnounced()
+    {
+        EngineFixture f;
+        soundsOn(f);
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", ScriptedHttpServer::body("<html><head><title>Log in</title>"
+                                                           "</head><body>form</body></html>",
+                                                           "text/html"));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        QSignalSpy page(f.engine.get(), &DownloadEngine::webPageDownloaded);
+        startSlots(f, 1);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).fileType, QString("htm")); // corrected by content
+        QVERIFY(f.exists("a.htm"));
+        QVERIFY(!f.exists("a.pdf"));
+        QCOMPARE(f.sound.played, QStringList{f.path("101.wav")});
+        QCOMPARE(page.size(), 1);
+    }
+
+    void tooLargeLeavesNothingUnderTheName()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route big = held(pdfBytes(1000), 500);
+        big.announcedLength = 12 * 1024 * 1024;
+        server.setRoute("/big.pdf", big);
+        f.engine->setSameNamePolicy(SameNamePolicy::Skip);
+        const quint64 a = f.add(server.url("/big.pdf"), "big");
+        startSlots(f, 1);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(f.rec(a).percentText, RecordText::BigFileSkipped);
+        QCOMPARE(f.rec(a).sizeText, QString::number(12 * 1024 * 1024));
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
+        QTRY_VERIFY(!f.exists("big.pdf"));
+        // So a later re-download is not skipped as an existing file.
+        f.setState(a, DownloadState::Waiting);
+        f.list.update(f.list.rowOfId(a), [](DownloadItem &it) { it.percentText.clear(); });
+        f.engine->setMaxFileSizeMB(20);
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        f.engine->stopDownloading();
+    }
+
+    void errorReportFailsQuietly()
+    {
+        EngineFixture f;
+        soundsOn(f);
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route r = ScriptedHttpServer::body(pdfBytes(5000));
+        r.sendFirst = 1000;
+        r.then = Route::Then::Drop;
+        server.setRoute("/a.pdf", r);
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        startSlots(f, 1);
+        f.clock.advanceSeconds(2);
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
+        QVERIFY(f.sound.played.isEmpty()); // an error report plays nothing
+        QVERIFY(!f.exists("a.pdf"));
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+    }
+
+    void ampersandEntitiesAreRequestedAsAmpersands()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/get?x=1&y=2", ScriptedHttpServer::body(pdfBytes(100)));
+        const quint64 a = f.add(server.url("/get?x=1&amp;y=2"), "a");
+        startSlots(f, 1);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCOMPARE(server.requestCount("/get?x=1&y=2"), 1);
+    }
+
+    void onlyHttpAndHttpsAreFetched()
+    {
+        EngineFixture f;
+        const quint64 a = f.add("file:///etc/hosts", "a", "txt");
+        const quint64 b = f.add("javascript:void(0)", "b", "txt");
+        startSlots(f, 2);
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        QCOMPARE(f.state(b), DownloadState::Failed);
+        QCOMPARE(f.engine->countSlotInstances(), 1);
+        QVERIFY(QDir(f.dir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void aBadFolderIsReportedOncePerRun()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        const QString bad = f.path("a/<>/b/");
+        const qint64 r1 = f.list.append(server.url("/1.pdf"), "one", "pdf", bad, QString());
+        const qint64 r2 = f.list.append(server.url("/2.pdf"), "two", "pdf", bad, QString());
+        startSlots(f, 2);
+        QCOMPARE(f.list.at(r1).state, DownloadState::Failed);
+        QCOMPARE(f.list.at(r2).state, DownloadState::Failed);
+        QCOMPARE(f.prompter.messages(), QStringList{"文件夹名称有误！不能创建文件夹！"});
+        QVERIFY(server.requests().isEmpty());
+        // Both back in the queue, a new run: the message comes once more.
+        f.engine->stopDownloading();
+        f.setState(f.list.at(r1).id, DownloadState::Waiting);
+        f.setState(f.list.at(r2).id, DownloadState::Waiting);
+        f.list.update(r1, [&](DownloadItem &it) { it.folder = bad; });
+        f.list.update(r2, [&](DownloadItem &it) { it.folder = bad; });
+        f.engine->startDownloading();
+        f.tickAfter();
+        QCOMPARE(f.prompter.messages().size(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMethodTwo)
+#include "test_method_two.moc"
