@@ -156,6 +156,15 @@ int runHarvest(const QStringList &args)
         harvest.finish(ExitFailure);
     });
     bool started = false;
+    // A document that does not let itself be read ends the run rather than
+    // leaving it waiting for ever.
+    QTimer readLimit;
+    readLimit.setSingleShot(true);
+    QObject::connect(&readLimit, &QTimer::timeout, &browser, [&] {
+        writeError(
+            QStringLiteral("cannot read the page %1").arg(browser.currentUrl().toDisplayString()));
+        harvest.finish(ExitFailure);
+    });
     auto startHarvest = [&] {
         if (started || harvest.finished())
             return;
@@ -165,6 +174,7 @@ int runHarvest(const QStringList &args)
             harvester.startAddAll();
         } else {
             harvester.harvestThisPage();
+            readLimit.start(int(SearchHarvester::SnapshotLimitMs));
         }
     };
     QObject::connect(&browser, &Browser::documentComplete, &browser, startHarvest);
@@ -188,13 +198,13 @@ int runHarvest(const QStringList &args)
     loadLimit.start(int(SearchHarvester::LoadWaitLimitMs));
 
     QObject::connect(&harvester, &SearchHarvester::navigatingTo, &browser, [&](const QUrl &next) {
-        writeProgress(QStringLiteral("loading %1").arg(next.toDisplayString()));
+        writeProgress(QStringLiteral("page %1: loading %2")
+                          .arg(harvester.pagesWalked() + 1)
+                          .arg(next.toDisplayString()));
     });
     QObject::connect(&harvester, &SearchHarvester::pageHarvested, &browser,
                      [&](qint64 accepted, const QString &pageUrl) {
-                         writeProgress(QStringLiteral("page %1: %2 entries on %3, %4 rows in "
-                                                      "the list")
-                                           .arg(qMax(1, harvester.pagesWalked()))
+                         writeProgress(QStringLiteral("%1 entries on %2, %3 rows in the list")
                                            .arg(accepted)
                                            .arg(pageUrl)
                                            .arg(session.list().count()));
@@ -212,16 +222,16 @@ int runHarvest(const QStringList &args)
     browser.navigate(url);
     const int harvestCode = harvest.run();
     loadLimit.stop();
+    readLimit.stop();
+    setStopSignalHandler(nullptr);
     if (harvestCode != ExitOk && !interrupted)
-        return harvestCode; // the page could not be loaded: nothing to print
+        return harvestCode; // the page could not be loaded or read: nothing to print
 
     if (!download) {
-        setStopSignalHandler(nullptr);
         printHarvestList(session.list());
         return harvestCode;
     }
     if (interrupted) {
-        setStopSignalHandler(nullptr);
         printDownloadList(downloads);
         return ExitFailure;
     }
