@@ -212,7 +212,7 @@ int runHarvest(const QStringList &args)
                              harvest.finish(ExitOk);
                      });
     QObject::connect(&harvester, &SearchHarvester::addAllFinished, &browser, [&](int pages) {
-        writeProgress(QStringLiteral("%1 pages walked, %2 rows harvested")
+        writeProgress(QStringLiteral("pages walked: %1, rows harvested: %2")
                           .arg(pages)
                           .arg(session.list().count()));
         harvest.finish(ExitOk);

@@ -147,7 +147,7 @@ private slots:
         QCOMPARE(ids, expected);
         QVERIFY2(r.err.contains("page 2: loading " + search("q=demo&rows=100&start=0")),
                  qPrintable(r.err));
-        QVERIFY2(r.err.contains("2 pages walked, 57 rows harvested"), qPrintable(r.err));
+        QVERIFY2(r.err.contains("pages walked: 2, rows harvested: 57"), qPrintable(r.err));
     }
 
     // Every row downloaded, named by its title and typed by what came.
