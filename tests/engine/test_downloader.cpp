@@ -239,6 +239,9 @@ private slots:
                                                 << "t.pdf/" << false;
         QTest::newRow("read-only folder") << "ro/t.pdf"
                                           << "ro/" << true;
+        // Writes fail part-way, as on a full disk.
+        QTest::newRow("disk full while streaming") << "t.pdf"
+                                                   << "t.pdf.part@/dev/full" << false;
     }
     void writeFailuresAreErrors()
     {
@@ -255,6 +258,9 @@ private slots:
                 QVERIFY(QDir(dir.path()).rmdir(blocker + "inner"));
                 QFile::setPermissions(dir.filePath(blocker), QFile::ReadOwner | QFile::ExeOwner);
             }
+        } else if (blocker.contains('@')) {
+            const QStringList link = blocker.split('@');
+            QVERIFY(QFile::link(link[1], dir.filePath(link[0])));
         } else if (!blocker.isEmpty()) {
             writeFile(dir.filePath(blocker), "x");
         }
@@ -265,7 +271,8 @@ private slots:
         QTRY_VERIFY(s.ended());
         QCOMPARE(s.complete.size(), 0);
         QCOMPARE(s.error.first()[0].toString(), QStringLiteral("无法写入"));
-        QVERIFY(!QFile::exists(target + ".part"));
+        QVERIFY(!QFileInfo(target).isFile());
+        QVERIFY(!QFileInfo(target + ".part").isFile());
         if (readOnlyFolder)
             QFile::setPermissions(dir.filePath(blocker),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
