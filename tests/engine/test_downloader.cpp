@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
 #include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -524,6 +526,34 @@ private slots:
             QCOMPARE(s.error.size(), 0);
             QCOMPARE(readFile(target), QByteArray("%PDF-over-tls"));
         }
+    }
+
+    void neverServedFromTheCache()
+    {
+        QTemporaryDir cacheDir, dir;
+        QNetworkAccessManager nam;
+        auto *cache = new QNetworkDiskCache(&nam);
+        cache->setCacheDirectory(cacheDir.path());
+        nam.setCache(cache);
+        MiniResponse fresh = body("%PDF-first");
+        fresh.extraHeaders = {{"Cache-Control", "max-age=3600"}};
+        m_server.route("/cached.pdf", fresh);
+        QNetworkRequest request{QUrl(m_server.url("/cached.pdf"))};
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                             QNetworkRequest::PreferCache);
+        QNetworkReply *warm = nam.get(request);
+        QTRY_VERIFY(warm->isFinished());
+        QCOMPARE(warm->readAll(), QByteArray("%PDF-first"));
+        warm->deleteLater();
+        QVERIFY(cache->cacheSize() > 0);
+
+        fresh.body = "%PDF-second";
+        m_server.route("/cached.pdf", fresh);
+        Slot s(nam, m_clock);
+        s.d->beginDownload(m_server.url("/cached.pdf"), dir.filePath("c.pdf"), QString());
+        QTRY_VERIFY(s.ended());
+        QCOMPARE(m_server.hits("/cached.pdf"), 2);
+        QCOMPARE(readFile(dir.filePath("c.pdf")), QByteArray("%PDF-second"));
     }
 
     void sixSlotsRunAtOnce()
