@@ -178,6 +178,11 @@ void DownloadEngine::setProxy(bool enabled, const QString &address, const QStrin
 void DownloadEngine::switchMethod()
 {
     setDownloadMethod(m_method == 2 ? 1 : 2);
+    // In method two the busy flag tells whether the scheduler runs; method
+    // one reads it as "a transfer is in flight". Left set, it would keep
+    // method one from ever starting while the run goes on.
+    if (m_method == 1)
+        m_busy = m_transfer->isActive();
     m_threadCount = 0; // always announce the reset to "1"
     setThreadCount(1);
 }
@@ -410,12 +415,16 @@ void DownloadEngine::schedulerTick()
 
 void DownloadEngine::monitorTick()
 {
-    if (m_list.isListFinished()) {
-        if (m_running) {
-            setRunning(false);
-            if (m_soundOn)
-                playNoticeSound(RunEndSound);
-        }
+    const bool finished = m_list.isListFinished();
+    if (finished && m_running) {
+        setRunning(false);
+        if (m_soundOn)
+            playNoticeSound(RunEndSound);
+    }
+    const bool startEnabled = finished || !m_running;
+    if (startEnabled != m_startEnabled) {
+        m_startEnabled = startEnabled;
+        emit startEnabledChanged(startEnabled);
     }
 
     if (m_method == 1) {

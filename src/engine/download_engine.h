@@ -44,6 +44,7 @@ class DownloadEngine : public QObject
     Q_PROPERTY(bool autoRedownload READ autoRedownload WRITE setAutoRedownload NOTIFY
                    autoRedownloadChanged)
     Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
+    Q_PROPERTY(bool startEnabled READ startEnabled NOTIFY startEnabledChanged)
     Q_PROPERTY(QString methodText READ methodText NOTIFY downloadMethodChanged)
     Q_PROPERTY(QString actionText READ actionText NOTIFY actionTextChanged)
     Q_PROPERTY(QString connectionText READ connectionText NOTIFY connectionTextChanged)
@@ -108,8 +109,11 @@ public:
     bool proxyEnabled() const { return m_proxyEnabled; }
 
     // --- state ---------------------------------------------------------------
-    // Timer_Down enabled.
+    // Timer_Down enabled (the window shows its running mark exactly then).
     bool isRunning() const { return m_running; }
+    // The "开始下载" menu entry: enabled while the scheduler is stopped or the
+    // list is finished; kept by the monitor tick.
+    bool startEnabled() const { return m_startEnabled; }
     bool downloadBusy() const { return m_busy; }
     // Seconds since midnight of the last end of a download.
     double lastFinishTime() const { return m_lastFinishTime; }
@@ -176,6 +180,7 @@ signals:
     void autoStartChanged(bool on);
     void autoRedownloadChanged(bool on);
     void runningChanged(bool running);
+    void startEnabledChanged(bool enabled);
     void actionTextChanged(const QString &text);
     void connectionTextChanged(const QString &text);
     void countersTextChanged(const QString &text);
@@ -238,6 +243,7 @@ private:
     bool m_proxyEnabled = false;
 
     bool m_running = false;
+    bool m_startEnabled = true;
     bool m_busy = false;
     double m_lastFinishTime = 0;
     QString m_actionText;

@@ -152,7 +152,7 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
     setConnectionState(1);
     m_reply = m_nam.get(request);
     // Bounds what Qt buffers when the event loop falls behind the network.
-    m_reply->setReadBufferSize(4 * ReadChunkBytes);
+    m_reply->setReadBufferSize(ReadChunkBytes);
     connect(m_reply, &QNetworkReply::socketStartedConnecting, this,
             [this] { setConnectionState(3); });
     connect(m_reply, &QNetworkReply::requestSent, this, [this] { setConnectionState(6); });
@@ -168,9 +168,9 @@ void SingleTransfer::onMetaDataChanged()
     if (m_phase != Phase::AwaitingHeaders || !m_reply)
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // A redirect being followed is not the answer yet.
-    if (status >= 300 && status < 400 &&
-        m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid())
+    // A redirect being followed is not the answer yet: its length and type
+    // are not the file's.
+    if (status >= 300 && status < 400 && m_reply->hasRawHeader("location"))
         return;
     setConnectionState(8);
     takeHeaders();

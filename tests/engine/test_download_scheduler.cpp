@@ -79,6 +79,21 @@ private slots:
         QCOMPARE(f.state(a), DownloadState::Failed);
     }
 
+    void startCommandFollowsTheRun()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        QVERIFY(f.engine->startEnabled());
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->startEnabled());
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed);
+        f.engine->monitorTick();
+        QVERIFY(f.engine->startEnabled());
+        QVERIFY(!f.engine->isRunning());
+    }
+
     void emptyListStopsTheScheduler()
     {
         EngineFixture f;
@@ -428,6 +443,19 @@ private slots:
         f.engine->stopDownloading();
         f.engine->monitorTick();
         QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void switchingToMethodOneMidRunStartsDownloads()
+    {
+        EngineFixture f;
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.engine->setDownloadMethod(2);
+        f.engine->startDownloading();
+        f.engine->monitorTick();
+        QVERIFY(f.engine->downloadBusy());
+        f.engine->switchMethod();
+        f.tickAfter();
+        QCOMPARE(f.state(a), DownloadState::Failed); // started (and failed at once)
     }
 
     void idleGuardRefusesWhileRunning()

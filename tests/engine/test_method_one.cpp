@@ -2,14 +2,17 @@
 #include "engine/part_file.h"
 #include "engine/single_transfer.h"
 #include "support/engine_fixture.h"
+#include "support/local_nginx.h"
+#include "support/local_proxy.h"
 #include "support/scripted_http_server.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QSignalSpy>
+#include <QSslConfiguration>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumen;
@@ -89,6 +92,27 @@ private slots:
                  QString("12 该请求已经完成，并且所有数据均已接收到。"));
         QCOMPARE(f.engine->lastFinishTime(), f.clock.secondsSinceMidnight());
         QVERIFY(!f.engine->downloadBusy());
+    }
+
+    void followsARedirect()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        Route moved = ScriptedHttpServer::body("<html><body>moved</body></html>", "text/html");
+        moved.status = 302;
+        moved.headers << qMakePair(QByteArray("Location"), server.url("/files/a.pdf").toUtf8());
+        server.setRoute("/items/a.pdf", moved);
+        const QByteArray body = pdfBytes(5000);
+        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(body));
+        const quint64 a = f.add(server.url("/items/a.pdf"), "a");
+        start(f);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        // Size and type are the file's, not the redirect's.
+        QCOMPARE(f.rec(a).sizeText, QString("5000"));
+        QCOMPARE(f.rec(a).percentText, QString("100%"));
+        QCOMPARE(f.rec(a).fileType, QString("pdf"));
+        QCOMPARE(f.readFile("a.pdf"), body);
     }
 
     void sendsTheReferer_data()
@@ -476,34 +500,16 @@ private slots:
 
     void throughTheProxy()
     {
-        const QString tinyproxy = QStandardPaths::findExecutable("tinyproxy");
-        if (tinyproxy.isEmpty())
+        if (QStandardPaths::findExecutable("tinyproxy").isEmpty())
             QSKIP("tinyproxy is not installed");
         EngineFixture f;
         ScriptedHttpServer server;
         QVERIFY(server.listen());
         server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(2000)));
+        LocalProxy proxy;
+        QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
 
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        f.writeFile("tinyproxy.conf", QStringLiteral("Port %1\nListen 127.0.0.1\nTimeout 30\n"
-                                                     "MaxClients 8\nAllow 127.0.0.1\n"
-                                                     "LogLevel Critical\n")
-                                          .arg(port)
-                                          .toUtf8());
-        QProcess proxy;
-        proxy.start(tinyproxy, {"-d", "-c", f.path("tinyproxy.conf")});
-        QVERIFY(proxy.waitForStarted());
-        auto accepting = [port] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, port);
-            return s.waitForConnected(100);
-        };
-        QTRY_VERIFY(accepting());
-
-        f.engine->setProxy(true, "127.0.0.1", QString::number(port));
+        f.engine->setProxy(true, "127.0.0.1", QString::number(proxy.port()));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -512,8 +518,45 @@ private slots:
         // The proxy passes the Referer on.
         QCOMPARE(QString::fromUtf8(server.requests().at(0).headers.value("referer")),
                  server.url(""));
-        proxy.terminate();
-        proxy.waitForFinished();
+    }
+
+    void httpsCertificatesAreVerified_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("unknown issuer: refused") << false;
+        QTest::newRow("trusted issuer") << true;
+    }
+    void httpsCertificatesAreVerified()
+    {
+        QFETCH(bool, trusted);
+        if (QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"}).isEmpty())
+            QSKIP("nginx is not installed");
+        EngineFixture f;
+        QTemporaryDir www;
+        QVERIFY(makeLocalCertificate(www.path()));
+        QFile body(www.filePath("a.pdf"));
+        QVERIFY(body.open(QIODevice::WriteOnly));
+        body.write(pdfBytes(5000));
+        body.close();
+        LocalNginx nginx(www.path());
+        nginx.useTls(www.filePath("cert.pem"), www.filePath("key.pem"));
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+
+        const QSslConfiguration before = QSslConfiguration::defaultConfiguration();
+        if (trusted) {
+            QSslConfiguration withCa = before;
+            withCa.addCaCertificates(www.filePath("cert.pem"));
+            QSslConfiguration::setDefaultConfiguration(withCa);
+        }
+        // The scheme in capitals is still HTTPS.
+        QString url = nginx.url("/a.pdf");
+        url.replace(0, 5, "HTTPS");
+        const quint64 a = f.add(url, "a");
+        start(f);
+        QTRY_VERIFY(f.state(a) != DownloadState::Downloading);
+        QSslConfiguration::setDefaultConfiguration(before);
+        QCOMPARE(f.state(a), trusted ? DownloadState::Finished : DownloadState::Failed);
+        QCOMPARE(f.exists("a.pdf"), trusted);
     }
 
     void connectionStateTexts_data()

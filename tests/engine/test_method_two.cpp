@@ -92,6 +92,28 @@ private slots:
         QCOMPARE(f.engine->countSlotInstances(), 1);
     }
 
+    void sameNameInOneTickGetsNumbered()
+    {
+        EngineFixture f;
+        ScriptedHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/1.pdf", held(pdfBytes(1000), 100));
+        server.setRoute("/2.pdf", held(pdfBytes(2000), 100));
+        f.engine->setSameNamePolicy(SameNamePolicy::Rename);
+        const quint64 a = f.add(server.url("/1.pdf"), "paper");
+        const quint64 b = f.add(server.url("/2.pdf"), "paper");
+        startSlots(f, 2);
+        QCOMPARE(f.rec(a).name, QString("paper"));
+        QCOMPARE(f.rec(b).name, QString("paper[001]"));
+        QTRY_COMPARE(server.openConnections(), 2);
+        server.release("/2.pdf");
+        server.release("/1.pdf");
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QTRY_COMPARE(f.state(b), DownloadState::Finished);
+        QCOMPARE(f.readFile("paper.pdf"), pdfBytes(1000));
+        QCOMPARE(f.readFile("paper[001].pdf"), pdfBytes(2000));
+    }
+
     // What the window makes of a slot's completion report.
     void completionReport_data()
     {

@@ -117,26 +117,25 @@ void ScriptedHttpServer::answer(QTcpSocket *socket, const QString &path)
         const qint64 len = route.announcedLength >= 0 ? route.announcedLength : route.body.size();
         head += "Content-Length: " + QByteArray::number(len) + "\r\n";
     }
+    for (const auto &h : route.headers)
+        head += h.first + ": " + h.second + "\r\n";
     head += "Connection: close\r\n\r\n";
     socket->write(head);
     const qint64 first = route.sendFirst < 0 ? route.body.size() : route.sendFirst;
     socket->write(route.body.left(first));
-    if (first < route.body.size() || route.then != Route::Then::Finish) {
-        if (route.then == Route::Then::Hold) {
-            m_held[path] << Held{socket, route.body.mid(first)};
-            return;
-        }
-        if (route.then == Route::Then::Drop) {
-            socket->flush();
-            socket->disconnectFromHost();
-            return;
-        }
+    if (route.then == Route::Then::Hold && !m_released.contains(path)) {
+        m_held[path] << Held{socket, route.body.mid(first)};
+        return;
     }
+    if (route.then != Route::Then::Drop)
+        socket->write(route.body.mid(first));
+    socket->flush();
     socket->disconnectFromHost();
 }
 
 void ScriptedHttpServer::release(const QString &path)
 {
+    m_released.insert(path);
     const QList<Held> held = m_held.take(path);
     for (const Held &h : held) {
         if (!h.socket)

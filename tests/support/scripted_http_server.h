@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -28,7 +29,8 @@ public:
         qint64 announcedLength = -1; // Content-Length value when not the body's size
         qint64 sendFirst = -1;       // bytes of the body sent at once; -1 = all
         enum class Then { Finish, Hold, Drop } then = Then::Finish; // after sendFirst
-        bool noResponse = false; // read the request, never answer
+        bool noResponse = false;                      // read the request, never answer
+        QList<QPair<QByteArray, QByteArray>> headers; // more header lines
     };
     struct Request {
         QString path;
@@ -43,7 +45,8 @@ public:
 
     void setRoute(const QString &path, const Route &route) { m_routes.insert(path, route); }
     static Route body(const QByteArray &bytes, const QByteArray &contentType = "application/pdf");
-    // Sends what is left of every held answer for path and closes.
+    // Sends what is left of every held answer for path and closes; later
+    // requests for path are answered in full.
     void release(const QString &path);
     QList<Request> requests() const { return m_requests; }
     int requestCount(const QString &path) const;
@@ -65,6 +68,7 @@ private:
     QHash<QString, QList<Held>> m_held;
     QList<QPointer<QTcpSocket>> m_silent;
     QList<Request> m_requests;
+    QSet<QString> m_released;
 };
 
 } // namespace lumen::test

@@ -1,0 +1,270 @@
+#include "support/local_proxy.h"
+#include "support/test_site.h"
+#include "testsite/item_behaviour.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using lumen::test::LocalProxy;
+using lumen::test::TestSite;
+using lumen::testsite::firstItemWith;
+using lumen::testsite::ItemBehaviour;
+
+// lumenarc-get download as users run it: a real process against the local
+// repository site, files in a real folder.
+class TestCliDownload : public QObject
+{
+    Q_OBJECT
+
+    TestSite m_site;
+
+    struct Result {
+        int exitCode = -1;
+        QStringList lines; // stdout, one per record
+        QString err;
+    };
+
+    // A private home, so no stored setting of the machine leaks in.
+    static QProcessEnvironment isolated(const QString &home)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_DATA_HOME", home + "/.local/share");
+        return env;
+    }
+
+    static Result finish(QProcess &p)
+    {
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        Result r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        r.lines = out.split('\n', Qt::SkipEmptyParts);
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    static Result run(const QString &home, const QStringList &args,
+                      const QByteArray &stdinBytes = QByteArray())
+    {
+        QProcess p;
+        p.setProcessEnvironment(isolated(home));
+        p.start(QStringLiteral(LUMEN_CLI_PATH), QStringList{"download"} + args);
+        p.write(stdinBytes);
+        p.closeWriteChannel();
+        return finish(p);
+    }
+
+    QString item(ItemBehaviour b) const
+    {
+        return m_site.url(QStringLiteral("/items/%1.pdf").arg(firstItemWith(b))).toString();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_site.start()); }
+
+    void downloadsFromTheSite_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::newRow("method 1") << "1";
+        QTest::newRow("method 2") << "2";
+    }
+    void downloadsFromTheSite()
+    {
+        QFETCH(QString, method);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QString folder = out.path() + "/";
+        const QStringList urls = {item(ItemBehaviour::Pdf), item(ItemBehaviour::Chunked),
+                                  item(ItemBehaviour::TooLarge), item(ItemBehaviour::ServerError),
+                                  "file:///etc/hostname"};
+        const Result r =
+            run(home.path(),
+                QStringList{"--folder", out.path(), "--method", method, "--threads", "3"} + urls);
+        QCOMPARE(r.exitCode, 1); // the file: URL failed
+        QCOMPARE(r.lines.size(), urls.size());
+        QVERIFY(r.err.contains("总数:5"));
+
+        const int pdfId = firstItemWith(ItemBehaviour::Pdf);
+        QStringList f = r.lines.at(0).split('\t');
+        QCOMPARE(f.size(), 8);
+        QCOMPARE(f.at(0), QString("Finished"));
+        QCOMPARE(f.at(1), QString::number(pdfId));
+        QCOMPARE(f.at(2), QString("pdf"));
+        QCOMPARE(f.at(3), f.at(4));
+        QCOMPARE(f.at(5), QString("100%"));
+        QCOMPARE(f.at(6), folder);
+        QCOMPARE(f.at(7), urls.at(0));
+        QCOMPARE(QFileInfo(folder + f.at(1) + ".pdf").size(), f.at(3).toLongLong());
+
+        f = r.lines.at(1).split('\t'); // no announced length
+        QCOMPARE(f.at(0), QString("Finished"));
+        QCOMPARE(f.at(5), QString("100%"));
+        QCOMPARE(QFileInfo(folder + f.at(1) + "." + f.at(2)).size(), f.at(4).toLongLong());
+
+        f = r.lines.at(2).split('\t');
+        QCOMPARE(f.at(0), QString("Finished"));
+        QCOMPARE(f.at(5), QString("大文件，跳过"));
+        QVERIFY(!QFile::exists(folder + f.at(1) + ".pdf"));
+
+        f = r.lines.at(3).split('\t'); // the server's error page is stored as a page
+        QCOMPARE(f.at(0), QString("Finished"));
+        QVERIFY(f.at(2).startsWith("htm"));
+
+        f = r.lines.at(4).split('\t');
+        QCOMPARE(f.at(0), QString("Failed"));
+        QCOMPARE(f.at(7), QString("file:///etc/hostname"));
+
+        // Nothing half-written is left behind.
+        QVERIFY(QDir(out.path()).entryList({"*.part"}, QDir::Files).isEmpty());
+    }
+
+    void exitsZeroWhenNothingFailed()
+    {
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const Result r =
+            run(home.path(), {"--folder", out.path(), "--method", "2", item(ItemBehaviour::Pdf)});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.lines.size(), 1);
+        QVERIFY(r.lines.at(0).startsWith("Finished\t"));
+    }
+
+    void listFromStdinWithNamesTypesAndReferers()
+    {
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QByteArray list = "\n" + item(ItemBehaviour::NeedsReferer).toUtf8() +
+                                "\tpaper\ttwo\tpdf\t" + m_site.baseUrl().toString().toUtf8() +
+                                "items/1\n\n" + item(ItemBehaviour::Pdf).toUtf8() + "\n";
+        const Result r =
+            run(home.path(), {"--folder", out.path(), "--method", "1", "--list", "-"}, list);
+        QCOMPARE(r.lines.size(), 2);
+        // The name field "paper<TAB>two" ... is split at tabs: name "paper", type "two".
+        const QStringList f = r.lines.at(0).split('\t');
+        QCOMPARE(f.at(0), QString("Finished"));
+        QCOMPARE(f.at(1), QString("paper"));
+        QVERIFY(r.lines.at(1).startsWith("Finished\t"));
+        bool refererSent = false;
+        for (const QString &line : m_site.requestLog()) {
+            if (line.contains(QStringLiteral("/items/%1.pdf")
+                                  .arg(firstItemWith(ItemBehaviour::NeedsReferer))))
+                refererSent = refererSent || line.contains("/items/1");
+        }
+        QVERIFY(refererSent);
+    }
+
+    void fieldsAreEscaped()
+    {
+        QTemporaryDir home;
+        QTemporaryDir out;
+        // A backslash in the URL is written doubled; the link's file name is
+        // what follows the last slash or backslash.
+        const Result r = run(home.path(), {"--folder", out.path(), "file:///tmp/dir\\a.b.pdf"});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.lines, QStringList{QStringLiteral("Failed\ta.b\tpdf\t\t\t\t%1/\t"
+                                                     "file:///tmp/dir\\\\a.b.pdf")
+                                          .arg(out.path())});
+    }
+
+    void sameNameSkip()
+    {
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QString name = QString::number(firstItemWith(ItemBehaviour::Pdf));
+        QFile existing(out.filePath(name + ".pdf"));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("12345");
+        existing.close();
+        const Result r = run(
+            home.path(), {"--folder", out.path(), "--same-name", "skip", item(ItemBehaviour::Pdf)});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.lines.value(0), QStringLiteral("Finished\t%1\tpdf\t5\t5\t已存在，跳过\t%2/\t%3")
+                                       .arg(name, out.path(), item(ItemBehaviour::Pdf)));
+    }
+
+    void proxyOption()
+    {
+        LocalProxy proxy;
+        QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const Result r = run(home.path(), {"--folder", out.path(), "--method", "1", "--proxy",
+                                           QStringLiteral("127.0.0.1:%1").arg(proxy.port()),
+                                           item(ItemBehaviour::Pdf)});
+        QCOMPARE(r.exitCode, 0);
+        QTRY_VERIFY(proxy.log().join('\n').contains(
+            QStringLiteral("/items/%1.pdf").arg(firstItemWith(ItemBehaviour::Pdf))));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no URL") << QStringList{};
+        QTest::newRow("method 3") << QStringList{"--method", "3", "http://127.0.0.1/a.pdf"};
+        QTest::newRow("7 threads") << QStringList{"--threads", "7", "http://127.0.0.1/a.pdf"};
+        QTest::newRow("same-name") << QStringList{"--same-name", "keep", "http://127.0.0.1/a"};
+        QTest::newRow("interval") << QStringList{"--interval", "x", "http://127.0.0.1/a"};
+        QTest::newRow("proxy") << QStringList{"--proxy", "localhost", "http://127.0.0.1/a"};
+        QTest::newRow("unknown") << QStringList{"--fast", "http://127.0.0.1/a"};
+        QTest::newRow("missing list") << QStringList{"--list", "/nonexistent/list.txt"};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        QTemporaryDir home;
+        const Result r = run(home.path(), args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.lines.isEmpty());
+        QVERIFY(r.err.contains("usage: lumenarc-get download"));
+    }
+
+    void signalStopsAndPrintsTheList_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void signalStopsAndPrintsTheList()
+    {
+        QFETCH(int, signal);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        QProcess p;
+        p.setProcessEnvironment(isolated(home.path()));
+        p.start(QStringLiteral(LUMEN_CLI_PATH),
+                {"download", "--folder", out.path(), "--method", "1", item(ItemBehaviour::Stall),
+                 item(ItemBehaviour::Pdf)});
+        QVERIFY(p.waitForStarted());
+        // Wait until the stalling record is being downloaded.
+        QString err;
+        QDeadlineTimer deadline(20000);
+        while (!err.contains("正在下载:1") && !deadline.hasExpired()) {
+            p.waitForReadyRead(200);
+            err += QString::fromUtf8(p.readAllStandardError());
+        }
+        QVERIFY2(err.contains("正在下载:1"), qPrintable(err));
+        ::kill(pid_t(p.processId()), signal);
+        const Result r = finish(p);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.lines.size(), 2);
+        const QStringList f = r.lines.at(0).split('\t');
+        QCOMPARE(f.at(0), QString("Failed"));
+        QCOMPARE(f.at(5), QString("下载取消"));
+        QVERIFY(r.lines.at(1).startsWith("Waiting\t"));
+        QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliDownload)
+#include "test_cli_download.moc"
