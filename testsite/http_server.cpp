@@ -539,20 +539,29 @@ void HttpConnection::closeConnection()
     // drain whatever the client still sends. Closing outright with unread
     // input would reset the connection and could destroy the answer (a 431
     // or 413 page) before the client has read it.
-    QTimer::singleShot(LingerMs, this, [this] {
-        if (!m_gone)
-            m_socket->abort();
-    });
     shutdownWhenFlushed();
 }
 
 void HttpConnection::shutdownWhenFlushed()
 {
-    if (m_state != State::Closing || m_writeShut || m_socket->bytesToWrite() > 0)
+    if (m_state != State::Closing || m_writeShut || m_gone || m_socket->bytesToWrite() > 0)
         return;
     m_writeShut = true;
-    if (::shutdown(int(m_socket->socketDescriptor()), SHUT_WR) != 0)
-        m_socket->abort();
+    if (::shutdown(int(m_socket->socketDescriptor()), SHUT_WR) != 0) {
+        dropSocket();
+        return;
+    }
+    // The answer is out; a client that keeps its side open is let go of
+    // after a while.
+    QTimer::singleShot(LingerMs, this, &HttpConnection::dropSocket);
+}
+
+void HttpConnection::dropSocket()
+{
+    if (m_gone)
+        return;
+    m_socket->abort();
+    onDisconnected(); // abort() need not report a disconnection
 }
 
 } // namespace lumen::testsite

@@ -128,6 +128,7 @@ private:
     void onDisconnected();
     void closeConnection();
     void shutdownWhenFlushed();
+    void dropSocket();
 
     QTcpSocket *m_socket;
     HttpServer::Handler m_handler;

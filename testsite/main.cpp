@@ -109,8 +109,8 @@ int main(int argc, char *argv[])
         return 2;
     }
     const int items = parser.value(itemsOpt).toInt(&ok);
-    if (!ok || items < 1 || items > 1000000) {
-        std::fprintf(stderr, "lumenarc-testsite: --items needs a number from 1 to 1000000\n");
+    if (!ok || items < 1 || items > 100000) {
+        std::fprintf(stderr, "lumenarc-testsite: --items needs a number from 1 to 100000\n");
         return 2;
     }
     const QString version = parser.value(versionOpt);

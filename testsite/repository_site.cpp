@@ -212,6 +212,9 @@ HttpResponse internalError()
 RepositorySite::RepositorySite(int itemCount, const QString &version)
     : m_itemCount(itemCount), m_version(version)
 {
+    m_titles.reserve(itemCount);
+    for (int id = 1; id <= itemCount; ++id)
+        m_titles.append(titleOf(id));
 }
 
 bool RepositorySite::hasSession(const HttpRequest &request) const
@@ -311,7 +314,7 @@ HttpResponse RepositorySite::searchPage(const HttpRequest &request) const
 
     QList<int> hits;
     for (int id = 1; id <= m_itemCount; ++id)
-        if (matchesQuery(id, titleOf(id), q))
+        if (matchesQuery(id, m_titles.at(id - 1), q))
             hits.append(id);
     const int total = int(hits.size());
     const int end = qMin(total, start + rows);
@@ -586,6 +589,21 @@ HttpResponse RepositorySite::aboutPage() const
              .arg(MaxRows)
              .arg(QLatin1String(LoginPassword), QLatin1String(SessionCookieName));
 
+    b += QStringLiteral(
+        "<h2 id=\"running\">Running</h2>\n<p><code>lumenarc-testsite [--port N] [--items N] "
+        "[--version X.Y.Z] [--log FILE]</code>. Port 0 (the default) takes a free port on "
+        "127.0.0.1; the first line on standard output is <code>listening on "
+        "http://127.0.0.1:PORT/</code>. The site ends on SIGINT, SIGTERM, or when its standard "
+        "input, if a pipe or socket, closes. With <code>--log</code> it appends one line per "
+        "request, written when it has nothing more to send for it (a stalled full text is "
+        "logged when it falls silent): method, path and query, Referer or <code>-</code>, "
+        "<code>yes</code> when a valid session cookie came and <code>no</code> otherwise, "
+        "status, body bytes sent; separated by tabs. Malformed requests are logged with "
+        "<code>-</code> for what could not be read.</p>\n"
+        "<p>HTTP/1.1 with keep-alive and pipelining. Refused requests: 400 (malformed), 404, "
+        "405 (with Allow), 413 (a body above 1 MiB), 414 (a request line above 8 KiB), 431 "
+        "(headers above 32 KiB), 501 (a request body with Transfer-Encoding), 505 (another HTTP "
+        "version); each but 404 and 405 closes the connection.</p>\n");
     b += QStringLiteral(
         "<h2 id=\"paging\">Result pages</h2>\n<p>Every link on the site is root-relative "
         "(<code>/items/ID</code>, <code>/search?...</code>). Each result entry is an anchor "

@@ -9,6 +9,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace lumen::testsite
 {
@@ -41,6 +42,7 @@ private:
 
     int m_itemCount;
     QString m_version;
+    QStringList m_titles; // m_titles[id - 1], made once: searches scan them all
     QSet<QByteArray> m_sessions;
 };
 

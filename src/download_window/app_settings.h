@@ -34,6 +34,8 @@ struct DownloadWindowSettings {
     // List index of the thread-count box, whose items are "1".."6".
     int threadIndex = 0;
     SameNamePolicy sameNamePolicy = SameNamePolicy::Rename;
+    // Connections of the multi-connection method.
+    int threadCount() const { return threadIndex + 1; }
 };
 
 // Captions of the same-name options, as stored.

@@ -24,6 +24,19 @@ QString defaultCopyMoveFolder()
     return dir;
 }
 
+QString defaultText(const SettingKey &key)
+{
+    switch (key.computedDefault) {
+    case SettingKey::Default::SaveFolder:
+        return defaultSaveFolder();
+    case SettingKey::Default::ApplicationFolder:
+        return defaultCopyMoveFolder();
+    case SettingKey::Default::Text:
+        break;
+    }
+    return key.defaultText.toString();
+}
+
 SettingsStore::SettingsStore(const QString &iniPath)
     : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
 {
@@ -61,7 +74,7 @@ QString SettingsStore::read(QStringView section, QStringView key, const QString 
 
 QString SettingsStore::read(const SettingKey &key) const
 {
-    return read(key.section, key.key, key.defaultText.toString());
+    return read(key.section, key.key, defaultText(key));
 }
 
 bool SettingsStore::write(QStringView section, QStringView key, const QString &value)

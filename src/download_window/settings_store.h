@@ -14,9 +14,12 @@ namespace lumen
 // the key was never written. Sections and keys are the names users of older
 // installations already have in their settings, so they never change.
 struct SettingKey {
+    // Defaults that depend on the user or the installation.
+    enum class Default { Text, SaveFolder, ApplicationFolder };
     QStringView section;
     QStringView key;
     QStringView defaultText;
+    Default computedDefault = Default::Text;
 };
 
 namespace setting
@@ -44,11 +47,11 @@ inline constexpr SettingKey MaxFileSizeMB{SettingsSection, u"文件最大值", u
 // analysis starts.
 inline constexpr SettingKey PromptForSaveFolder{SettingsSection, u"提取网页信息时提示下载保存路径",
                                                 u"1"};
-// The default of the save folder depends on the user: see defaultSaveFolder().
-inline constexpr SettingKey SaveFolder{SettingsSection, u"下载文件保存路径", u""};
-// The default of the copy/move destination is the application's folder: see
-// defaultCopyMoveFolder().
-inline constexpr SettingKey CopyMoveFolder{CopyMoveSection, u"目的文件夹", u""};
+// Defaults: defaultSaveFolder() and defaultCopyMoveFolder().
+inline constexpr SettingKey SaveFolder{SettingsSection, u"下载文件保存路径", u"",
+                                       SettingKey::Default::SaveFolder};
+inline constexpr SettingKey CopyMoveFolder{CopyMoveSection, u"目的文件夹", u"",
+                                           SettingKey::Default::ApplicationFolder};
 inline constexpr SettingKey CopyMoveOption{CopyMoveSection, u"OpIndex", u"4"};
 
 // Geometry keys; their section is the window's name.
@@ -68,6 +71,8 @@ inline constexpr QStringView HeightDefault = u"10000";
 // The user's home folder followed by "12345/": where files go until the user
 // picks a folder.
 QString defaultSaveFolder();
+// The default text of a key.
+QString defaultText(const SettingKey &key);
 // The application's own folder, ending in "/".
 QString defaultCopyMoveFolder();
 
@@ -91,6 +96,7 @@ public:
 
     // The stored text, or defaultValue when the key was never written.
     QString read(QStringView section, QStringView key, const QString &defaultValue = {}) const;
+    // With the key's own default.
     QString read(const SettingKey &key) const;
 
     // Replaces the value and writes the file at once. False when the file

@@ -16,6 +16,14 @@ class SettingsStore;
 inline constexpr int TwipsPerPixel = 15;
 inline constexpr int MinWindowWidthTwips = 4000;
 inline constexpr int MinWindowHeightTwips = 3000;
+inline constexpr int pixelsToTwips(int px)
+{
+    return px * TwipsPerPixel;
+}
+inline constexpr int twipsToPixels(int twips)
+{
+    return twips / TwipsPerPixel;
+}
 
 // "<width>*<height>" of the screen in pixels, e.g. "1920*1080". A saved
 // position is only used again on a screen of the same size.

@@ -3,6 +3,7 @@
 #include "download_window/window_geometry.h"
 #include "engine/app_title.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -72,6 +73,9 @@ private slots:
 
         loadSaveFolder(store, fresh);
         QCOMPARE(fresh.saveFolder, QDir::homePath() + "/12345/");
+        QCOMPARE(store.read(setting::SaveFolder), fresh.saveFolder);
+        QCOMPARE(store.read(setting::CopyMoveFolder), QCoreApplication::applicationDirPath() + "/");
+        QCOMPARE(store.read(setting::CopyMoveOption), QStringLiteral("4"));
         QVERIFY(!fresh.useSourceFileName && !fresh.saveFolderDialogCancelled);
         // Reading never creates anything.
         QVERIFY(!QFile::exists(store.path()));

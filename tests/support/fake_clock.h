@@ -2,7 +2,8 @@
 
 #include "engine/clock.h"
 
-namespace lumen::test {
+namespace lumen::test
+{
 
 // A clock that moves only when a test says so.
 class FakeClock final : public Clock

@@ -5,7 +5,8 @@
 #include <QList>
 #include <QQueue>
 
-namespace lumen::test {
+namespace lumen::test
+{
 
 // Records every box shown and answers from queues a test fills beforehand.
 // An empty queue answers Yes / Ok, cancels inputs and file dialogs.

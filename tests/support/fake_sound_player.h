@@ -4,7 +4,8 @@
 
 #include <QStringList>
 
-namespace lumen::test {
+namespace lumen::test
+{
 
 class FakeSoundPlayer final : public SoundPlayer
 {

@@ -1,0 +1,223 @@
+// Figures of the harvest: reading result pages, handing rows to the
+// download list, and the counts the download monitor reads every second.
+#include "download_window/app_settings.h"
+#include "engine/clock.h"
+#include "engine/download_list.h"
+#include "engine/prompter.h"
+#include "harvest/download_transfer.h"
+#include "harvest/harvest_analysis.h"
+#include "harvest/harvest_list.h"
+#include "harvest/results_parser.h"
+#include "harvest/save_folder_chooser.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+using namespace lumen;
+
+namespace
+{
+
+AnchorSnapshot anchor(const QString &text, const QString &href, bool entry)
+{
+    AnchorSnapshot a;
+    a.innerText = text;
+    a.href = href;
+    a.innerHtml =
+        entry ? QStringLiteral("<img src=\"/t/%1.png\" alt=\"\"><div class=\"c-clientmarkup\">"
+                               "<span class=\"title\">%2</span></div>")
+                    .arg(href.section('/', -1), text)
+              : QStringLiteral("<span class=\"nav\">%1</span>").arg(text);
+    a.outerHtml = QStringLiteral("<a href=\"%1\">%2</a>").arg(href, a.innerHtml);
+    return a;
+}
+
+DocumentSnapshot page(int anchors, int entries)
+{
+    DocumentSnapshot d;
+    d.present = true;
+    d.url = QStringLiteral("http://127.0.0.1:8080/search?q=bench&rows=100&start=0");
+    const int every = entries > 0 ? std::max(1, anchors / entries) : anchors + 1;
+    int made = 0;
+    for (int i = 0; i < anchors; ++i) {
+        const bool entry = made < entries && i % every == 0;
+        made += entry;
+        d.anchors << anchor(QStringLiteral("Title of result entry number %1 on the page").arg(i),
+                            QStringLiteral("http://127.0.0.1:8080/item/%1").arg(i), entry);
+    }
+    return d;
+}
+
+// Median of several runs, in milliseconds.
+double medianMs(int runs, const std::function<void()> &prepare, const std::function<void()> &work)
+{
+    std::vector<double> ms;
+    for (int r = 0; r < runs; ++r) {
+        prepare();
+        QElapsedTimer t;
+        t.start();
+        work();
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms[ms.size() / 2];
+}
+
+void report(const char *what, double ms, double goalMs)
+{
+    std::printf("%-64s %9.3f ms   goal < %g ms   %s\n", what, ms, goalMs,
+                ms < goalMs ? "ok" : "OVER");
+}
+
+class NoPrompter final : public Prompter
+{
+public:
+    void message(const QString &, Icon, const QString &) override {}
+    Answer question(const QString &, Buttons, Icon, const QString &) override
+    {
+        return Answer::Yes;
+    }
+    std::optional<QString> inputText(const QString &, const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
+    std::optional<QString> saveFileName(const QString &, const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
+    std::optional<QString> openFileName(const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
+    std::optional<QString> pickFolder(const QString &, const QString &) override
+    {
+        return std::nullopt;
+    }
+};
+
+class NoChooser final : public SaveFolderChooser
+{
+public:
+    void chooseSaveFolder(AppSettings &) override {}
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    std::printf("bench_harvest (median of runs)\n");
+
+    {
+        const DocumentSnapshot doc = page(1000, 100);
+        HarvestList *list = nullptr;
+        const double ms = medianMs(
+            51,
+            [&] {
+                delete list;
+                list = new HarvestList;
+            },
+            [&] { HarvestPage(doc, *list, QString()); });
+        report("HarvestPage: 100 entries among 1 000 anchors", ms, 5);
+        delete list;
+    }
+    {
+        const DocumentSnapshot doc = page(50000, 100);
+        HarvestList *list = nullptr;
+        const double ms = medianMs(
+            11,
+            [&] {
+                delete list;
+                list = new HarvestList;
+            },
+            [&] { HarvestPage(doc, *list, QString()); });
+        report("HarvestPage: 50 000 anchors, 100 entries", ms, 250);
+        delete list;
+    }
+    {
+        const DocumentSnapshot doc = page(50000, 50000);
+        HarvestList *list = nullptr;
+        const double ms = medianMs(
+            11,
+            [&] {
+                delete list;
+                list = new HarvestList;
+            },
+            [&] { HarvestPage(doc, *list, QString()); });
+        report("HarvestPage: 50 000 anchors, every one an entry", ms, 250);
+        delete list;
+    }
+
+    {
+        // The same page again: every entry is already listed, so this is the
+        // walk over the anchors alone.
+        const DocumentSnapshot doc = page(50000, 50000);
+        HarvestList list;
+        HarvestPage(doc, list, QString());
+        const double ms = medianMs(
+            11, [] {}, [&] { HarvestPage(doc, list, QString()); });
+        report("HarvestPage: the same 50 000 entries again (all listed)", ms, 250);
+    }
+
+    // 50 000 harvested rows handed to the download list by "分析全部".
+    HarvestList harvested;
+    HarvestPage(page(50000, 50000), harvested, QString());
+    AppSettings settings;
+    settings.promptForSaveFolder = 1;
+    settings.saveFolder = QStringLiteral("/tmp/bench/");
+    NoPrompter prompter;
+    NoChooser chooser;
+    DownloadList *downloads = nullptr;
+    {
+        const double ms = medianMs(
+            5,
+            [&] {
+                delete downloads;
+                downloads = new DownloadList;
+                for (qint64 r = 0; r < harvested.count(); ++r)
+                    harvested.setState(r, QString());
+            },
+            [&] {
+                DownloadTransfer transfer(settings, [&]() -> DownloadList & { return *downloads; });
+                HarvestAnalysis analysis(harvested, transfer, settings, chooser, prompter,
+                                         SystemClock::instance());
+                analysis.run(AnalysisKind::All);
+                while (analysis.isWalking())
+                    analysis.step();
+            });
+        report("analysis: 50 000 harvested rows into the download list", ms, 1000);
+        if (downloads->count() != 50000)
+            std::printf("  unexpected: %lld records\n", static_cast<long long>(downloads->count()));
+    }
+
+    // What the monitor tick counts every second over 50 000 records.
+    for (qint64 r = 0; r < downloads->count(); r += 3)
+        downloads->setState(r, r % 2 ? DownloadState::Finished : DownloadState::Failed);
+    {
+        volatile qint64 sink = 0;
+        const double ms = medianMs(
+            101, [] {},
+            [&] {
+                sink = sink + downloads->isListFinished();
+                sink = sink + downloads->countErrorOrPageItems();
+                sink = sink + downloads->statusCounts().finished;
+            });
+        report("monitor counts over 50 000 records (finished, errors, states)", ms, 5);
+        const double all = medianMs(
+            101, [] {},
+            [&] {
+                sink = sink + downloads->isListFinished();
+                sink = sink + downloads->countErrorOrPageItems();
+                sink = sink + downloads->statusCounts().finished;
+                sink = sink + downloads->countNotDownloaded();
+            });
+        report("  the same plus the not-downloaded count", all, 5);
+    }
+    delete downloads;
+    return 0;
+}

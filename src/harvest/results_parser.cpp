@@ -1,0 +1,128 @@
+#include "harvest/results_parser.h"
+
+#include "harvest/harvest_list.h"
+
+namespace lumen
+{
+
+namespace
+{
+
+inline char16_t asciiLower(char16_t c)
+{
+    return (c >= u'A' && c <= u'Z') ? char16_t(c + (u'a' - u'A')) : c;
+}
+
+inline bool isStrippedFromMarkup(char16_t c)
+{
+    return c == u'"' || c == u'\'' || c == u' ';
+}
+
+// Finds the lower-case ASCII needle in the haystack, comparing without
+// regard to letter case and stepping over the characters `skip` says to
+// ignore, as if they had been removed from the haystack beforehand.
+template <typename Skip> bool containsIgnoring(QStringView haystack, QStringView needle, Skip skip)
+{
+    const qsizetype n = haystack.size();
+    const char16_t first = needle.at(0).unicode();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (asciiLower(haystack.at(i).unicode()) != first)
+            continue;
+        qsizetype h = i + 1;
+        qsizetype k = 1;
+        while (k < needle.size() && h < n) {
+            const char16_t c = haystack.at(h).unicode();
+            if (skip(c)) {
+                ++h;
+                continue;
+            }
+            if (asciiLower(c) != needle.at(k).unicode())
+                break;
+            ++h;
+            ++k;
+        }
+        if (k == needle.size())
+            return true;
+        if (h >= n)
+            return false; // the rest of the text is too short for any later start
+    }
+    return false;
+}
+
+// Trims what a rendered text or attribute may carry around its content:
+// spaces, tabs, line breaks and the no-break space of "&nbsp;".
+QStringView trimmedView(QStringView s)
+{
+    auto blank = [](QChar c) { return c.isSpace(); };
+    qsizetype b = 0, e = s.size();
+    while (b < e && blank(s.at(b)))
+        ++b;
+    while (e > b && blank(s.at(e - 1)))
+        --e;
+    return s.sliced(b, e - b);
+}
+
+} // namespace
+
+bool isResultEntryMarkup(QStringView innerHtml)
+{
+    static constexpr QStringView marker = u"<divclass=c-clientmarkup>";
+    return containsIgnoring(innerHtml, marker, isStrippedFromMarkup);
+}
+
+bool isFetchableLink(QStringView link)
+{
+    return link.startsWith(u"http://", Qt::CaseInsensitive) ||
+           link.startsWith(u"https://", Qt::CaseInsensitive);
+}
+
+qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QString &saveFolder)
+{
+    if (!document.present)
+        return 0;
+    static const QString pdfSuffix = QStringLiteral(".pdf");
+    qint64 accepted = 0;
+    QString fullTextLink;
+    for (const AnchorSnapshot &a : document.anchors) {
+        if (!isResultEntryMarkup(a.innerHtml))
+            continue;
+        const QStringView title = trimmedView(a.innerText);
+        const QStringView link = trimmedView(a.href);
+        if (title.isEmpty() || link.isEmpty())
+            continue;
+        // A result entry that points at no web address (a script, a mail
+        // link) cannot give a full text that may be fetched.
+        if (!isFetchableLink(link))
+            continue;
+        // Reuses the buffer while entries are already listed (a page seen
+        // twice); a row that keeps the text takes it over.
+        fullTextLink.resize(0);
+        fullTextLink.append(link).append(pdfSuffix);
+        list.add(title.size() == a.innerText.size() ? a.innerText : title.toString(), fullTextLink,
+                 document.url, HarvestText::FileTypePdf, saveFolder, HarvestText::SourceSearch);
+        ++accepted;
+    }
+    return accepted;
+}
+
+bool hasNextPageMarker(const DocumentSnapshot &document)
+{
+    if (!document.present)
+        return false;
+    static constexpr QStringView marker = u"gotonextresultset";
+    for (const AnchorSnapshot &a : document.anchors) {
+        if (trimmedView(a.innerText).compare(u"next", Qt::CaseInsensitive) != 0)
+            continue;
+        if (containsIgnoring(a.outerHtml, marker, [](char16_t c) { return c == u' '; }))
+            return true;
+    }
+    return false;
+}
+
+bool isServerErrorPage(const DocumentSnapshot &document)
+{
+    return document.rootOuterHtml.contains(QLatin1String("Internal Server Error"),
+                                           Qt::CaseInsensitive);
+}
+
+} // namespace lumen

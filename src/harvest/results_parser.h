@@ -1,0 +1,38 @@
+#pragma once
+
+#include "harvest/browser.h"
+
+#include <QString>
+#include <QStringView>
+
+namespace lumen
+{
+
+class HarvestList;
+
+// Whether an anchor's inner HTML holds the repository's result-entry element:
+// after removing every double quote, apostrophe and space, it must contain
+// "<divclass=c-clientmarkup>" in any letter case. Line breaks and tabs count.
+// Runs without building the stripped copy.
+bool isResultEntryMarkup(QStringView innerHtml);
+
+// Whether a link may become a full-text link: only http and https are ever
+// fetched, so an entry pointing anywhere else cannot be downloaded.
+bool isFetchableLink(QStringView link);
+
+// HarvestPage: appends one row per result entry of the document to the list
+// (title, link + ".pdf", the document's address, "pdf", the save folder,
+// "搜索"). Entries without title or link are skipped; entries already in the
+// list are skipped by the list but still counted. Returns the number of
+// entries accepted; 0 when no document is loaded.
+qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QString &saveFolder);
+
+// The page's own "next" link: an anchor whose trimmed text is "next" in any
+// case and whose outer HTML, spaces removed, mentions gotoNextresultset.
+// The system never clicks it; its presence says another page follows.
+bool hasNextPageMarker(const DocumentSnapshot &document);
+
+// A server error page ends the walk through the pages.
+bool isServerErrorPage(const DocumentSnapshot &document);
+
+} // namespace lumen

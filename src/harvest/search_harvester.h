@@ -1,0 +1,124 @@
+#pragma once
+
+#include "harvest/browser.h"
+#include "harvest/repository.h"
+
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+
+namespace lumen
+{
+
+struct AppSettings;
+class Clock;
+class HarvestList;
+class SaveFolderChooser;
+
+// Harvests the page the search browser shows ("加入本页到列表") and walks
+// every page of the search ("加入全部到列表"). All waiting is done by the
+// tick slot reading the clock: a QTimer calls it while a wait runs, the
+// browser's load signals call it at once, tests call it after moving a fake
+// clock.
+class SearchHarvester : public QObject
+{
+    Q_OBJECT
+public:
+    // How long the walk waits for a next page to load before it carries on
+    // with whatever the browser shows.
+    static constexpr qint64 LoadWaitLimitMs = 120000;
+    // How long a loaded page is left to settle (scripts, late content).
+    static constexpr qint64 SettleMs = 5000;
+    // A document read that does not answer within this time counts as an
+    // error and ends the walk.
+    static constexpr qint64 SnapshotLimitMs = 30000;
+    static constexpr int TickIntervalMs = 200;
+
+    // Captions of the add-all button.
+    static const QString AddAllCaption;  // idle
+    static const QString StopAddCaption; // running
+
+    SearchHarvester(Browser &browser, HarvestList &list, AppSettings &settings,
+                    SaveFolderChooser &saveFolderChooser, Clock &clock, QObject *parent = nullptr);
+    ~SearchHarvester() override;
+
+    // The folder stored with harvested rows: the current save folder when
+    // the folder is asked for at harvest time, otherwise none.
+    QString harvestFolder() const;
+
+    // "加入本页到列表": asks for the save folder first when the settings say
+    // so, then harvests the current document; pageHarvested and
+    // fitColumnsRequested follow when the document has been read.
+    void harvestThisPage();
+
+    // The add-all button: starts the walk when idle, asks it to stop when
+    // running.
+    void addAllClicked();
+    void startAddAll();
+    void stopAddAll();
+    bool isAddAllRunning() const { return m_addAllRunning; }
+    // False only while a walk runs and no stop was asked for.
+    bool addAllStopRequested() const { return m_stopRequested; }
+    QString addAllCaption() const { return m_addAllRunning ? StopAddCaption : AddAllCaption; }
+    int pagesWalked() const { return m_pagesWalked; }
+
+    // 下一页 on its own: harvests the current page, and when a next page
+    // follows, loads it, waits for it, and harvests it. nextPageFinished
+    // tells whether it moved on. Used by the walk; callable alone.
+    void nextPage();
+    bool isNextPageRunning() const { return m_step != Step::Idle; }
+
+    // True from just before the walk navigates until the browser reports the
+    // top-level document complete.
+    bool navigationPending() const { return m_navigationPending; }
+
+public slots:
+    void tick();
+
+signals:
+    // A document was read and harvested: how many entries it held.
+    void pageHarvested(qint64 accepted, const QString &pageUrl);
+    // The walk started (true) or ended (false): the button's caption and
+    // colour follow it.
+    void addAllRunningChanged(bool running);
+    void addAllFinished(int pagesWalked);
+    void nextPageFinished(bool movedOn);
+    // The walk is about to load the next page.
+    void navigatingTo(const QUrl &url);
+    // The list's columns are to be fitted to their contents.
+    void fitColumnsRequested();
+
+private:
+    enum class Step { Idle, ReadCurrent, WaitLoad, Settle, ReadFinal };
+
+    void readDocument(Step step);
+    void onDocument(quint64 serial, const DocumentSnapshot &document);
+    void afterCurrentRead(const DocumentSnapshot &document);
+    void finishWithHarvest(bool result);
+    void finishNextPage(bool result);
+    void continueWalk(bool movedOn);
+    void endWalk();
+    void onDocumentComplete();
+    qint64 elapsedMs() const;
+    void updateTimer();
+
+    Browser &m_browser;
+    HarvestList &m_list;
+    AppSettings &m_settings;
+    SaveFolderChooser &m_saveFolderChooser;
+    Clock &m_clock;
+    QTimer m_timer;
+
+    Step m_step = Step::Idle;
+    qint64 m_stepStartedMs = 0;
+    bool m_finalResult = false;
+    quint64 m_snapshotSerial = 0;
+    quint64 m_pageSnapshotSerial = 0; // "加入本页到列表" reads on its own
+    QString m_leftUrl;                // the page the last navigation started from
+    bool m_navigationPending = false;
+    bool m_addAllRunning = false;
+    bool m_stopRequested = true;
+    int m_pagesWalked = 0;
+};
+
+} // namespace lumen

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "harvest/browser.h"
+
+class QWebEnginePage;
+class QWebEngineLoadingInfo;
+class QWebEngineNewWindowRequest;
+
+namespace lumen {
+
+class Prompter;
+class WebEngineProfile;
+
+// The embedded browser over the web engine. It owns its page and works
+// without any view (the command-line tool); a window shows it by giving the
+// page to its view: view->setPage(browser->page()). The view does not take
+// the page over; the browser must outlive the view's use of it.
+class WebEngineBrowser final : public Browser
+{
+    Q_OBJECT
+public:
+    // profile: the shared profile whose cookies the downloads see;
+    // nullptr means WebEngineProfile::shared().
+    explicit WebEngineBrowser(WebEngineProfile *profile = nullptr, QObject *parent = nullptr);
+    ~WebEngineBrowser() override;
+
+    QWebEnginePage *page() const;
+
+    // Where script dialogs (alert, confirm, prompt) go while not silent.
+    // Without a prompter they take the page's own boxes, which need a view.
+    void setPrompter(Prompter *prompter);
+
+    void navigate(const QUrl &url) override;
+    void goBack() override;
+    void goForward() override;
+    void refresh() override;
+    bool isBusy() const override { return m_busy; }
+    void setSilent(bool silent) override { m_silent = silent; }
+    bool isSilent() const override { return m_silent; }
+    QUrl currentUrl() const override;
+
+    void snapshot(SnapshotCallback done) override;
+    void setInputValue(int inputIndex, const QString &value) override;
+    void clickInput(int inputIndex) override;
+    void clickElementById(const QString &id) override;
+
+    // Turns the text the snapshot script returns into a snapshot; public so
+    // the conversion can be checked and measured apart from the engine. When
+    // the links could not be cut out of the root's markup, their markup stays
+    // empty and needsAnchorMarkup is set (the browser then asks for it).
+    static DocumentSnapshot parseSnapshot(const QString &json, bool *needsAnchorMarkup = nullptr);
+
+private:
+    class Page;
+    friend class Page;
+
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void onNewWindowRequested(QWebEngineNewWindowRequest &request);
+    void runInPage(const QString &script);
+
+    Page *m_page = nullptr;
+    Prompter *m_prompter = nullptr;
+    bool m_busy = false;
+    bool m_silent = false;
+    bool m_closing = false;
+};
+
+} // namespace lumen

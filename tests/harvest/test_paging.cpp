@@ -1,0 +1,432 @@
+#include "harvest/repository.h"
+#include "support/harvest_rig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace lumen;
+using namespace lumen::test;
+
+namespace {
+
+const QString Root = QStringLiteral("http://127.0.0.1:8080/");
+
+QString pageUrl(int page)
+{
+    return Root + QStringLiteral("search?q=deep%20sea&rows=100&start=") +
+           QString::number(page * 100);
+}
+
+// A search of `pages` pages of three entries each; the last has no "next".
+void addSearch(FakeBrowser &browser, int pages)
+{
+    for (int p = 0; p < pages; ++p) {
+        QList<FakeBrowser::Entry> entries;
+        for (int e = 1; e <= 3; ++e)
+            entries.append({QStringLiteral("p%1 e%2").arg(p).arg(e),
+                            Root + QStringLiteral("item/%1-%2").arg(p).arg(e)});
+        browser.setPage(pageUrl(p), FakeBrowser::resultsPage(pageUrl(p), entries, p + 1 < pages));
+    }
+}
+
+// Runs the walk as the event loop and a patient user would: every pending
+// load completes, time moves in steps of one second.
+void drive(HarvestRig &rig, int maxSeconds = 3600)
+{
+    for (int s = 0; s < maxSeconds && rig.harvester().isAddAllRunning(); ++s) {
+        if (rig.browser.isBusy())
+            rig.browser.completeLoad();
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+}
+
+} // namespace
+
+class TestPaging : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { qputenv("LUMENARC_REPOSITORY", Root.toUtf8()); }
+    void cleanup() { qunsetenv("LUMENARC_REPOSITORY"); }
+
+    void searchPosition_data();
+    void searchPosition();
+    void repositoryAddress_data();
+    void repositoryAddress();
+    void walksEveryPage_data();
+    void walksEveryPage();
+    void endsEarly_data();
+    void endsEarly();
+    void stopDuringWaits_data();
+    void stopDuringWaits();
+    void pageThatNeverCompletesButShows();
+    void notASearchAddress();
+    void saveFolderAskedOncePerWalk_data();
+    void saveFolderAskedOncePerWalk();
+    void documentThatNeverAnswers();
+    void harvestThisPage();
+};
+
+void TestPaging::searchPosition_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<qint64>("start");
+    QTest::addColumn<qint64>("rows");
+    QTest::addColumn<bool>("search");
+    QTest::addColumn<QString>("next"); // what the next address ends with
+
+    // Fields start at query "old", start 7, rows 9: absent parts keep them.
+    QTest::newRow("page of 100 at 200")
+        << "https://h/search?q=abc&rows=100&start=200"
+        << "abc" << qint64(200) << qint64(100) << true << "search?q=abc&rows=100&start=300";
+    QTest::newRow("25 rows restart at 0 with 100")
+        << "https://h/search?q=abc&rows=25&start=50"
+        << "abc" << qint64(50) << qint64(25) << true << "search?q=abc&rows=100&start=0";
+    QTest::newRow("first page without paging")
+        << "https://h/search?q=a%20b"
+        << "a%20b" << qint64(7) << qint64(9) << true << "search?q=a%20b&rows=100&start=0";
+    QTest::newRow("any letter case")
+        << "https://h/SEARCH?Q=x&ROWS=100&START=0"
+        << "x" << qint64(0) << qint64(100) << true << "search?q=x&rows=100&start=100";
+    QTest::newRow("not numeric keeps the old value")
+        << "https://h/search?q=x&rows=all&start=1e2"
+        << "x" << qint64(100) << qint64(9) << true << "search?q=x&rows=100&start=0";
+    QTest::newRow("start must follow &")
+        << "https://h/search?q=x&rows=100&pstart=300"
+        << "x" << qint64(7) << qint64(100) << true << "search?q=x&rows=100&start=107";
+    QTest::newRow("no q= leaves the query as it was")
+        << "https://h/browse?rows=100"
+        << "old" << qint64(7) << qint64(100) << false << "search?q=old&rows=100&start=107";
+    QTest::newRow("empty query") << "https://h/search?q=&rows=100"
+                                 << "" << qint64(7) << qint64(100) << false
+                                 << "search?q=&rows=100&start=107";
+}
+
+void TestPaging::searchPosition()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, query);
+    QFETCH(qint64, start);
+    QFETCH(qint64, rows);
+    QFETCH(bool, search);
+    QFETCH(QString, next);
+
+    SearchPosition pos{"old", 7, 9};
+    readSearchPosition(address, pos);
+    QCOMPARE(pos.query, query);
+    QCOMPARE(pos.start, start);
+    QCOMPARE(pos.rows, rows);
+    QCOMPARE(isSearchAddress(address, pos), search);
+    QCOMPARE(nextPageAddress(QUrl("https://repo.example/"), pos),
+             QString("https://repo.example/") + next);
+}
+
+void TestPaging::repositoryAddress_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("root");
+    QTest::newRow("local site") << "http://127.0.0.1:8080/"
+                                << "http://127.0.0.1:8080/";
+    QTest::newRow("path and query dropped") << " http://127.0.0.1:9/x/y?z=1 "
+                                            << "http://127.0.0.1:9/";
+    QTest::newRow("other scheme ignored") << "ftp://127.0.0.1/"
+                                          << "";
+    QTest::newRow("no host ignored") << "http:///"
+                                     << "";
+    QTest::newRow("unset") << ""
+                           << "";
+}
+
+void TestPaging::repositoryAddress()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, root);
+    if (variable.isEmpty())
+        qunsetenv("LUMENARC_REPOSITORY");
+    else
+        qputenv("LUMENARC_REPOSITORY", variable.toUtf8());
+    const QString expected = root.isEmpty() ? defaultRepositoryAddress().toString() : root;
+    QCOMPARE(lumen::repositoryAddress().toString(), expected);
+    QCOMPARE(repositoryHomePage().toString(), expected);
+    QVERIFY(defaultRepositoryAddress().scheme() == "https");
+
+    HarvestRig rig;
+    rig.session.openHomePage();
+    QCOMPARE(rig.browser.navigations, QStringList{expected});
+}
+
+void TestPaging::walksEveryPage_data()
+{
+    QTest::addColumn<bool>("firstPageIn100");
+    QTest::addColumn<bool>("loadCompletesInsideNavigate");
+    QTest::addColumn<bool>("snapshotsAnswerLater");
+    QTest::newRow("from a page of 100") << true << false << false;
+    QTest::newRow("from the search's first page") << false << false << false;
+    QTest::newRow("load reported before navigate returns") << true << true << false;
+    QTest::newRow("documents answer later") << true << false << true;
+}
+
+void TestPaging::walksEveryPage()
+{
+    QFETCH(bool, firstPageIn100);
+    QFETCH(bool, loadCompletesInsideNavigate);
+    QFETCH(bool, snapshotsAnswerLater);
+
+    HarvestRig rig;
+    addSearch(rig.browser, 5);
+    const QString first = Root + "search?q=deep%20sea";
+    if (!firstPageIn100) {
+        rig.browser.setPage(first,
+                            FakeBrowser::resultsPage(first, {{"p0 e1", Root + "item/0-1"}}, true));
+    }
+    rig.browser.show(firstPageIn100 ? pageUrl(0) : first);
+    if (loadCompletesInsideNavigate)
+        rig.browser.loadMode = FakeBrowser::LoadMode::Immediate;
+    rig.browser.deferSnapshots = snapshotsAnswerLater;
+
+    QSignalSpy running(&rig.harvester(), &SearchHarvester::addAllRunningChanged);
+    QSignalSpy finished(&rig.harvester(), &SearchHarvester::addAllFinished);
+    QSignalSpy fit(&rig.harvester(), &SearchHarvester::fitColumnsRequested);
+    QSignalSpy label(&rig.session, &HarvestSession::countTextChanged);
+
+    rig.harvester().addAllClicked();
+    QVERIFY(rig.harvester().isAddAllRunning());
+    QCOMPARE(rig.harvester().addAllCaption(), QString("停止加入全部"));
+    QVERIFY(!rig.harvester().addAllStopRequested());
+    for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
+        rig.browser.deliverSnapshots();
+        if (rig.browser.isBusy())
+            rig.browser.completeLoad();
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QVERIFY(rig.harvester().addAllStopRequested());
+    QCOMPARE(rig.harvester().addAllCaption(), QString("加入全部到列表"));
+    QStringList expected;
+    for (int p = firstPageIn100 ? 1 : 0; p < 5; ++p)
+        expected << pageUrl(p);
+    QCOMPARE(rig.browser.navigations, expected);
+    QCOMPARE(rig.list().count(), qint64(15));
+    // Every entry carries the page it was found on.
+    for (const HarvestItem &it : rig.list().items()) {
+        const int page = it.title.mid(1, 1).toInt();
+        // The first entry was met first on the search's own first page.
+        QCOMPARE(it.pageLink, !firstPageIn100 && it.title == "p0 e1" ? first : pageUrl(page));
+        QCOMPARE(it.fullTextLink,
+                 Root + "item/" + it.title.mid(1, 1) + "-" + it.title.right(1) + ".pdf");
+    }
+    QCOMPARE(running.count(), 2);
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(fit.count(), 1);
+    QCOMPARE(label.last().at(0).toString(), QString("15"));
+    QCOMPARE(rig.chooser.asked, 0);
+}
+
+void TestPaging::endsEarly_data()
+{
+    // Page 3 of 5 (start=200) goes wrong in different ways; what pages 1 and
+    // 2 gave stays, and the walk ends without asking for anything more.
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("navigations");
+    QTest::addColumn<int>("secondsAtMost");
+    QTest::newRow("server error page") << "error" << 6 << 2 << 20;
+    QTest::newRow("load fails, previous page stays") << "fail" << 6 << 2 << 20;
+    QTest::newRow("never loads: 120 s, then ends") << "hang" << 6 << 2 << 140;
+    QTest::newRow("last page has no next") << "last" << 9 << 2 << 20;
+}
+
+void TestPaging::endsEarly()
+{
+    QFETCH(QString, trouble);
+    QFETCH(int, rows);
+    QFETCH(int, navigations);
+    QFETCH(int, secondsAtMost);
+
+    HarvestRig rig;
+    addSearch(rig.browser, 5);
+    if (trouble == "error")
+        rig.browser.setPage(pageUrl(2), FakeBrowser::serverErrorPage(pageUrl(2)));
+    if (trouble == "last")
+        addSearch(rig.browser, 3);
+    rig.browser.show(pageUrl(0));
+    const qint64 startedMs = rig.clock.monotonicMs();
+
+    rig.harvester().startAddAll();
+    for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
+        if (rig.browser.isBusy()) {
+            const bool third = rig.browser.navigations.last() == pageUrl(2);
+            if (!third || trouble == "error" || trouble == "last")
+                rig.browser.completeLoad();
+            else if (trouble == "fail")
+                rig.browser.failLoad();
+            // "hang": stays busy for ever
+        }
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QCOMPARE(rig.list().count(), qint64(rows));
+    QCOMPARE(rig.browser.navigations.size(), navigations);
+    QVERIFY(rig.clock.monotonicMs() - startedMs <= secondsAtMost * 1000);
+    if (trouble == "hang")
+        QVERIFY(rig.clock.monotonicMs() - startedMs > SearchHarvester::LoadWaitLimitMs);
+}
+
+void TestPaging::stopDuringWaits_data()
+{
+    QTest::addColumn<bool>("pageLoaded");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("during the settle wait") << true << 6;
+    QTest::newRow("while the page loads") << false << 3;
+}
+
+void TestPaging::stopDuringWaits()
+{
+    QFETCH(bool, pageLoaded);
+    QFETCH(int, rows);
+
+    HarvestRig rig;
+    addSearch(rig.browser, 5);
+    rig.browser.show(pageUrl(0));
+    QSignalSpy finished(&rig.harvester(), &SearchHarvester::addAllFinished);
+    rig.harvester().addAllClicked();
+    QCOMPARE(rig.browser.navigations, QStringList{pageUrl(1)});
+    if (pageLoaded)
+        rig.browser.completeLoad();
+    rig.clock.advanceSeconds(2);
+    rig.harvester().tick();
+    QVERIFY(rig.harvester().isAddAllRunning());
+
+    // The same button stops it, at once, with one last harvest of the page shown.
+    rig.harvester().addAllClicked();
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(rig.harvester().addAllCaption(), QString("加入全部到列表"));
+    QCOMPARE(rig.list().count(), qint64(rows));
+    // Nothing more happens however long one waits.
+    rig.browser.completeLoad();
+    rig.clock.advanceSeconds(600);
+    rig.harvester().tick();
+    QCOMPARE(rig.browser.navigations.size(), 1);
+    QCOMPARE(rig.list().count(), qint64(pageLoaded ? 6 : 3));
+}
+
+void TestPaging::pageThatNeverCompletesButShows()
+{
+    // Page 2 shows its entries but never reports completion: after 120 s the
+    // walk takes what is shown and goes on.
+    HarvestRig rig;
+    addSearch(rig.browser, 3);
+    rig.browser.show(pageUrl(0));
+    rig.harvester().startAddAll();
+    QCOMPARE(rig.browser.navigations.size(), 1);
+    rig.browser.commitLoad();
+    rig.clock.advanceSeconds(119);
+    rig.harvester().tick();
+    rig.clock.advanceSeconds(1);
+    rig.harvester().tick();
+    QVERIFY(rig.harvester().navigationPending());
+    QCOMPARE(rig.list().count(), qint64(3)); // still waiting
+    rig.clock.advanceSeconds(1);
+    rig.harvester().tick(); // 121 s: on to the settle wait
+    rig.clock.advanceSeconds(5);
+    rig.harvester().tick();
+    QCOMPARE(rig.list().count(), qint64(6));
+    QCOMPARE(rig.browser.navigations, (QStringList{pageUrl(1), pageUrl(2)}));
+    drive(rig);
+    QCOMPARE(rig.list().count(), qint64(9));
+}
+
+void TestPaging::notASearchAddress()
+{
+    HarvestRig rig;
+    const QString url = Root + "browse?rows=100&start=0";
+    rig.browser.setPage(url, FakeBrowser::resultsPage(url, {{"A", Root + "a"}}, true));
+    rig.browser.show(url);
+    QSignalSpy moved(&rig.harvester(), &SearchHarvester::nextPageFinished);
+    rig.harvester().nextPage();
+    QCOMPARE(moved.count(), 1);
+    QCOMPARE(moved.at(0).at(0).toBool(), false);
+    QVERIFY(rig.browser.navigations.isEmpty());
+    QCOMPARE(rig.list().count(), qint64(1));
+}
+
+void TestPaging::saveFolderAskedOncePerWalk_data()
+{
+    QTest::addColumn<int>("prompt");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("asked, confirmed") << 1 << false << 1 << "/tmp/chosen/";
+    QTest::newRow("asked, cancelled: the old folder") << 1 << true << 1 << "/old/";
+    QTest::newRow("not asked") << 0 << false << 0 << "";
+}
+
+void TestPaging::saveFolderAskedOncePerWalk()
+{
+    QFETCH(int, prompt);
+    QFETCH(bool, cancel);
+    QFETCH(int, asked);
+    QFETCH(QString, folder);
+    HarvestRig rig;
+    rig.settings.promptForSaveFolder = prompt;
+    rig.settings.saveFolder = "/old/";
+    rig.chooser.cancel = cancel;
+    addSearch(rig.browser, 3);
+    rig.browser.show(pageUrl(0));
+    rig.harvester().startAddAll();
+    drive(rig);
+    QCOMPARE(rig.chooser.asked, asked);
+    QCOMPARE(rig.list().count(), qint64(9));
+    for (const HarvestItem &it : rig.list().items())
+        QCOMPARE(it.folder, folder);
+}
+
+void TestPaging::documentThatNeverAnswers()
+{
+    HarvestRig rig;
+    addSearch(rig.browser, 3);
+    rig.browser.show(pageUrl(0));
+    rig.browser.deferSnapshots = true;
+    rig.harvester().startAddAll();
+    rig.clock.advanceMs(SearchHarvester::SnapshotLimitMs + 1);
+    rig.harvester().tick();
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    // The late answer changes nothing.
+    rig.browser.deliverSnapshots();
+    QVERIFY(rig.list().isEmpty());
+    QVERIFY(rig.browser.navigations.isEmpty());
+}
+
+void TestPaging::harvestThisPage()
+{
+    HarvestRig rig;
+    addSearch(rig.browser, 1);
+    rig.settings.promptForSaveFolder = 1;
+    rig.browser.show(pageUrl(0));
+    QSignalSpy harvested(&rig.harvester(), &SearchHarvester::pageHarvested);
+    QSignalSpy fit(&rig.harvester(), &SearchHarvester::fitColumnsRequested);
+    QSignalSpy label(&rig.session, &HarvestSession::countTextChanged);
+    rig.harvester().harvestThisPage();
+    QCOMPARE(rig.chooser.asked, 1);
+    QCOMPARE(harvested.count(), 1);
+    QCOMPARE(harvested.at(0).at(0).toLongLong(), qint64(3));
+    QCOMPARE(fit.count(), 1);
+    QCOMPARE(label.last().at(0).toString(), QString("3"));
+    QCOMPARE(rig.list().at(0).folder, QString("/tmp/chosen/"));
+
+    // While nothing is loaded, nothing happens.
+    rig.browser.showNothing();
+    rig.harvester().harvestThisPage();
+    QCOMPARE(rig.list().count(), qint64(3));
+    QCOMPARE(label.last().at(0).toString(), QString("3"));
+}
+
+QTEST_GUILESS_MAIN(TestPaging)
+#include "test_paging.moc"

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "harvest/browser.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+#include <functional>
+
+namespace lumen::test
+{
+
+// A browser with a scripted DOM: pages are registered by address, a
+// navigation stays busy until the test completes (or fails) it, and
+// snapshots are answered at once or held back until the test delivers them.
+class FakeBrowser final : public Browser
+{
+    Q_OBJECT
+public:
+    enum class LoadMode {
+        Manual,    // navigate() stays busy until completeLoad() or failLoad()
+        Immediate, // navigate() completes before it returns
+    };
+
+    explicit FakeBrowser(QObject *parent = nullptr);
+
+    // Pages by address. A navigation to an address without a page shows a
+    // small "Not Found" document.
+    void setPage(const QString &url, DocumentSnapshot document);
+    // Shows the page at once, without any signal (the state before a test).
+    void show(const QString &url);
+    // Shows no document at all (nothing loaded yet).
+    void showNothing();
+
+    LoadMode loadMode = LoadMode::Manual;
+    // Hold snapshots until deliverSnapshots(); never delivering them models
+    // a document that does not answer.
+    bool deferSnapshots = false;
+    // Every address passed to navigate(), in order.
+    QStringList navigations;
+    // "set:<index>:<value>", "click:<index>", "clickId:<id>", "back", "forward", "refresh".
+    QStringList actions;
+    // Runs on clickElementById / clickInput, e.g. to navigate like a form.
+    std::function<void(const QString &what)> onClick;
+
+    void completeLoad();
+    // Shows the page being loaded while the load goes on (it never completes
+    // unless the test says so).
+    void commitLoad();
+    void failLoad();
+    int pendingSnapshots() const { return m_pending.size(); }
+    void deliverSnapshots();
+    const DocumentSnapshot &current() const { return m_current; }
+
+    // Browser
+    void navigate(const QUrl &url) override;
+    void goBack() override;
+    void goForward() override;
+    void refresh() override;
+    bool isBusy() const override { return m_busy; }
+    void setSilent(bool silent) override { m_silent = silent; }
+    bool isSilent() const override { return m_silent; }
+    QUrl currentUrl() const override { return QUrl(m_current.url); }
+    void snapshot(SnapshotCallback done) override;
+    void setInputValue(int inputIndex, const QString &value) override;
+    void clickInput(int inputIndex) override;
+    void clickElementById(const QString &id) override;
+
+    // Building blocks of results pages, in the form the engine serialises.
+    static AnchorSnapshot resultEntry(const QString &title, const QString &href,
+                                      const QString &innerHtml = QString());
+    static AnchorSnapshot plainAnchor(const QString &text, const QString &href);
+    // The page's own "next" link, as the repository writes it.
+    static AnchorSnapshot nextMarker(const QString &href = QStringLiteral("#"));
+    struct Entry {
+        QString title;
+        QString href;
+    };
+    static DocumentSnapshot resultsPage(const QString &url, const QList<Entry> &entries,
+                                        bool hasNext);
+    static DocumentSnapshot serverErrorPage(const QString &url);
+
+private:
+    DocumentSnapshot pageFor(const QString &url) const;
+    void load(const QString &url, bool addToHistory);
+
+    QHash<QString, DocumentSnapshot> m_pages;
+    DocumentSnapshot m_current;
+    QString m_loadingUrl;
+    bool m_busy = false;
+    bool m_silent = false;
+    QStringList m_history;
+    qsizetype m_historyAt = -1;
+    bool m_loadAddsHistory = true;
+    QList<SnapshotCallback> m_pending;
+};
+
+} // namespace lumen::test
