@@ -6,7 +6,8 @@
 
 #include <QString>
 
-namespace lumen::testsite {
+namespace lumen::testsite
+{
 
 enum class ItemBehaviour {
     Pdf,          // a small valid PDF with Content-Length
@@ -43,22 +44,38 @@ inline constexpr char LoginPassword[] = "secret";
 inline ItemBehaviour behaviourOf(int id)
 {
     switch (id % 20) {
-    case 1: return ItemBehaviour::Chunked;
-    case 2: return ItemBehaviour::OctetStream;
-    case 3: return ItemBehaviour::TextPlain;
-    case 4: return ItemBehaviour::PdfCharset;
-    case 5: return ItemBehaviour::LoginGated;
-    case 6: return ItemBehaviour::ServerError;
-    case 7: return ItemBehaviour::TooLarge;
-    case 8: return ItemBehaviour::SlowBody;
-    case 9: return ItemBehaviour::Stall;
-    case 10: return ItemBehaviour::DropMidBody;
-    case 11: return ItemBehaviour::Redirect;
-    case 12: return ItemBehaviour::Caj;
-    case 13: return ItemBehaviour::Kdh;
-    case 14: return ItemBehaviour::Nh;
-    case 15: return ItemBehaviour::NeedsReferer;
-    default: return ItemBehaviour::Pdf;
+    case 1:
+        return ItemBehaviour::Chunked;
+    case 2:
+        return ItemBehaviour::OctetStream;
+    case 3:
+        return ItemBehaviour::TextPlain;
+    case 4:
+        return ItemBehaviour::PdfCharset;
+    case 5:
+        return ItemBehaviour::LoginGated;
+    case 6:
+        return ItemBehaviour::ServerError;
+    case 7:
+        return ItemBehaviour::TooLarge;
+    case 8:
+        return ItemBehaviour::SlowBody;
+    case 9:
+        return ItemBehaviour::Stall;
+    case 10:
+        return ItemBehaviour::DropMidBody;
+    case 11:
+        return ItemBehaviour::Redirect;
+    case 12:
+        return ItemBehaviour::Caj;
+    case 13:
+        return ItemBehaviour::Kdh;
+    case 14:
+        return ItemBehaviour::Nh;
+    case 15:
+        return ItemBehaviour::NeedsReferer;
+    default:
+        return ItemBehaviour::Pdf;
     }
 }
 

@@ -2,7 +2,8 @@
 
 #include <QtGlobal>
 
-namespace lumen {
+namespace lumen
+{
 
 // Time as the system reasons about it. Every tick, settle, wait and stall
 // limit reads time through this interface so that tests can advance a fake

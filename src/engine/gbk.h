@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-namespace lumen::gbk {
+namespace lumen::gbk
+{
 
 // Conversions to and from the legacy Chinese code page through iconv.
 // Characters GBK cannot hold become '?' on the way out; bytes that are not

@@ -4,9 +4,13 @@
 
 #include <cstdio>
 
-namespace lumen {
+namespace lumen
+{
 
-PartFile::PartFile(const QString &targetPath) : m_target(targetPath), m_part(partPathFor(targetPath)) {}
+PartFile::PartFile(const QString &targetPath)
+    : m_target(targetPath), m_part(partPathFor(targetPath))
+{
+}
 
 PartFile::~PartFile()
 {

@@ -3,7 +3,8 @@
 #include <QFile>
 #include <QString>
 
-namespace lumen {
+namespace lumen
+{
 
 // A download in progress. Bytes go to "<target>.part" beside the target and
 // reach the target's name only through commit(), so a stopped, failed or

@@ -4,7 +4,8 @@
 #include <QStringList>
 #include <optional>
 
-namespace lumen {
+namespace lumen
+{
 
 // Every box the system shows goes through this interface: the windows answer
 // with real dialogs, the command-line tool with its options, tests with a
@@ -25,7 +26,8 @@ public:
     virtual Answer question(const QString &text, Buttons buttons = Buttons::YesNo,
                             Icon icon = Icon::Question, const QString &title = QString()) = 0;
     // nullopt when the user cancels.
-    virtual std::optional<QString> inputText(const QString &prompt, const QString &title = QString(),
+    virtual std::optional<QString> inputText(const QString &prompt,
+                                             const QString &title = QString(),
                                              const QString &defaultText = QString()) = 0;
     virtual std::optional<QString> saveFileName(const QString &title, const QString &suggestedName,
                                                 const QString &filter = QString()) = 0;

@@ -2,7 +2,8 @@
 
 #include <QString>
 
-namespace lumen {
+namespace lumen
+{
 
 // Plays one sound file. The engine decides which file (by its notice
 // number); this interface only makes the noise, so tests can record it.

@@ -7,7 +7,8 @@
 
 #include <functional>
 
-namespace lumen {
+namespace lumen
+{
 
 // One anchor element as the rendered page holds it.
 struct AnchorSnapshot {

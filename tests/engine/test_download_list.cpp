@@ -16,8 +16,9 @@ class TestDownloadList : public QObject
     {
         int n = 0;
         for (const auto &[type, state, size] : rows) {
-            const qint64 r = list.append(QStringLiteral("http://h/%1").arg(n++), QStringLiteral("n"), type,
-                                         QStringLiteral("/tmp/"), QString());
+            const qint64 r =
+                list.append(QStringLiteral("http://h/%1").arg(n++), QStringLiteral("n"), type,
+                            QStringLiteral("/tmp/"), QString());
             list.update(r, [&](DownloadItem &it) {
                 it.state = state;
                 it.sizeText = size;
@@ -42,8 +43,8 @@ private slots:
         QCOMPARE(it.folder, QStringLiteral("/f/"));
         QCOMPARE(it.referer, QStringLiteral("http://a/"));
         QCOMPARE(it.state, DownloadState::Waiting);
-        QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty()
-                && it.baseFlag.isEmpty());
+        QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty() &&
+                it.baseFlag.isEmpty());
         QVERIFY(list.at(0).id != list.at(1).id);
     }
 
@@ -51,13 +52,15 @@ private slots:
     {
         DownloadList list;
         QCOMPARE(list.columnCount(), 7);
-        const QStringList captions{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"};
+        const QStringList captions{"名称",   "类型",     "文件大小", "已下载数",
+                                   "百分比", "保存路径", "B"};
         for (int c = 0; c < 7; ++c)
             QCOMPARE(list.headerData(c, Qt::Horizontal).toString(), captions.at(c));
         QVERIFY(DownloadList::columnAlignment(DownloadList::SizeColumn) & Qt::AlignRight);
         QVERIFY(DownloadList::columnAlignment(DownloadList::NameColumn) & Qt::AlignLeft);
         list.append("http://a/1", "n", "pdf", "/f/", "");
-        QCOMPARE(list.data(list.index(0, DownloadList::TypeColumn)).toString(), QStringLiteral("pdf"));
+        QCOMPARE(list.data(list.index(0, DownloadList::TypeColumn)).toString(),
+                 QStringLiteral("pdf"));
         QCOMPARE(list.data(list.index(0, 0), DownloadList::StateRole).toInt(), 1);
     }
 
@@ -71,13 +74,14 @@ private slots:
                    F = DownloadState::Finished, X = DownloadState::Failed;
         QTest::newRow("empty list") << Rows{} << qint64(0) << true << qint64(0);
         QTest::newRow("one downloading among finished")
-            << Rows{{"pdf", F, "1"}, {"pdf", D, "5"}, {"pdf", F, "1"}} << qint64(0) << false << qint64(0);
+            << Rows{{"pdf", F, "1"}, {"pdf", D, "5"}, {"pdf", F, "1"}} << qint64(0) << false
+            << qint64(0);
         QTest::newRow("finished HTM and failed html count once each")
             << Rows{{"HTM", F, "1"}, {"html", X, "1"}, {"pdf", X, "1"}, {"pdf", F, "1"}}
             << qint64(0) << true << qint64(3);
         QTest::newRow("re-queued waiting row is not counted as not downloaded")
-            << Rows{{"pdf", W, QStringLiteral("等待重新下载")}, {"pdf", W, ""}} << qint64(1) << false
-            << qint64(0);
+            << Rows{{"pdf", W, QStringLiteral("等待重新下载")}, {"pdf", W, ""}} << qint64(1)
+            << false << qint64(0);
     }
     void counting()
     {
@@ -111,7 +115,8 @@ private slots:
         DownloadList list;
         QList<quint64> ids;
         for (int i = 0; i < 6; ++i)
-            ids << list.at(list.append(QStringLiteral("http://a/%1").arg(i), "n", "pdf", "/", "")).id;
+            ids << list.at(list.append(QStringLiteral("http://a/%1").arg(i), "n", "pdf", "/", ""))
+                       .id;
         list.removeRowsAt({1, 2, 4});
         QCOMPARE(list.count(), 3);
         QCOMPARE(list.rowOfUrl("http://a/3"), 1);

@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
 #include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -239,6 +241,9 @@ private slots:
                                                 << "t.pdf/" << false;
         QTest::newRow("read-only folder") << "ro/t.pdf"
                                           << "ro/" << true;
+        // Writes fail part-way, as on a full disk.
+        QTest::newRow("disk full while streaming") << "t.pdf"
+                                                   << "t.pdf.part@/dev/full" << false;
     }
     void writeFailuresAreErrors()
     {
@@ -255,6 +260,9 @@ private slots:
                 QVERIFY(QDir(dir.path()).rmdir(blocker + "inner"));
                 QFile::setPermissions(dir.filePath(blocker), QFile::ReadOwner | QFile::ExeOwner);
             }
+        } else if (blocker.contains('@')) {
+            const QStringList link = blocker.split('@');
+            QVERIFY(QFile::link(link[1], dir.filePath(link[0])));
         } else if (!blocker.isEmpty()) {
             writeFile(dir.filePath(blocker), "x");
         }
@@ -265,7 +273,8 @@ private slots:
         QTRY_VERIFY(s.ended());
         QCOMPARE(s.complete.size(), 0);
         QCOMPARE(s.error.first()[0].toString(), QStringLiteral("无法写入"));
-        QVERIFY(!QFile::exists(target + ".part"));
+        QVERIFY(!QFileInfo(target).isFile());
+        QVERIFY(!QFileInfo(target + ".part").isFile());
         if (readOnlyFolder)
             QFile::setPermissions(dir.filePath(blocker),
                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -517,6 +526,34 @@ private slots:
             QCOMPARE(s.error.size(), 0);
             QCOMPARE(readFile(target), QByteArray("%PDF-over-tls"));
         }
+    }
+
+    void neverServedFromTheCache()
+    {
+        QTemporaryDir cacheDir, dir;
+        QNetworkAccessManager nam;
+        auto *cache = new QNetworkDiskCache(&nam);
+        cache->setCacheDirectory(cacheDir.path());
+        nam.setCache(cache);
+        MiniResponse fresh = body("%PDF-first");
+        fresh.extraHeaders = {{"Cache-Control", "max-age=3600"}};
+        m_server.route("/cached.pdf", fresh);
+        QNetworkRequest request{QUrl(m_server.url("/cached.pdf"))};
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                             QNetworkRequest::PreferCache);
+        QNetworkReply *warm = nam.get(request);
+        QTRY_VERIFY(warm->isFinished());
+        QCOMPARE(warm->readAll(), QByteArray("%PDF-first"));
+        warm->deleteLater();
+        QVERIFY(cache->cacheSize() > 0);
+
+        fresh.body = "%PDF-second";
+        m_server.route("/cached.pdf", fresh);
+        Slot s(nam, m_clock);
+        s.d->beginDownload(m_server.url("/cached.pdf"), dir.filePath("c.pdf"), QString());
+        QTRY_VERIFY(s.ended());
+        QCOMPARE(m_server.hits("/cached.pdf"), 2);
+        QCOMPARE(readFile(dir.filePath("c.pdf")), QByteArray("%PDF-second"));
     }
 
     void sixSlotsRunAtOnce()
