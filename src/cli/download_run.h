@@ -66,7 +66,7 @@ int printDownloadList(const DownloadList &list);
 // One progress block on stderr: the records under way and the counters.
 void printDownloadProgress(const DownloadEngine &engine);
 
-// A message on stderr, without a line of its own for every call site.
+// One progress line on stderr, flushed.
 void writeProgress(const QString &line);
 
 // Runs the engine until its monitor ends the run, with progress on stderr,
@@ -75,8 +75,9 @@ void writeProgress(const QString &line);
 int runDownloads(DownloadEngine &engine);
 
 // SIGINT and SIGTERM only write a byte into a pipe that the event loop
-// watches; the handler given here runs there (an empty one ignores the
-// signal's request beyond ending nothing). Installed on first use.
+// watches; the handler given here runs there, once. A signal that comes
+// while no event loop runs waits in the pipe for the next loop. Installed on
+// first use.
 void setStopSignalHandler(std::function<void()> handler);
 
 class SilentSoundPlayer final : public SoundPlayer
