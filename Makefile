@@ -15,7 +15,10 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The demo needs only the tool and the local site, not the test suite.
+run: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j $(JOBS) --target lumenarc-get lumenarc-testsite
 	scripts/demo.sh $(BUILD)
 
 test: build

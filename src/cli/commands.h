@@ -16,4 +16,11 @@ int runDetect(const QStringList &args);
 // download engine and prints the final list, one record per line.
 int runDownload(const QStringList &args);
 
+// lumenarc-get harvest [OPTIONS] URL: harvests the search results page (or,
+// with --all, every page of the search) in a browser without a window and
+// prints the harvest list; with --download downloads every row and prints
+// the download list instead. Needs the application made by
+// initWebEngine(true) and QApplication.
+int runHarvest(const QStringList &args);
+
 } // namespace lumen::cli

@@ -1,7 +1,11 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 
+#include "harvest/web_engine_profile.h"
+
+#include <QApplication>
 #include <QCoreApplication>
+#include <QLoggingCategory>
 
 #include <cstdio>
 
@@ -14,12 +18,17 @@ struct Command {
     const char *name;
     CommandFunction run;
     const char *summary;
+    // The command drives the embedded browser, whose engine must be set up
+    // before the application object; the others never start it.
+    bool usesBrowser = false;
 };
 
 // One line per subcommand.
 constexpr Command Commands[] = {
     {"detect", runDetect, "detect FILE...    print the type each file's content shows"},
     {"download", runDownload, "download [OPTIONS] [URL...]  download the URLs into a folder"},
+    {"harvest", runHarvest,
+     "harvest [--all] [--download] [OPTIONS] URL  harvest a search, download it", true},
 };
 
 QString usage()
@@ -34,6 +43,19 @@ QString usage()
 
 int main(int argc, char **argv)
 {
+    if (argc > 1) {
+        const QString name = QString::fromLocal8Bit(argv[1]);
+        for (const Command &c : Commands) {
+            if (c.usesBrowser && name == QLatin1String(c.name)) {
+                lumen::initWebEngine(true);
+                // The engine's start-up report on graphics says nothing to a
+                // user of a tool without a screen.
+                QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+                QApplication app(argc, argv);
+                return c.run(app.arguments().mid(2));
+            }
+        }
+    }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2)

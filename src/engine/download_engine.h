@@ -160,6 +160,11 @@ public:
     // The slot's Downloader while loaded (tests drive its events).
     Downloader *slotDownloader(int slot) const;
 
+    // The network managers both methods fetch through. A front whose
+    // browser keeps the user's sessions gives them its cookie jar before the
+    // first run, so that downloads are made as the signed-in user.
+    QList<QNetworkAccessManager *> networkManagers() { return {&m_methodOneNam, &m_methodTwoNam}; }
+
 public slots:
     // StartDownloading: enables the scheduler.
     void startDownloading();

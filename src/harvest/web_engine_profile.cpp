@@ -14,9 +14,11 @@
 #include <unistd.h>
 #endif
 
-namespace lumen {
+namespace lumen
+{
 
-namespace {
+namespace
+{
 
 QString sharedFolderOverride;
 QPointer<WebEngineProfile> sharedProfile;
@@ -96,8 +98,15 @@ WebEngineProfile::~WebEngineProfile()
 
 WebEngineProfile *WebEngineProfile::shared()
 {
-    if (!sharedProfile)
+    if (!sharedProfile) {
         sharedProfile = new WebEngineProfile(sharedFolderOverride, QCoreApplication::instance());
+        // The engine shuts down while the application object is destroyed,
+        // before that object deletes its children; a profile released after
+        // that crashes. Routines run in the reverse order of their
+        // registration, and the engine registered its own when the profile
+        // started it, so this one runs first.
+        qAddPostRoutine([] { delete sharedProfile.data(); });
+    }
     return sharedProfile;
 }
 

@@ -1,0 +1,273 @@
+// lumenarc-get harvest: the search window's main job without a window. A
+// browser without a screen opens the address, the harvest reads the page
+// (or walks every page of the search), and with --download the analysis
+// hands every row to a download list that is then downloaded exactly as
+// `download` does.
+
+#include "cli/cli_output.h"
+#include "cli/commands.h"
+#include "cli/download_run.h"
+#include "download_window/app_settings.h"
+#include "download_window/settings_store.h"
+#include "engine/clock.h"
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
+#include "harvest/harvest_session.h"
+#include "harvest/save_folder_chooser.h"
+#include "harvest/shared_cookie_jar.h"
+#include "harvest/web_engine_browser.h"
+#include "harvest/web_engine_profile.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+
+namespace lumen::cli
+{
+
+namespace
+{
+
+QString usage()
+{
+    return QStringLiteral(
+               "usage: lumenarc-get harvest [--all] [--download] [--source-names] "
+               "[OPTIONS] URL\n"
+               "  --all                walk every page of the search, not only this one\n"
+               "  --download           download the full texts of every harvested row\n"
+               "  --source-names       name files by the link's own file name, not "
+               "the title\n") +
+           downloadOptionsUsage() +
+           QStringLiteral(
+               "Prints TITLE<TAB>TYPE<TAB>STATE<TAB>FOLDER<TAB>SOURCE<TAB>FULLTEXT_LINK<TAB>"
+               "PAGE_LINK per harvested row; with --download the download list instead, as "
+               "`download` prints it.\nExit status: 0 done (and none failed), 1 the page could "
+               "not be loaded, some download failed or interrupted, 2 usage error.");
+}
+
+// One stretch of the run on the application's event loop: it ends when
+// finish() is called, also when that happened before the loop started.
+class Phase
+{
+public:
+    void finish(int code)
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        m_code = code;
+        QCoreApplication::exit(code);
+    }
+    int run()
+    {
+        if (!m_finished)
+            QCoreApplication::exec();
+        return m_code;
+    }
+    bool finished() const { return m_finished; }
+
+private:
+    bool m_finished = false;
+    int m_code = ExitOk;
+};
+
+void printHarvestList(const HarvestList &list)
+{
+    for (const HarvestItem &it : list.items())
+        writeRecord(
+            {it.title, it.fileType, it.state, it.folder, it.source, it.fullTextLink, it.pageLink});
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int runHarvest(const QStringList &args)
+{
+    bool all = false;
+    bool download = false;
+    bool sourceNames = false;
+    DownloadOptions options;
+    QString address;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        QString error;
+        switch (parseDownloadOption(args, i, options, error)) {
+        case OptionResult::Taken:
+            continue;
+        case OptionResult::Invalid:
+            return usageError(error, usage());
+        case OptionResult::NotADownloadOption:
+            break;
+        }
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            const QByteArray text = usage().toUtf8() + '\n';
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+            return ExitOk;
+        } else if (a == QLatin1String("--all")) {
+            all = true;
+        } else if (a == QLatin1String("--download")) {
+            download = true;
+        } else if (a == QLatin1String("--source-names")) {
+            sourceNames = true;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return usageError(QStringLiteral("unknown option %1").arg(a), usage());
+        } else if (!address.isEmpty()) {
+            return usageError(QStringLiteral("harvest takes one URL"), usage());
+        } else {
+            address = a.trimmed();
+        }
+    }
+    if (address.isEmpty())
+        return usageError(QStringLiteral("no URL given"), usage());
+    const QUrl url(address, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return usageError(QStringLiteral("%1 is not an http or https address").arg(address),
+                          usage());
+
+    SettingsStore store(SettingsStore::defaultPath());
+    DownloadWindowSettings window;
+    AppSettings app = loadForCommandLine(store, &window);
+
+    // The options answer the save-folder question wherever it is asked:
+    // when pages are harvested or when the analysis starts.
+    PresetSaveFolderChooser chooser(options.folder.value_or(QString()), sourceNames);
+    ConsolePrompter prompter;
+    SilentSoundPlayer sound;
+    DownloadList downloads;
+    WebEngineProfile *profile = WebEngineProfile::shared();
+    WebEngineBrowser browser(profile);
+    browser.setSilent(true);
+    HarvestSession session(
+        browser, app, prompter, chooser, [&downloads]() -> DownloadList & { return downloads; },
+        SystemClock::instance());
+    SearchHarvester &harvester = session.harvester();
+
+    bool interrupted = false;
+
+    // Load the page, then harvest it or walk the search.
+    Phase harvest;
+    setStopSignalHandler([&] {
+        interrupted = true;
+        harvester.stopAddAll();
+        harvest.finish(ExitFailure);
+    });
+    bool started = false;
+    // A document that does not let itself be read ends the run rather than
+    // leaving it waiting for ever.
+    QTimer readLimit;
+    readLimit.setSingleShot(true);
+    QObject::connect(&readLimit, &QTimer::timeout, &browser, [&] {
+        writeError(
+            QStringLiteral("cannot read the page %1").arg(browser.currentUrl().toDisplayString()));
+        harvest.finish(ExitFailure);
+    });
+    auto startHarvest = [&] {
+        if (started || harvest.finished())
+            return;
+        started = true;
+        if (all) {
+            writeProgress(QStringLiteral("walking every page of the search"));
+            harvester.startAddAll();
+        } else {
+            harvester.harvestThisPage();
+            readLimit.start(int(SearchHarvester::SnapshotLimitMs));
+        }
+    };
+    QObject::connect(&browser, &Browser::documentComplete, &browser, startHarvest);
+    QObject::connect(&browser, &Browser::loadFailed, &browser, [&](const QUrl &failed) {
+        if (started)
+            return; // a next page the walk asked for: the walk handles it
+        writeError(QStringLiteral("cannot load %1").arg(failed.toDisplayString()));
+        harvest.finish(ExitFailure);
+    });
+    // A page that never finishes loading is harvested as it stands, as the
+    // walk does with its next pages.
+    QTimer loadLimit;
+    loadLimit.setSingleShot(true);
+    QObject::connect(&loadLimit, &QTimer::timeout, &browser, [&] {
+        if (started)
+            return;
+        writeProgress(QStringLiteral("%1 did not finish loading; harvesting it as it stands")
+                          .arg(url.toDisplayString()));
+        startHarvest();
+    });
+    loadLimit.start(int(SearchHarvester::LoadWaitLimitMs));
+
+    QObject::connect(&harvester, &SearchHarvester::navigatingTo, &browser, [&](const QUrl &next) {
+        writeProgress(QStringLiteral("page %1: loading %2")
+                          .arg(harvester.pagesWalked() + 1)
+                          .arg(next.toDisplayString()));
+    });
+    QObject::connect(&harvester, &SearchHarvester::pageHarvested, &browser,
+                     [&](qint64 accepted, const QString &pageUrl) {
+                         writeProgress(QStringLiteral("%1 entries on %2, %3 rows in the list")
+                                           .arg(accepted)
+                                           .arg(pageUrl)
+                                           .arg(session.list().count()));
+                         if (!all)
+                             harvest.finish(ExitOk);
+                     });
+    QObject::connect(&harvester, &SearchHarvester::addAllFinished, &browser, [&](int pages) {
+        writeProgress(QStringLiteral("pages walked: %1, rows harvested: %2")
+                          .arg(pages)
+                          .arg(session.list().count()));
+        harvest.finish(ExitOk);
+    });
+
+    writeProgress(QStringLiteral("opening %1").arg(url.toDisplayString()));
+    browser.navigate(url);
+    const int harvestCode = harvest.run();
+    loadLimit.stop();
+    readLimit.stop();
+    setStopSignalHandler(nullptr);
+    if (harvestCode != ExitOk && !interrupted)
+        return harvestCode; // the page could not be loaded or read: nothing to print
+
+    if (!download) {
+        printHarvestList(session.list());
+        return harvestCode;
+    }
+    if (interrupted) {
+        printDownloadList(downloads);
+        return ExitFailure;
+    }
+
+    // "分析全部": every row to the download list.
+    HarvestAnalysis &analysis = session.analysis();
+    Phase analyse;
+    setStopSignalHandler([&] {
+        interrupted = true;
+        analysis.stop();
+        analyse.finish(ExitFailure);
+    });
+    QObject::connect(&analysis, &HarvestAnalysis::finished, &browser,
+                     [&](AnalysisKind, qint64 handedOn) {
+                         writeProgress(QStringLiteral("%1 rows handed to the download list, "
+                                                      "%2 records to download")
+                                           .arg(handedOn)
+                                           .arg(downloads.items().size()));
+                         analyse.finish(ExitOk);
+                     });
+    analysis.run(AnalysisKind::All);
+    analyse.run();
+    if (interrupted) {
+        setStopSignalHandler(nullptr);
+        printDownloadList(downloads);
+        return ExitFailure;
+    }
+
+    DownloadEngine engine(downloads, SystemClock::instance(), sound, prompter);
+    applyDownloadOptions(engine, options, app, window);
+    // Downloads go as the user the browser signed in.
+    for (QNetworkAccessManager *manager : engine.networkManagers())
+        profile->cookieJar()->attachTo(manager);
+    if (downloads.items().isEmpty())
+        return printDownloadList(downloads);
+    return runDownloads(engine);
+}
+
+} // namespace lumen::cli

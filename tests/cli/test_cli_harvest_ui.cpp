@@ -1,0 +1,267 @@
+// lumenarc-get harvest as users run it: a real process with its browser
+// without a window, against the local repository site, files in a real
+// folder.
+
+#include "support/test_site.h"
+#include "testsite/item_behaviour.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using lumen::test::TestSite;
+using lumen::testsite::behaviourOf;
+using lumen::testsite::ItemBehaviour;
+
+class TestCliHarvestUi : public QObject
+{
+    Q_OBJECT
+
+    TestSite m_site;
+    QTemporaryDir m_home;
+
+    struct Result {
+        int exitCode = -1;
+        QStringList lines; // stdout, one per row or record
+        QString err;
+    };
+
+    // A private home, so no stored setting or browser profile of the machine
+    // is read or changed.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString home = m_home.path();
+        env.insert("HOME", home);
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_DATA_HOME", home + "/.local/share");
+        env.insert("XDG_CACHE_HOME", home + "/.cache");
+        env.insert("LUMENARC_REPOSITORY", m_site.baseUrl().toString());
+        return env;
+    }
+
+    void start(QProcess &p, const QStringList &args) const
+    {
+        p.setProcessEnvironment(environment());
+        p.start(QStringLiteral(LUMEN_CLI_PATH), QStringList{"harvest"} + args);
+        p.closeWriteChannel();
+    }
+
+    static Result finish(QProcess &p)
+    {
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        Result r;
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    Result run(const QStringList &args) const
+    {
+        QProcess p;
+        start(p, args);
+        return finish(p);
+    }
+
+    QString search(const QString &query) const
+    {
+        return m_site.url(QStringLiteral("/search?") + query).toString();
+    }
+
+    static int idOf(const QString &link)
+    {
+        static const QRegularExpression re(QStringLiteral("/items/(\\d+)\\.pdf$"));
+        return re.match(link).captured(1).toInt();
+    }
+
+    // Checks the harvest lines and returns the item ids in order.
+    QList<int> harvestedIds(const Result &r, const QString &folder) const
+    {
+        QList<int> ids;
+        for (const QString &line : r.lines) {
+            const QStringList f = line.split('\t');
+            if (f.size() != 7) {
+                QTest::qFail(qPrintable("not a harvest line: " + line), __FILE__, __LINE__);
+                return {};
+            }
+            const bool ok = !f.at(0).isEmpty() && f.at(1) == "pdf" && f.at(2).isEmpty() &&
+                            f.at(3) == folder && f.at(4) == QString::fromUtf8("搜索") &&
+                            f.at(6).startsWith(search("q="));
+            if (!ok) {
+                QTest::qFail(qPrintable("unexpected fields: " + line), __FILE__, __LINE__);
+                return {};
+            }
+            ids << idOf(f.at(5));
+        }
+        return ids;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        QVERIFY(m_site.start());
+    }
+
+    void harvestsOnePage()
+    {
+        QTemporaryDir out;
+        const QString page = search("q=demo&rows=20");
+        const Result r = run({"--folder", out.path(), page});
+        QCOMPARE(r.exitCode, 0);
+        const QList<int> ids = harvestedIds(r, out.path() + "/");
+        QCOMPARE(ids.size(), 20);
+        QCOMPARE(ids.first(), 1);
+        QCOMPARE(QSet<int>(ids.cbegin(), ids.cend()).size(), 20);
+        for (const QString &line : r.lines)
+            QCOMPARE(line.split('\t').at(6), page);
+        QVERIFY2(r.err.contains("20 entries on " + page), qPrintable(r.err));
+        // Nothing is downloaded without --download.
+        QVERIFY(QDir(out.path()).isEmpty());
+    }
+
+    // From a page of 20 the walk goes on to the search in pages of 100,
+    // which holds the rest; one settle wait of real time.
+    void harvestsEveryPage()
+    {
+        QTemporaryDir out;
+        const Result r = run({"--all", "--folder", out.path(), search("q=demo&rows=20")});
+        QCOMPARE(r.exitCode, 0);
+        const QList<int> ids = harvestedIds(r, out.path() + "/");
+        QList<int> expected;
+        for (int id = 1; id <= 60; ++id)
+            if (behaviourOf(id) != ItemBehaviour::Stall)
+                expected << id;
+        QCOMPARE(ids, expected);
+        QVERIFY2(r.err.contains("page 2: loading " + search("q=demo&rows=100&start=0")),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains("pages walked: 2, rows harvested: 57"), qPrintable(r.err));
+    }
+
+    // Every row downloaded, named by its title and typed by what came.
+    void downloadsThePage()
+    {
+        QTemporaryDir out;
+        const QString folder = out.path() + "/";
+        const Result r = run({"--download", "--folder", out.path(), "--method", "2", "--threads",
+                              "3", search("q=demo&rows=20")});
+        QCOMPARE(r.exitCode, 1); // a body cut off mid-way fails
+        QCOMPARE(r.lines.size(), 20);
+        QVERIFY2(r.err.contains("20 rows handed to the download list"), qPrintable(r.err));
+        QVERIFY(r.err.contains(QString::fromUtf8("总数:20")));
+        QHash<ItemBehaviour, QStringList> byBehaviour; // STATE, NAME, TYPE, PERCENT
+        for (const QString &line : r.lines) {
+            const QStringList f = line.split('\t');
+            QCOMPARE(f.size(), 8);
+            QCOMPARE(f.at(6), folder);
+            byBehaviour[behaviourOf(idOf(f.at(7)))] = {f.at(0), f.at(1), f.at(2), f.at(5)};
+            if (f.at(0) == "Finished" && f.at(5) == "100%") {
+                const QFileInfo file(folder + f.at(1) + "." + f.at(2));
+                QVERIFY2(file.exists(), qPrintable(file.filePath()));
+                QCOMPARE(QString::number(file.size()), f.at(4));
+            }
+        }
+        const auto check = [&](ItemBehaviour b, const char *state, const char *type) {
+            const QStringList rec = byBehaviour.value(b);
+            QVERIFY2(rec.size() == 4, qPrintable(QString::number(int(b))));
+            QCOMPARE(rec.at(0), QString::fromLatin1(state));
+            QCOMPARE(rec.at(2), QString::fromLatin1(type));
+        };
+        check(ItemBehaviour::Pdf, "Finished", "pdf");
+        check(ItemBehaviour::TextPlain, "Finished", "pdf");
+        check(ItemBehaviour::Caj, "Finished", "caj");
+        check(ItemBehaviour::Kdh, "Finished", "kdh");
+        check(ItemBehaviour::Nh, "Finished", "nh");
+        check(ItemBehaviour::LoginGated, "Finished", "htm"); // nobody signed in
+        check(ItemBehaviour::DropMidBody, "Failed", "pdf");
+        // Named by title, not by the link's file name.
+        QVERIFY(!byBehaviour.value(ItemBehaviour::Pdf).at(1).contains(".pdf"));
+        QVERIFY(QDir(out.path()).entryList({"*.part"}, QDir::Files).isEmpty());
+        QVERIFY(QFile(folder + byBehaviour.value(ItemBehaviour::Pdf).at(1) + ".pdf")
+                    .open(QIODevice::ReadOnly));
+    }
+
+    // The first five items all come through (one of them as the login page
+    // it is): exit status 0, files named by the link's own name.
+    void namesByTheLinkWhenAsked()
+    {
+        QTemporaryDir out;
+        const Result r =
+            run({"--download", "--source-names", "--folder", out.path(), search("q=demo&rows=5")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.lines.size(), 5);
+        for (const QString &line : r.lines) {
+            const QStringList f = line.split('\t');
+            QCOMPARE(f.at(0), QString("Finished"));
+            QCOMPARE(f.at(1), QString::number(idOf(f.at(7))));
+        }
+        QStringList files = QDir(out.path()).entryList(QDir::Files);
+        files.sort();
+        QCOMPARE(files, QStringList({"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.htm"}));
+    }
+
+    void refusesWhatItCannotLoad_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("nothing listens") << "http://127.0.0.1:1/search?q=x" << 1 << "cannot load";
+        QTest::newRow("not http") << "file:///etc/hostname" << 2 << "not an http or https";
+        QTest::newRow("no address") << "search?q=x" << 2 << "not an http or https";
+    }
+    void refusesWhatItCannotLoad()
+    {
+        QFETCH(QString, url);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const Result r = run({url});
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY(r.lines.isEmpty());
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    void usageErrors()
+    {
+        QCOMPARE(run({}).exitCode, 2);
+        QCOMPARE(run({"--threads", "9", search("q=demo")}).exitCode, 2);
+        QCOMPARE(run({"--bogus", search("q=demo")}).exitCode, 2);
+        QCOMPARE(run({search("q=demo"), search("q=all")}).exitCode, 2);
+    }
+
+    // SIGTERM during the walk's settle wait: the walk stops and the rows
+    // harvested so far are printed.
+    void stopsOnSignal()
+    {
+        QProcess p;
+        start(p, {"--all", search("q=demo&rows=20")});
+        QVERIFY(p.waitForStarted());
+        QString err;
+        QDeadlineTimer deadline(60000);
+        while (!err.contains("loading ") && !deadline.hasExpired() &&
+               p.state() == QProcess::Running) {
+            p.waitForReadyRead(200);
+            err += QString::fromUtf8(p.readAllStandardError());
+        }
+        QVERIFY2(err.contains("loading "), qPrintable(err));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        const Result r = finish(p);
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.lines.size(), 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliHarvestUi)
+#include "test_cli_harvest_ui.moc"
