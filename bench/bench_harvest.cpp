@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 using namespace lumen;
@@ -76,6 +77,18 @@ void report(const char *what, double ms, double goalMs)
                 ms < goalMs ? "ok" : "OVER");
 }
 
+// HarvestPage over a page of that many anchors and entries, into a fresh
+// list each run.
+void harvestPage(const char *what, int anchors, int entries, int runs, double goalMs)
+{
+    const DocumentSnapshot doc = page(anchors, entries);
+    std::unique_ptr<HarvestList> list;
+    const double ms = medianMs(
+        runs, [&] { list = std::make_unique<HarvestList>(); },
+        [&] { HarvestPage(doc, *list, QString()); });
+    report(what, ms, goalMs);
+}
+
 class NoPrompter final : public Prompter
 {
 public:
@@ -115,45 +128,9 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     std::printf("bench_harvest (median of runs)\n");
 
-    {
-        const DocumentSnapshot doc = page(1000, 100);
-        HarvestList *list = nullptr;
-        const double ms = medianMs(
-            51,
-            [&] {
-                delete list;
-                list = new HarvestList;
-            },
-            [&] { HarvestPage(doc, *list, QString()); });
-        report("HarvestPage: 100 entries among 1 000 anchors", ms, 5);
-        delete list;
-    }
-    {
-        const DocumentSnapshot doc = page(50000, 100);
-        HarvestList *list = nullptr;
-        const double ms = medianMs(
-            11,
-            [&] {
-                delete list;
-                list = new HarvestList;
-            },
-            [&] { HarvestPage(doc, *list, QString()); });
-        report("HarvestPage: 50 000 anchors, 100 entries", ms, 250);
-        delete list;
-    }
-    {
-        const DocumentSnapshot doc = page(50000, 50000);
-        HarvestList *list = nullptr;
-        const double ms = medianMs(
-            11,
-            [&] {
-                delete list;
-                list = new HarvestList;
-            },
-            [&] { HarvestPage(doc, *list, QString()); });
-        report("HarvestPage: 50 000 anchors, every one an entry", ms, 250);
-        delete list;
-    }
+    harvestPage("HarvestPage: 100 entries among 1 000 anchors", 1000, 100, 51, 5);
+    harvestPage("HarvestPage: 50 000 anchors, 100 entries", 50000, 100, 11, 250);
+    harvestPage("HarvestPage: 50 000 anchors, every one an entry", 50000, 50000, 11, 250);
 
     {
         // The same page again: every entry is already listed, so this is the

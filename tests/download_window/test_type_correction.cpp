@@ -1,5 +1,6 @@
 #include "download_window/type_correction.h"
 #include "engine/download_list.h"
+#include "support/files.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QTest>
 
 using namespace lumen;
+using lumen::test::readFile;
+using lumen::test::writeFile;
 
 namespace
 {
@@ -14,19 +17,6 @@ namespace
 const QByteArray kPage = "<html><head><title>登录</title></head><body>please sign in</body></html>";
 const QByteArray kPdf = "%PDF-1.4\n" + QByteArray(2000, 'p');
 const QByteArray kUnknown = QByteArray(4000, '\x07');
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 } // namespace
 

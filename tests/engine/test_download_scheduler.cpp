@@ -1,7 +1,7 @@
 #include "engine/download_engine.h"
 #include "engine/requeue.h"
 #include "support/engine_fixture.h"
-#include "support/scripted_http_server.h"
+#include "support/loopback_http_server.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -145,11 +145,9 @@ private slots:
     void methodOneRefusesASecondStartWhileBusy()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
-        held.sendFirst = 100;
-        held.then = ScriptedHttpServer::Route::Then::Hold;
+        const auto held = LoopbackHttpServer::held(QByteArray(4000, 'x'), 100);
         server.setRoute("/a.pdf", held);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         const quint64 b = f.add(server.url("/b.pdf"), "b");
@@ -179,13 +177,11 @@ private slots:
     void methodTwoStartsEveryFreeSlotInOneTick()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         QList<quint64> ids;
         for (int i = 0; i < 10; ++i) {
-            ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
-            held.sendFirst = 100;
-            held.then = ScriptedHttpServer::Route::Then::Hold;
+            const auto held = LoopbackHttpServer::held(QByteArray(4000, 'x'), 100);
             server.setRoute(QStringLiteral("/r%1.pdf").arg(i), held);
             ids << f.add(server.url(QStringLiteral("/r%1.pdf").arg(i)),
                          QStringLiteral("r%1").arg(i));
@@ -213,11 +209,9 @@ private slots:
     void stopEndsTheRunAndTheAutomaticOptions()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        ScriptedHttpServer::Route held = ScriptedHttpServer::body(QByteArray(4000, 'x'));
-        held.sendFirst = 100;
-        held.then = ScriptedHttpServer::Route::Then::Hold;
+        const auto held = LoopbackHttpServer::held(QByteArray(4000, 'x'), 100);
         server.setRoute("/a.pdf", held);
         server.setRoute("/b.pdf", held);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
@@ -279,9 +273,7 @@ private slots:
     void autoStartKeepsRestartingAFailedUntouchedRow()
     {
         EngineFixture f;
-        f.engine->setSoundFolders({f.dir.path()});
-        f.writeFile("102.wav", "RIFF");
-        f.engine->setSoundOn(true);
+        f.soundsOn({"102.wav"});
         const quint64 a = f.add(instantFailure(1), "a");
         f.setState(a, DownloadState::Failed); // progress texts stay empty
         f.engine->setAutoStart(true);
@@ -376,9 +368,7 @@ private slots:
         QFETCH(bool, autoStart);
         QFETCH(bool, stops);
         EngineFixture f;
-        f.engine->setSoundFolders({f.dir.path()});
-        f.writeFile("102.wav", "RIFF");
-        f.engine->setSoundOn(true);
+        f.soundsOn({"102.wav"});
         for (int i = 0; i < failedRows; ++i) {
             const quint64 id = f.add(instantFailure(i), QStringLiteral("x%1").arg(i));
             f.setState(id, DownloadState::Failed);

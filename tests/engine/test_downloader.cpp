@@ -1,7 +1,8 @@
 #include "engine/downloader.h"
 #include "support/fake_clock.h"
+#include "support/files.h"
 #include "support/local_nginx.h"
-#include "support/mini_http_server.h"
+#include "support/loopback_http_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,8 +22,10 @@
 
 using namespace lumen;
 using lumen::test::FakeClock;
-using lumen::test::MiniHttpServer;
-using lumen::test::MiniResponse;
+using lumen::test::LoopbackHttpServer;
+using lumen::test::readFile;
+using lumen::test::writeFile;
+using Route = LoopbackHttpServer::Route;
 
 namespace
 {
@@ -35,25 +38,16 @@ QByteArray pattern(qint64 size, int seed = 0)
     return b;
 }
 
-QByteArray readFile(const QString &path)
+// Sends the headers and, when holdAfter is given, only that many body bytes
+// until the test lets more through.
+Route body(const QByteArray &bytes, bool withLength = true, qint64 holdAfter = -1)
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-MiniResponse body(const QByteArray &bytes, bool withLength = true, qint64 holdAfter = -1)
-{
-    MiniResponse r;
-    r.body = bytes;
-    r.sendLength = withLength;
-    r.holdAfter = holdAfter;
+    Route r = LoopbackHttpServer::body(bytes, "application/octet-stream");
+    r.announceLength = withLength;
+    if (holdAfter >= 0) {
+        r.sendFirst = holdAfter;
+        r.then = Route::Then::Hold;
+    }
     return r;
 }
 
@@ -85,7 +79,7 @@ class TestDownloader : public QObject
 
     QNetworkAccessManager m_nam;
     FakeClock m_clock;
-    MiniHttpServer m_server;
+    LoopbackHttpServer m_server;
 
 private slots:
     void initTestCase() { QVERIFY(m_server.listen()); }
@@ -94,7 +88,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QByteArray bytes = pattern(3 * 1024 * 1024 + 7);
-        m_server.route("/sized.pdf", body(bytes));
+        m_server.setRoute("/sized.pdf", body(bytes));
         const QString target = dir.filePath("sized.pdf");
 
         Slot s(m_nam, m_clock);
@@ -125,7 +119,7 @@ private slots:
     // Bodies that fall back to a second, one-piece fetch.
     void oneSecondAttempt_data()
     {
-        QTest::addColumn<MiniResponse>("response");
+        QTest::addColumn<Route>("response");
         QTest::addColumn<QString>("missCode"); // empty: completes
         QTest::addColumn<int>("requests");
 
@@ -137,19 +131,19 @@ private slots:
     }
     void oneSecondAttempt()
     {
-        QFETCH(MiniResponse, response);
+        QFETCH(Route, response);
         QFETCH(QString, missCode);
         QFETCH(int, requests);
         static int n = 0;
         const QByteArray path = "/fallback" + QByteArray::number(++n);
-        m_server.route(path, response);
+        m_server.setRoute(path, response);
         QTemporaryDir dir;
         const QString target = dir.filePath("f.pdf");
 
         Slot s(m_nam, m_clock);
         s.d->beginDownload(m_server.url(path), target, QString());
         QTRY_VERIFY(s.ended());
-        QCOMPARE(m_server.hits(path), requests);
+        QCOMPARE(m_server.requestCount(path), requests);
         QCOMPARE(s.progress.size(), 0); // no size, nothing to show a share of
         if (missCode.isEmpty()) {
             QCOMPARE(s.error.size(), 0);
@@ -196,7 +190,7 @@ private slots:
         QFETCH(QString, missCode);
         QFETCH(bool, reachesServer);
         // Announces 4000 bytes, sends 100, then the connection closes.
-        m_server.route("/cut.pdf", body(pattern(4000), true, 100));
+        m_server.setRoute("/cut.pdf", body(pattern(4000), true, 100));
         if (url.startsWith('/'))
             url = m_server.url(url);
         QTemporaryDir dir;
@@ -252,7 +246,7 @@ private slots:
         QFETCH(bool, readOnlyFolder);
         if (readOnlyFolder && ::geteuid() == 0)
             QSKIP("permissions do not bind the superuser");
-        m_server.route("/w.pdf", body(pattern(100000)));
+        m_server.setRoute("/w.pdf", body(pattern(100000)));
         QTemporaryDir dir;
         if (blocker.endsWith('/')) {
             QVERIFY(QDir(dir.path()).mkpath(blocker + "inner"));
@@ -296,7 +290,7 @@ private slots:
         // means the second one is in.
         constexpr qint64 batch = 40000;
         const QByteArray bytes = pattern(5 * batch);
-        m_server.route("/stall.pdf", body(bytes, withLength, batch));
+        m_server.setRoute("/stall.pdf", body(bytes, withLength, batch));
         QTemporaryDir dir;
         const QString target = dir.filePath("s.pdf");
 
@@ -311,7 +305,7 @@ private slots:
         QVERIFY(!s.ended());
 
         // More bytes restart the count.
-        m_server.release(batch);
+        m_server.releaseBytes(batch);
         QTRY_VERIFY(QFileInfo(target + ".part").size() > batch);
         m_clock.advanceSeconds(2);
         s.d->watchdogTick();
@@ -362,7 +356,7 @@ private slots:
     void stopLeavesNothingUnderTheFinalName()
     {
         QFETCH(bool, deleteSlot);
-        m_server.route("/long.pdf", body(pattern(100000), true, 1000));
+        m_server.setRoute("/long.pdf", body(pattern(100000), true, 1000));
         QTemporaryDir dir;
         const QString target = dir.filePath("l.pdf");
 
@@ -380,7 +374,7 @@ private slots:
             s.d->cancelAsyncRead();
         QVERIFY(!QFile::exists(target));
         QVERIFY(!QFile::exists(target + ".part"));
-        m_server.release();
+        m_server.releaseAll();
         QTest::qWait(50);
         QCOMPARE(s.complete.size(), 0);
         QCOMPARE(s.error.size(), 0);
@@ -389,7 +383,7 @@ private slots:
 
     void cancelKeepsAnOlderFileIntact()
     {
-        m_server.route("/again.pdf", body(pattern(100000), true, 1000));
+        m_server.setRoute("/again.pdf", body(pattern(100000), true, 1000));
         QTemporaryDir dir;
         const QString target = dir.filePath("a.pdf");
         writeFile(target, "the copy from last week");
@@ -413,7 +407,7 @@ private slots:
     void stoppedFromItsOwnProgressHandler()
     {
         QFETCH(bool, deleteSlot);
-        m_server.route("/big.pdf", body(pattern(2 * 1024 * 1024)));
+        m_server.setRoute("/big.pdf", body(pattern(2 * 1024 * 1024)));
         QTemporaryDir dir;
         const QString target = dir.filePath("big.pdf");
         Slot s(m_nam, m_clock);
@@ -434,11 +428,11 @@ private slots:
 
     void followsRedirects()
     {
-        MiniResponse moved = body("");
+        Route moved = body("");
         moved.status = 302;
-        moved.extraHeaders = {{"Location", "/moved/here.pdf"}};
-        m_server.route("/moved.pdf", moved);
-        m_server.route("/moved/here.pdf", body("%PDF-here"));
+        moved.headers = {{"Location", "/moved/here.pdf"}};
+        m_server.setRoute("/moved.pdf", moved);
+        m_server.setRoute("/moved/here.pdf", body("%PDF-here"));
         QTemporaryDir dir;
         Slot s(m_nam, m_clock);
         s.d->beginDownload(m_server.url("/moved.pdf"), dir.filePath("m.pdf"), QString());
@@ -450,7 +444,7 @@ private slots:
 
     void ampersandEntitiesAreDecoded()
     {
-        m_server.route("/get?a=1&b=2&c=3", body("%PDF-amp"));
+        m_server.setRoute("/get?a=1&b=2&c=3", body("%PDF-amp"));
         QTemporaryDir dir;
         Slot s(m_nam, m_clock);
         s.d->beginDownload("  " + m_server.url("/get?a=1&amp;b=2&AMP;c=3") + " \t",
@@ -458,7 +452,7 @@ private slots:
         QCOMPARE(s.d->sourceUrl(), m_server.url("/get?a=1&b=2&c=3"));
         QTRY_VERIFY(s.ended());
         QCOMPARE(s.complete.size(), 1);
-        QCOMPARE(m_server.hits("/get?a=1&b=2&c=3"), 1);
+        QCOMPARE(m_server.requestCount("/get?a=1&b=2&c=3"), 1);
         QCOMPARE(readFile(dir.filePath("amp.pdf")), QByteArray("%PDF-amp"));
     }
 
@@ -466,10 +460,10 @@ private slots:
     {
         // A server that answers with a page (a login form, a refusal) hands
         // that page over; the type check names it afterwards.
-        MiniResponse page = body("<html><form>login</form></html>");
+        Route page = body("<html><form>login</form></html>");
         page.status = 403;
         page.contentType = "text/html";
-        m_server.route("/denied.pdf", page);
+        m_server.setRoute("/denied.pdf", page);
         QTemporaryDir dir;
         Slot s(m_nam, m_clock);
         s.d->beginDownload(m_server.url("/denied.pdf"), dir.filePath("d.pdf"), QString());
@@ -483,7 +477,7 @@ private slots:
         // Nothing listens on port 1: a request through that proxy would fail.
         QNetworkAccessManager proxied;
         proxied.setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, "127.0.0.1", 1));
-        m_server.route("/direct.pdf", body("%PDF-direct"));
+        m_server.setRoute("/direct.pdf", body("%PDF-direct"));
         QTemporaryDir dir;
         Slot s(proxied, m_clock);
         s.d->beginDownload(m_server.url("/direct.pdf"), dir.filePath("p.pdf"), QString());
@@ -535,9 +529,9 @@ private slots:
         auto *cache = new QNetworkDiskCache(&nam);
         cache->setCacheDirectory(cacheDir.path());
         nam.setCache(cache);
-        MiniResponse fresh = body("%PDF-first");
-        fresh.extraHeaders = {{"Cache-Control", "max-age=3600"}};
-        m_server.route("/cached.pdf", fresh);
+        Route fresh = body("%PDF-first");
+        fresh.headers = {{"Cache-Control", "max-age=3600"}};
+        m_server.setRoute("/cached.pdf", fresh);
         QNetworkRequest request{QUrl(m_server.url("/cached.pdf"))};
         request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                              QNetworkRequest::PreferCache);
@@ -548,11 +542,11 @@ private slots:
         QVERIFY(cache->cacheSize() > 0);
 
         fresh.body = "%PDF-second";
-        m_server.route("/cached.pdf", fresh);
+        m_server.setRoute("/cached.pdf", fresh);
         Slot s(nam, m_clock);
         s.d->beginDownload(m_server.url("/cached.pdf"), dir.filePath("c.pdf"), QString());
         QTRY_VERIFY(s.ended());
-        QCOMPARE(m_server.hits("/cached.pdf"), 2);
+        QCOMPARE(m_server.requestCount("/cached.pdf"), 2);
         QCOMPARE(readFile(dir.filePath("c.pdf")), QByteArray("%PDF-second"));
     }
 
@@ -565,16 +559,16 @@ private slots:
         for (int i = 0; i < kSlots; ++i) {
             bodies.append(pattern(400000 + i * 1001, i));
             const QByteArray path = "/six" + QByteArray::number(i) + ".pdf";
-            m_server.route(path, body(bodies[i], true, 5000));
+            m_server.setRoute(path, body(bodies[i], true, 5000));
             running.push_back(std::make_unique<Slot>(m_nam, m_clock));
             running.back()->d->beginDownload(m_server.url(path),
                                              dir.filePath(QString("six%1.pdf").arg(i)), QString());
         }
         // All six hold an open transfer at the same moment.
-        QTRY_COMPARE(m_server.openTransfers(), kSlots);
+        QTRY_COMPARE(m_server.openConnections(), kSlots);
         for (auto &s : running)
             QTRY_COMPARE(s->lastReceived(), 5000);
-        m_server.release();
+        m_server.releaseAll();
         for (int i = 0; i < kSlots; ++i) {
             Slot &s = *running[i];
             const QString target = dir.filePath(QString("six%1.pdf").arg(i));

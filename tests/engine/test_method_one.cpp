@@ -4,32 +4,21 @@
 #include "support/engine_fixture.h"
 #include "support/local_nginx.h"
 #include "support/local_proxy.h"
-#include "support/scripted_http_server.h"
+#include "support/loopback_http_server.h"
 
 #include <QDir>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QStandardPaths>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace lumen;
 using namespace lumen::test;
-using Route = ScriptedHttpServer::Route;
+using Route = LoopbackHttpServer::Route;
 
 namespace
 {
-
-QByteArray pdfBytes(int size)
-{
-    QByteArray b = "%PDF-1.4\n";
-    while (b.size() < size)
-        b += "0123456789abcdef";
-    b.truncate(size);
-    return b;
-}
 
 // Bytes no content test recognises.
 QByteArray opaqueBytes(int size)
@@ -38,14 +27,6 @@ QByteArray opaqueBytes(int size)
     for (int i = 0; i < size; ++i)
         b[i] = char(7 + (i * 31) % 200);
     return b;
-}
-
-Route held(const QByteArray &body, qint64 sendFirst, const QByteArray &type = "application/pdf")
-{
-    Route r = ScriptedHttpServer::body(body, type);
-    r.sendFirst = sendFirst;
-    r.then = Route::Then::Hold;
-    return r;
 }
 
 } // namespace
@@ -73,10 +54,10 @@ private slots:
     {
         QFETCH(int, size);
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body = pdfBytes(size);
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(body));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(body));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         QSignalSpy action(f.engine.get(), &DownloadEngine::actionTextChanged);
         start(f);
@@ -97,14 +78,12 @@ private slots:
     void followsARedirect()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route moved = ScriptedHttpServer::body("<html><body>moved</body></html>", "text/html");
-        moved.status = 302;
-        moved.headers << qMakePair(QByteArray("Location"), server.url("/files/a.pdf").toUtf8());
+        Route moved = LoopbackHttpServer::redirect(server.url("/files/a.pdf").toUtf8());
         server.setRoute("/items/a.pdf", moved);
         const QByteArray body = pdfBytes(5000);
-        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(body));
+        server.setRoute("/files/a.pdf", LoopbackHttpServer::body(body));
         const quint64 a = f.add(server.url("/items/a.pdf"), "a");
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -127,9 +106,9 @@ private slots:
         QFETCH(QString, referer);
         QFETCH(bool, siteRoot);
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/files/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        server.setRoute("/files/a.pdf", LoopbackHttpServer::body(pdfBytes(100)));
         const quint64 a = f.add(server.url("/files/a.pdf"), "a", "pdf", referer);
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -164,9 +143,9 @@ private slots:
         QFETCH(QString, given);
         QFETCH(QString, expected);
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a", ScriptedHttpServer::body(body, contentType));
+        server.setRoute("/a", LoopbackHttpServer::body(body, contentType));
         const quint64 a = f.add(server.url("/a"), "a", given);
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -177,15 +156,12 @@ private slots:
     void aWebPageIsCorrectedAnnouncedAndHeard()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body("<html><head><title>Log in</title>"
+        server.setRoute("/a.pdf", LoopbackHttpServer::body("<html><head><title>Log in</title>"
                                                            "</head><body>form</body></html>",
                                                            "text/html; charset=utf-8"));
-        f.engine->setSoundFolders({f.dir.path()});
-        f.writeFile("101.wav", "RIFF");
-        f.writeFile("103.wav", "RIFF");
-        f.engine->setSoundOn(true);
+        f.soundsOn({"101.wav", "103.wav"});
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         QSignalSpy page(f.engine.get(), &DownloadEngine::webPageDownloaded);
         start(f);
@@ -200,9 +176,9 @@ private slots:
     void sizeLimit()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route big = held(pdfBytes(1000), 0);
+        Route big = LoopbackHttpServer::held(pdfBytes(1000), 0);
         big.announcedLength = 11 * 1024 * 1024;
         server.setRoute("/big.pdf", big);
         const quint64 a = f.add(server.url("/big.pdf"), "big");
@@ -220,9 +196,9 @@ private slots:
     void sizeLimitFollowsTheSetting()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(600 * 1024)));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(600 * 1024)));
         f.engine->setMaxFileSizeMB(0.5);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         start(f);
@@ -233,10 +209,10 @@ private slots:
     void noAnnouncedSize()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body = pdfBytes(3001);
-        Route r = held(body, 1000);
+        Route r = LoopbackHttpServer::held(body, 1000);
         r.announceLength = false;
         server.setRoute("/a.pdf", r);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
@@ -257,9 +233,9 @@ private slots:
     void noAnnouncedSizeAndOneByteFails()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route r = ScriptedHttpServer::body("x");
+        Route r = LoopbackHttpServer::body("x");
         r.announceLength = false;
         server.setRoute("/a.pdf", r);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
@@ -282,9 +258,9 @@ private slots:
     {
         QFETCH(int, sendFirst);
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", held(pdfBytes(5000), sendFirst));
+        server.setRoute("/a.pdf", LoopbackHttpServer::held(pdfBytes(5000), sendFirst));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         start(f);
         QTRY_COMPARE(f.rec(a).receivedText, QString::number(sendFirst));
@@ -303,7 +279,7 @@ private slots:
     void headersThatNeverCome()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         Route silent;
         silent.noResponse = true;
@@ -324,12 +300,10 @@ private slots:
     void stopDuringTheBody()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", held(pdfBytes(5000), 1000));
-        f.engine->setSoundFolders({f.dir.path()});
-        f.writeFile("103.wav", "RIFF");
-        f.engine->setSoundOn(true);
+        server.setRoute("/a.pdf", LoopbackHttpServer::held(pdfBytes(5000), 1000));
+        f.soundsOn({"103.wav"});
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         start(f);
         QTRY_COMPARE(f.rec(a).receivedText, QString("1000"));
@@ -346,9 +320,9 @@ private slots:
     void errorStopCancelsTheRunningBody()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", held(pdfBytes(5000), 1000));
+        server.setRoute("/a.pdf", LoopbackHttpServer::held(pdfBytes(5000), 1000));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         for (int i = 0; i < 5; ++i)
             f.setState(f.add(QStringLiteral("ftp://x/%1").arg(i), QString::number(i)),
@@ -376,10 +350,10 @@ private slots:
     {
         QFETCH(bool, readOnly);
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         const QByteArray body = pdfBytes(5000);
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(body));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(body));
         f.writeFile("a.pdf", "old");
         if (readOnly)
             QFile::setPermissions(f.path("a.pdf"), QFile::ReadOwner | QFile::ReadGroup);
@@ -403,9 +377,9 @@ private slots:
     void renamePolicyNumbersTheName()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(100)));
         f.writeFile("a.pdf", "old");
         f.engine->setSameNamePolicy(SameNamePolicy::Rename);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
@@ -428,9 +402,7 @@ private slots:
     {
         QFETCH(QString, url);
         EngineFixture f;
-        f.engine->setSoundFolders({f.dir.path()});
-        f.writeFile("103.wav", "RIFF");
-        f.engine->setSoundOn(true);
+        f.soundsOn({"103.wav"});
         const quint64 a = f.add(url, "a", "txt");
         start(f);
         QCOMPARE(f.state(a), DownloadState::Failed);
@@ -442,9 +414,9 @@ private slots:
     void droppedConnection()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route r = ScriptedHttpServer::body(pdfBytes(5000));
+        Route r = LoopbackHttpServer::body(pdfBytes(5000));
         r.sendFirst = 1000;
         r.then = Route::Then::Drop;
         server.setRoute("/a.pdf", r);
@@ -458,10 +430,7 @@ private slots:
     void refusedConnection()
     {
         EngineFixture f;
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        const quint16 port = probe.serverPort();
-        probe.close();
+        const quint16 port = freeLocalPort();
         const quint64 a = f.add(QStringLiteral("http://127.0.0.1:%1/a.pdf").arg(port), "a");
         start(f);
         QTRY_COMPARE(f.state(a), DownloadState::Failed);
@@ -472,9 +441,9 @@ private slots:
     void foldersAreMade()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(100)));
         const qint64 row =
             f.list.append(server.url("/a.pdf"), "a", "pdf", f.path("x/y"), QString());
         start(f);
@@ -486,9 +455,9 @@ private slots:
     void aFolderThatCannotBeMadeFailsTheRecord()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(100)));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(100)));
         f.writeFile("plain", "a file where a folder should be");
         const qint64 row =
             f.list.append(server.url("/a.pdf"), "a", "pdf", f.path("plain/sub"), QString());
@@ -503,9 +472,9 @@ private slots:
         if (QStandardPaths::findExecutable("tinyproxy").isEmpty())
             QSKIP("tinyproxy is not installed");
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body(pdfBytes(2000)));
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(2000)));
         LocalProxy proxy;
         QVERIFY2(proxy.start(), qPrintable(proxy.errorString()));
 

@@ -1,7 +1,7 @@
 #include "engine/download_engine.h"
 #include "engine/downloader.h"
 #include "support/engine_fixture.h"
-#include "support/scripted_http_server.h"
+#include "support/loopback_http_server.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -9,29 +9,7 @@
 
 using namespace lumen;
 using namespace lumen::test;
-using Route = ScriptedHttpServer::Route;
-
-namespace
-{
-
-QByteArray pdfBytes(int size)
-{
-    QByteArray b = "%PDF-1.4\n";
-    while (b.size() < size)
-        b += "0123456789abcdef";
-    b.truncate(size);
-    return b;
-}
-
-Route held(const QByteArray &body, qint64 sendFirst)
-{
-    Route r = ScriptedHttpServer::body(body);
-    r.sendFirst = sendFirst;
-    r.then = Route::Then::Hold;
-    return r;
-}
-
-} // namespace
+using Route = LoopbackHttpServer::Route;
 
 class TestMethodTwo : public QObject
 {
@@ -45,24 +23,16 @@ class TestMethodTwo : public QObject
         f.tickAfter();
     }
 
-    static void soundsOn(EngineFixture &f)
-    {
-        f.engine->setSoundFolders({f.dir.path()});
-        for (const char *n : {"101.wav", "102.wav", "103.wav"})
-            f.writeFile(n, "RIFF");
-        f.engine->setSoundOn(true);
-    }
-
 private slots:
     void threeSlotsEachUpdateOnlyTheirOwnRow()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         QList<quint64> ids;
         for (int i = 0; i < 3; ++i) {
             const QString path = QStringLiteral("/r%1.pdf").arg(i);
-            server.setRoute(path, held(pdfBytes(1000 * (i + 1)), 300));
+            server.setRoute(path, LoopbackHttpServer::held(pdfBytes(1000 * (i + 1)), 300));
             ids << f.add(server.url(path), QStringLiteral("r%1").arg(i));
         }
         startSlots(f, 3);
@@ -95,10 +65,10 @@ private slots:
     void sameNameInOneTickGetsNumbered()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/1.pdf", held(pdfBytes(1000), 100));
-        server.setRoute("/2.pdf", held(pdfBytes(2000), 100));
+        server.setRoute("/1.pdf", LoopbackHttpServer::held(pdfBytes(1000), 100));
+        server.setRoute("/2.pdf", LoopbackHttpServer::held(pdfBytes(2000), 100));
         f.engine->setSameNamePolicy(SameNamePolicy::Rename);
         const quint64 a = f.add(server.url("/1.pdf"), "paper");
         const quint64 b = f.add(server.url("/2.pdf"), "paper");
@@ -134,10 +104,10 @@ private slots:
         QFETCH(int, fileBytes);
         QFETCH(bool, finished);
         EngineFixture f;
-        soundsOn(f);
-        ScriptedHttpServer server;
+        f.soundsOn({"101.wav", "102.wav", "103.wav"});
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", held(pdfBytes(100), 0));
+        server.setRoute("/a.pdf", LoopbackHttpServer::held(pdfBytes(100), 0));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         startSlots(f, 1);
         Downloader *slot = f.engine->slotDownloader(1);
@@ -156,10 +126,10 @@ private slots:
     void aWebPagePlays101AndIsAnnounced()
     {
         EngineFixture f;
-        soundsOn(f);
-        ScriptedHttpServer server;
+        f.soundsOn({"101.wav", "102.wav", "103.wav"});
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/a.pdf", ScriptedHttpServer::body("<html><head><title>Log in</title>"
+        server.setRoute("/a.pdf", LoopbackHttpServer::body("<html><head><title>Log in</title>"
                                                            "</head><body>form</body></html>",
                                                            "text/html"));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
@@ -176,9 +146,9 @@ private slots:
     void tooLargeLeavesNothingUnderTheName()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route big = held(pdfBytes(1000), 500);
+        Route big = LoopbackHttpServer::held(pdfBytes(1000), 500);
         big.announcedLength = 12 * 1024 * 1024;
         server.setRoute("/big.pdf", big);
         f.engine->setSameNamePolicy(SameNamePolicy::Skip);
@@ -202,10 +172,10 @@ private slots:
     void errorReportFailsQuietly()
     {
         EngineFixture f;
-        soundsOn(f);
-        ScriptedHttpServer server;
+        f.soundsOn({"101.wav", "102.wav", "103.wav"});
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        Route r = ScriptedHttpServer::body(pdfBytes(5000));
+        Route r = LoopbackHttpServer::body(pdfBytes(5000));
         r.sendFirst = 1000;
         r.then = Route::Then::Drop;
         server.setRoute("/a.pdf", r);
@@ -222,9 +192,9 @@ private slots:
     void ampersandEntitiesAreRequestedAsAmpersands()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
-        server.setRoute("/get?x=1&y=2", ScriptedHttpServer::body(pdfBytes(100)));
+        server.setRoute("/get?x=1&y=2", LoopbackHttpServer::body(pdfBytes(100)));
         const quint64 a = f.add(server.url("/get?x=1&amp;y=2"), "a");
         startSlots(f, 1);
         QTRY_COMPARE(f.state(a), DownloadState::Finished);
@@ -246,7 +216,7 @@ private slots:
     void aBadFolderIsReportedOncePerRun()
     {
         EngineFixture f;
-        ScriptedHttpServer server;
+        LoopbackHttpServer server;
         QVERIFY(server.listen());
         const QString bad = f.path("a/<>/b/");
         const qint64 r1 = f.list.append(server.url("/1.pdf"), "one", "pdf", bad, QString());

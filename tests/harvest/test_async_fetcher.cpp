@@ -1,5 +1,7 @@
 #include "harvest/async_fetcher.h"
-#include "support/fixed_http_server.h"
+#include "support/files.h"
+#include "support/local_process.h"
+#include "support/loopback_http_server.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,9 +11,14 @@
 #include <QTest>
 
 using namespace lumen;
-using lumen::test::FixedHttpServer;
+using lumen::test::freeLocalPort;
+using lumen::test::LoopbackHttpServer;
+using lumen::test::readFile;
+using lumen::test::writeFile;
+using Route = LoopbackHttpServer::Route;
 
-namespace {
+namespace
+{
 
 // Everything a fetcher told its host, in order.
 // Runs of polls are written once as "tick".
@@ -44,17 +51,15 @@ struct Recorder {
     int outcomes() const { return int(events.count("arrived") + events.count("error")); }
 };
 
-QByteArray readAll(const QString &path)
+// A plain answer: no Content-Type unless given among the headers.
+Route answer(int status, const QByteArray &reason, const QByteArray &body,
+             const QList<QPair<QByteArray, QByteArray>> &headers = {})
 {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
+    Route r = LoopbackHttpServer::body(body, QByteArray());
+    r.status = status;
+    r.reason = reason;
+    r.headers = headers;
+    return r;
 }
 
 } // namespace
@@ -63,24 +68,28 @@ class TestAsyncFetcher : public QObject
 {
     Q_OBJECT
 
-    FixedHttpServer m_server;
+    LoopbackHttpServer m_server;
 
 private slots:
     void initTestCase()
     {
         QVERIFY(m_server.listen());
-        m_server.route("/version.txt", {200, "OK", " 2.5.1 \r\n", {{"X-Kind", "version"}}});
-        m_server.route("/empty", {200, "OK", "", {}});
-        m_server.route("/boom", {500, "Internal Server Error", "stack trace", {}});
-        m_server.route("/teapot", {418, "I'm a teapot", "short and stout", {}});
-        m_server.route("/gbk", {200,
-                                "OK",
-                                QByteArray("\xc4\xe3\xba\xc3"), // 你好
-                                {{"Content-Type", "text/plain; charset=GBK"}}});
-        m_server.route("/cut", {200, "OK", "half of it", {}, false, 1000});
-        m_server.route("/slow", {200, "OK", "finally", {}, true});
-        m_server.route("/big",
-                       {200, "OK", QByteArray(AsyncFetcher::MaxBodyInMemory + 4096, 'b'), {}});
+        m_server.setRoute("/version.txt",
+                          answer(200, "OK", " 2.5.1 \r\n", {{"X-Kind", "version"}}));
+        m_server.setRoute("/empty", answer(200, "OK", ""));
+        m_server.setRoute("/boom", answer(500, "Internal Server Error", "stack trace"));
+        m_server.setRoute("/teapot", answer(418, "I'm a teapot", "short and stout"));
+        Route gbk = answer(200, "OK", QByteArray("\xc4\xe3\xba\xc3")); // 你好
+        gbk.contentType = "text/plain; charset=GBK";
+        m_server.setRoute("/gbk", gbk);
+        Route cut = answer(200, "OK", "half of it");
+        cut.announcedLength = 1000;
+        m_server.setRoute("/cut", cut);
+        Route slow = answer(200, "OK", "finally");
+        slow.answerOnRelease = true;
+        m_server.setRoute("/slow", slow);
+        m_server.setRoute("/big",
+                          answer(200, "OK", QByteArray(AsyncFetcher::MaxBodyInMemory + 4096, 'b')));
     }
 
     void outcomes_data()
@@ -106,7 +115,7 @@ private slots:
         QFETCH(QString, outcome);
         AsyncFetcher f;
         Recorder rec(f);
-        QVERIFY(f.open("get", m_server.url(path).toString()));
+        QVERIFY(f.open("get", m_server.url(path)));
         QCOMPARE(f.readyState(), int(AsyncFetcher::Opened));
         f.send();
         QVERIFY(f.isPolling());
@@ -128,7 +137,7 @@ private slots:
     {
         AsyncFetcher f;
         QSignalSpy arrived(&f, &AsyncFetcher::dataArrived);
-        QVERIFY(f.open("GET", m_server.url("/version.txt").toString()));
+        QVERIFY(f.open("GET", m_server.url("/version.txt")));
         f.send();
         QVERIFY(arrived.wait());
         QCOMPARE(f.statusText(), QStringLiteral("OK"));
@@ -137,7 +146,7 @@ private slots:
         QCOMPARE(f.responseHeader("x-kind"), QStringLiteral("version"));
         QVERIFY(f.allResponseHeaders().contains("X-Kind: version\r\n"));
 
-        QVERIFY(f.open("GET", m_server.url("/gbk").toString()));
+        QVERIFY(f.open("GET", m_server.url("/gbk")));
         f.send();
         QVERIFY(arrived.wait());
         QCOMPARE(f.responseText(), QStringLiteral("你好"));
@@ -147,7 +156,7 @@ private slots:
     {
         AsyncFetcher f;
         QSignalSpy done(&f, &AsyncFetcher::dataError);
-        QVERIFY(f.open("post", m_server.url("/form").toString()));
+        QVERIFY(f.open("post", m_server.url("/form")));
         f.setRequestHeader("Referer", "http://127.0.0.1/list");
         f.setRequestHeader("X-Note", "a\r\nX-Injected: 1");
         f.send("a=1&b=2");
@@ -190,11 +199,11 @@ private slots:
         AsyncFetcher f;
         Recorder rec(f);
         const QString savePath = asFileUrl ? QUrl::fromLocalFile(target).toString() : target;
-        QVERIFY(f.open("GET", m_server.url(path).toString(), savePath));
+        QVERIFY(f.open("GET", m_server.url(path), savePath));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events.last(), outcome);
-        QTEST(readAll(target), "fileAfter");
+        QTEST(readFile(target), "fileAfter");
         // Nothing else is left beside it.
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"notice.txt"});
         if (path == "/big")
@@ -205,7 +214,7 @@ private slots:
     {
         AsyncFetcher f;
         Recorder rec(f);
-        QVERIFY(f.open("GET", m_server.url("/big").toString()));
+        QVERIFY(f.open("GET", m_server.url("/big")));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events.last(), QStringLiteral("error"));
@@ -221,7 +230,7 @@ private slots:
         const QString target = dir.filePath("plain/notice.txt");
         AsyncFetcher f;
         Recorder rec(f);
-        QVERIFY(f.open("GET", m_server.url("/version.txt").toString(), target));
+        QVERIFY(f.open("GET", m_server.url("/version.txt"), target));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events.last(), QStringLiteral("error"));
@@ -237,8 +246,7 @@ private slots:
     {
         AsyncFetcher f;
         Recorder rec(f);
-        QVERIFY(f.open("GET",
-                       QStringLiteral("http://127.0.0.1:%1/x").arg(FixedHttpServer::closedPort())));
+        QVERIFY(f.open("GET", QStringLiteral("http://127.0.0.1:%1/x").arg(freeLocalPort())));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events, (QStringList{"tick", "error"}));
@@ -254,8 +262,8 @@ private slots:
         const QString target = dir.filePath("slow.txt");
         AsyncFetcher f;
         Recorder rec(f);
-        QSignalSpy received(&m_server, &FixedHttpServer::requestReceived);
-        QVERIFY(f.open("GET", m_server.url("/slow").toString(), target));
+        QSignalSpy received(&m_server, &LoopbackHttpServer::requestReceived);
+        QVERIFY(f.open("GET", m_server.url("/slow"), target));
         f.send();
         QVERIFY(received.wait());
         f.abort();
@@ -269,7 +277,7 @@ private slots:
         QVERIFY(!QFile::exists(target));
 
         // The same fetcher serves the next request.
-        QVERIFY(f.open("GET", m_server.url("/version.txt").toString()));
+        QVERIFY(f.open("GET", m_server.url("/version.txt")));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 1);
         QCOMPARE(rec.events.last(), QStringLiteral("arrived"));
@@ -279,9 +287,9 @@ private slots:
     {
         AsyncFetcher f;
         Recorder rec(f);
-        QSignalSpy received(&m_server, &FixedHttpServer::requestReceived);
+        QSignalSpy received(&m_server, &LoopbackHttpServer::requestReceived);
         const qsizetype before = m_server.requests().size();
-        QVERIFY(f.open("GET", m_server.url("/slow").toString()));
+        QVERIFY(f.open("GET", m_server.url("/slow")));
         f.send();
         QVERIFY(received.wait());
         f.send("again");
@@ -348,10 +356,10 @@ private slots:
             if (chained)
                 return;
             chained = true;
-            QVERIFY(f.open("GET", m_server.url("/version.txt").toString()));
+            QVERIFY(f.open("GET", m_server.url("/version.txt")));
             f.send();
         });
-        QVERIFY(f.open("GET", m_server.url("/boom").toString()));
+        QVERIFY(f.open("GET", m_server.url("/boom")));
         f.send();
         QTRY_COMPARE(rec.outcomes(), 2);
         QCOMPARE(rec.events.filter(QRegularExpression("^(arrived|error)$")),

@@ -7,12 +7,23 @@
 #include "support/fake_sound_player.h"
 
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
 
 namespace lumen::test
 {
+
+// A body that starts like a PDF file, size bytes long.
+inline QByteArray pdfBytes(int size)
+{
+    QByteArray b = "%PDF-1.4\n";
+    while (b.size() < size)
+        b += "0123456789abcdef";
+    b.truncate(size);
+    return b;
+}
 
 // A download engine over a fresh list, a fake clock, recorded sounds and
 // scripted boxes, saving into a temporary folder. The ticks do not run by
@@ -56,6 +67,16 @@ struct EngineFixture {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
     }
     bool exists(const QString &name) const { return QFile::exists(path(name)); }
+
+    // Turns the notice sounds on, with these sound files in the save folder
+    // as the only place to find them.
+    void soundsOn(const QStringList &files)
+    {
+        engine->setSoundFolders({dir.path()});
+        for (const QString &name : files)
+            writeFile(name, "RIFF");
+        engine->setSoundOn(true);
+    }
 
     // One scheduler tick a second after the clock's current time.
     void tickAfter(double seconds = 1)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QProcess>
+#include "support/local_process.h"
+
 #include <QStringList>
-#include <QTemporaryDir>
 
 namespace lumen::test
 {
@@ -12,23 +12,15 @@ namespace lumen::test
 class LocalProxy
 {
 public:
-    LocalProxy() = default;
-    ~LocalProxy();
-    LocalProxy(const LocalProxy &) = delete;
-    LocalProxy &operator=(const LocalProxy &) = delete;
-
     bool start();
-    void stop();
-    quint16 port() const { return m_port; }
+    void stop() { m_process.stop(); }
+    quint16 port() const { return m_process.port(); }
     // The proxy's log, one entry a line (requests appear as "Request ...: GET <url> ...").
-    QStringList log() const;
-    QString errorString() const { return m_error; }
+    QStringList log() const { return m_process.lines(QStringLiteral("tinyproxy.log")); }
+    QString errorString() const { return m_process.errorString(); }
 
 private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port = 0;
-    QString m_error;
+    LocalProcess m_process;
 };
 
 } // namespace lumen::test
