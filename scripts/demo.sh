@@ -53,8 +53,9 @@ export LUMENARC_REPOSITORY="$site"
 # "demo" returns the first 60 items of the site minus those that stall, so
 # every way a full text can be served shows up (plain, chunked, mislabelled,
 # login page, server error, too large, slow, cut off, redirected, other
-# formats, referer check) and nothing waits out a stall limit.
-search="${site}search?q=demo&rows=100"
+# formats, referer check) and nothing waits out a stall limit. Twenty rows
+# a page make the walk visit three pages.
+search="${site}search?q=demo&rows=20"
 downloads="$root/downloads"
 mkdir -p "$downloads"
 echo "Local repository site: $site"
