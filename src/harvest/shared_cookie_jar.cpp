@@ -8,7 +8,8 @@
 #include <QSaveFile>
 #include <QTimer>
 
-namespace lumen {
+namespace lumen
+{
 
 SharedCookieJar::SharedCookieJar(QObject *parent) : QNetworkCookieJar(parent) {}
 

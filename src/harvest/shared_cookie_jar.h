@@ -7,7 +7,8 @@
 
 class QNetworkAccessManager;
 
-namespace lumen {
+namespace lumen
+{
 
 // The cookie jar every download request uses. The embedded browser keeps the
 // user's sessions in its own store; a bridge on the browser side mirrors that

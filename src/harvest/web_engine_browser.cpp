@@ -15,9 +15,11 @@
 
 #include <optional>
 
-namespace lumen {
+namespace lumen
+{
 
-namespace {
+namespace
+{
 
 // Reads everything the harvest, paging and login logic look at in one call:
 // the renderer lives in another process, so one round trip with one text is

@@ -6,7 +6,8 @@ class QWebEnginePage;
 class QWebEngineLoadingInfo;
 class QWebEngineNewWindowRequest;
 
-namespace lumen {
+namespace lumen
+{
 
 class Prompter;
 class WebEngineProfile;

@@ -5,7 +5,8 @@
 
 class QWebEngineProfile;
 
-namespace lumen {
+namespace lumen
+{
 
 class SharedCookieJar;
 

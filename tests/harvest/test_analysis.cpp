@@ -8,7 +8,8 @@ using namespace lumen::test;
 
 Q_DECLARE_METATYPE(lumen::AnalysisKind)
 
-namespace {
+namespace
+{
 
 QStringList handedTitles(const DownloadList &downloads)
 {

@@ -7,7 +7,8 @@
 using namespace lumen;
 using namespace lumen::test;
 
-namespace {
+namespace
+{
 
 const QString Root = QStringLiteral("http://127.0.0.1:8080/");
 

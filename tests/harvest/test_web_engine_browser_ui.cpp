@@ -26,7 +26,8 @@
 
 using namespace lumen;
 
-namespace {
+namespace
+{
 
 const QByteArray PdfBytes = "%PDF-1.4\n1 0 obj << >> endobj\ntrailer << >>\n%%EOF\n";
 
