@@ -18,7 +18,7 @@ build: deps
 # The demo needs only the tool and the local site, not the test suite.
 run: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS) --target lumenarc-get lumenarc-testsite
+	cmake --build $(BUILD) -j $(JOBS) --target lumenarc-get lumenarc-get-harvest lumenarc-testsite
 	scripts/demo.sh $(BUILD)
 
 test: build

@@ -1,13 +1,16 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 
-#include "harvest/web_engine_profile.h"
-
-#include <QApplication>
 #include <QCoreApplication>
-#include <QLoggingCategory>
+#include <QDir>
+#include <QFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <unistd.h>
 
 using namespace lumen::cli;
 
@@ -18,18 +21,35 @@ struct Command {
     const char *name;
     CommandFunction run;
     const char *summary;
-    // The command drives the embedded browser, whose engine must be set up
-    // before the application object; the others never start it.
-    bool usesBrowser = false;
 };
 
 // One line per subcommand.
 constexpr Command Commands[] = {
     {"detect", runDetect, "detect FILE...    print the type each file's content shows"},
     {"download", runDownload, "download [OPTIONS] [URL...]  download the URLs into a folder"},
-    {"harvest", runHarvest,
-     "harvest [--all] [--download] [OPTIONS] URL  harvest a search, download it", true},
+    {"harvest", nullptr,
+     "harvest [--all] [--download] [OPTIONS] URL  harvest a search, download it"},
 };
+
+// The commands that drive the embedded browser live in a companion program
+// beside this one ("lumenarc-get-NAME"), so that the others never load the
+// browser engine. The companion takes over this process: same arguments
+// after the command's name, same standard streams, same exit code.
+int handOver(const QString &name, int argc, char **argv)
+{
+    const QString path = QDir(QCoreApplication::applicationDirPath())
+                             .filePath(QStringLiteral("lumenarc-get-") + name);
+    const QByteArray file = QFile::encodeName(path);
+    std::vector<char *> args;
+    args.push_back(const_cast<char *>(file.constData()));
+    for (int i = 2; i < argc; ++i)
+        args.push_back(argv[i]);
+    args.push_back(nullptr);
+    ::execv(file.constData(), args.data());
+    writeError(QStringLiteral("cannot start %1: %2")
+                   .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    return ExitFailure;
+}
 
 QString usage()
 {
@@ -43,19 +63,6 @@ QString usage()
 
 int main(int argc, char **argv)
 {
-    if (argc > 1) {
-        const QString name = QString::fromLocal8Bit(argv[1]);
-        for (const Command &c : Commands) {
-            if (c.usesBrowser && name == QLatin1String(c.name)) {
-                lumen::initWebEngine(true);
-                // The engine's start-up report on graphics says nothing to a
-                // user of a tool without a screen.
-                QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-                QApplication app(argc, argv);
-                return c.run(app.arguments().mid(2));
-            }
-        }
-    }
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 2)
@@ -69,7 +76,7 @@ int main(int argc, char **argv)
     }
     for (const Command &c : Commands) {
         if (name == QLatin1String(c.name))
-            return c.run(args.mid(2));
+            return c.run ? c.run(args.mid(2)) : handOver(name, argc, argv);
     }
     return usageError(QStringLiteral("unknown command %1").arg(name), usage());
 }
