@@ -57,4 +57,12 @@ int usageError(const QString &message, const QString &usage)
     return ExitUsage;
 }
 
+int printHelp(const QString &usage)
+{
+    const QByteArray text = usage.toUtf8() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fflush(stdout);
+    return ExitOk;
+}
+
 } // namespace lumen::cli

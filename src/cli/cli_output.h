@@ -29,4 +29,7 @@ void writeError(const QString &message);
 // of the command, and returns ExitUsage.
 int usageError(const QString &message, const QString &usage);
 
+// The usage text on stdout, as asked for with --help; returns ExitOk.
+int printHelp(const QString &usage);
+
 } // namespace lumen::cli

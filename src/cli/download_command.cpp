@@ -117,9 +117,7 @@ int runDownload(const QStringList &args)
             break;
         }
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            const QByteArray text = usage().toUtf8() + '\n';
-            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-            return ExitOk;
+            return printHelp(usage());
         } else if (a == QLatin1String("--list")) {
             if (i + 1 >= args.size())
                 return usageError(QStringLiteral("--list needs a file"), usage());

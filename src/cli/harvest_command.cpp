@@ -102,9 +102,7 @@ int runHarvest(const QStringList &args)
             break;
         }
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            const QByteArray text = usage().toUtf8() + '\n';
-            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-            return ExitOk;
+            return printHelp(usage());
         } else if (a == QLatin1String("--all")) {
             all = true;
         } else if (a == QLatin1String("--download")) {

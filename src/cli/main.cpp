@@ -70,9 +70,7 @@ int main(int argc, char **argv)
     const QString name = args.at(1);
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
-        const QByteArray text = usage().toUtf8() + '\n';
-        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-        return ExitOk;
+        return printHelp(usage());
     }
     for (const Command &c : Commands) {
         if (name == QLatin1String(c.name))
