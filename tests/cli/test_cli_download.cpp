@@ -2,11 +2,13 @@
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
+#include "support/cli_process.h"
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+
 #include <QTest>
 
 #include <csignal>
@@ -24,45 +26,17 @@ class TestCliDownload : public QObject
 
     TestSite m_site;
 
-    struct Result {
-        int exitCode = -1;
-        QStringList lines; // stdout, one per record
-        QString err;
-    };
-
-    // A private home, so no stored setting of the machine leaks in.
-    static QProcessEnvironment isolated(const QString &home)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home);
-        env.insert("XDG_CONFIG_HOME", home + "/.config");
-        env.insert("XDG_DATA_HOME", home + "/.local/share");
-        return env;
-    }
-
-    static Result finish(QProcess &p)
-    {
-        if (!p.waitForFinished(60000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        Result r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        r.lines = out.split('\n', Qt::SkipEmptyParts);
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    using Result = lumen::test::CliResult;
 
     static Result run(const QString &home, const QStringList &args,
                       const QByteArray &stdinBytes = QByteArray())
     {
         QProcess p;
-        p.setProcessEnvironment(isolated(home));
+        p.setProcessEnvironment(lumen::test::isolatedEnvironment(home));
         p.start(QStringLiteral(LUMEN_CLI_PATH), QStringList{"download"} + args);
         p.write(stdinBytes);
         p.closeWriteChannel();
-        return finish(p);
+        return lumen::test::finishCli(p, 60000);
     }
 
     QString item(ItemBehaviour b) const
@@ -241,7 +215,7 @@ private slots:
         QTemporaryDir home;
         QTemporaryDir out;
         QProcess p;
-        p.setProcessEnvironment(isolated(home.path()));
+        p.setProcessEnvironment(lumen::test::isolatedEnvironment(home.path()));
         p.start(QStringLiteral(LUMEN_CLI_PATH),
                 {"download", "--folder", out.path(), "--method", "1", item(ItemBehaviour::Stall),
                  item(ItemBehaviour::Pdf)});
@@ -255,7 +229,7 @@ private slots:
         }
         QVERIFY2(err.contains("正在下载:1"), qPrintable(err));
         ::kill(pid_t(p.processId()), signal);
-        const Result r = finish(p);
+        const Result r = lumen::test::finishCli(p, 60000);
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.lines.size(), 2);
         const QStringList f = r.lines.at(0).split('\t');

@@ -5,6 +5,7 @@
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
+#include "support/cli_process.h"
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -28,22 +30,11 @@ class TestCliHarvestUi : public QObject
     TestSite m_site;
     QTemporaryDir m_home;
 
-    struct Result {
-        int exitCode = -1;
-        QStringList lines; // stdout, one per row or record
-        QString err;
-    };
+    using Result = lumen::test::CliResult;
 
-    // A private home, so no stored setting or browser profile of the machine
-    // is read or changed.
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        const QString home = m_home.path();
-        env.insert("HOME", home);
-        env.insert("XDG_CONFIG_HOME", home + "/.config");
-        env.insert("XDG_DATA_HOME", home + "/.local/share");
-        env.insert("XDG_CACHE_HOME", home + "/.cache");
+        QProcessEnvironment env = lumen::test::isolatedEnvironment(m_home.path());
         env.insert("LUMENARC_REPOSITORY", m_site.baseUrl().toString());
         return env;
     }
@@ -55,18 +46,7 @@ class TestCliHarvestUi : public QObject
         p.closeWriteChannel();
     }
 
-    static Result finish(QProcess &p)
-    {
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-        }
-        Result r;
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
-    }
+    static Result finish(QProcess &p) { return lumen::test::finishCli(p, 120000); }
 
     Result run(const QStringList &args) const
     {
