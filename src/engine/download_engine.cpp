@@ -1,6 +1,6 @@
 #include "engine/download_engine.h"
 
-#include "download_window/type_correction.h"
+#include "engine/type_correction.h"
 #include "engine/clock.h"
 #include "engine/download_list.h"
 #include "engine/downloader.h"

@@ -1,6 +1,6 @@
 #include "engine/single_transfer.h"
 
-#include "download_window/type_correction.h"
+#include "engine/type_correction.h"
 #include "engine/clock.h"
 #include "engine/content_types.h"
 #include "engine/download_list.h"
