@@ -1,4 +1,5 @@
-# Rasterises resources/lumenarc.svg's four shapes into a PNG (no libraries).
+# Rasterises the four shapes of lumenarc.svg into a PNG without any library:
+#   python3 resources/make_icon.py resources/lumenarc.png 256
 import struct, zlib, sys
 N = int(sys.argv[2]); S = N / 256.0; SS = 4
 def in_rrect(x, y):

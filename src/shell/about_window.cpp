@@ -161,7 +161,7 @@ void AboutWindow::underline(QLabel *label, bool inside)
     // Under the label's text, from its left edge to its right edge.
     const QRect r = label->geometry();
     const int width = qMin(r.width(), label->sizeHint().width());
-    m_underline->setGeometry(r.left(), r.bottom() - 1, width, 1);
+    m_underline->setGeometry(r.left(), r.bottom(), width, 1);
     m_underline->raise();
     m_underline->show();
 }
