@@ -174,3 +174,7 @@ void AboutWindow::copyInformation()
 }
 
 } // namespace lumen
+
+// Compiled here rather than with every other view's meta-object code, so a
+// program that shows only this window does not pull in the browser engine.
+#include "moc_about_window.cpp"

@@ -102,3 +102,7 @@ PermissionHelpWindow::PermissionHelpWindow(const QString &programName, const QSt
 }
 
 } // namespace lumen
+
+// Compiled here rather than with every other view's meta-object code, so a
+// program that shows only this window does not pull in the browser engine.
+#include "moc_component_help_window.cpp"

@@ -129,3 +129,7 @@ void CoverWindow::openSearch()
 }
 
 } // namespace lumen
+
+// Compiled here rather than with every other view's meta-object code, so a
+// program that shows only this window does not pull in the browser engine.
+#include "moc_cover_window.cpp"

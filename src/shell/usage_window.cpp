@@ -39,3 +39,7 @@ UsageWindow::UsageWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 }
 
 } // namespace lumen
+
+// Compiled here rather than with every other view's meta-object code, so a
+// program that shows only this window does not pull in the browser engine.
+#include "moc_usage_window.cpp"
