@@ -100,7 +100,20 @@ DownloadSession::DownloadSession(DownloadList &list, DownloadEngine &engine, Set
     : QObject(parent), m_list(list), m_engine(engine), m_store(store), m_settings(settings),
       m_prompter(prompter), m_shell(shell), m_random(std::random_device{}())
 {
-    const auto recount = [this] { emit countTextChanged(countText()); };
+    // A harvest appends rows one at a time and a removal tells the views once
+    // per run of rows: the count is told once, when the change is over.
+    const auto recount = [this] {
+        if (m_countPending)
+            return;
+        m_countPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_countPending = false;
+                emit countTextChanged(countText());
+            },
+            Qt::QueuedConnection);
+    };
     connect(&m_list, &QAbstractItemModel::rowsInserted, this, recount);
     connect(&m_list, &QAbstractItemModel::rowsRemoved, this, recount);
     connect(&m_list, &QAbstractItemModel::modelReset, this, recount);

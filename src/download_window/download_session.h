@@ -191,6 +191,8 @@ public:
     void applySettingsDialog(const SettingsDialogValues &values);
 
 signals:
+    // Once after any change of the number of records (queued, so a bulk
+    // change tells it once).
     void countTextChanged(const QString &text);
 
 private:
@@ -208,6 +210,7 @@ private:
     Prompter &m_prompter;
     Shell &m_shell;
     bool m_sortDescending = false;
+    bool m_countPending = false;
     std::mt19937_64 m_random;
 };
 

@@ -88,6 +88,9 @@ private slots:
         QTEST(rig.names(), "left");
         QTEST(int(removed.count()), "removalSignals");
         QCOMPARE(rig.session.countText(), QString::number(rig.list.count()) + "条");
+        QCOMPARE(count.count(), 0); // told once the change is over
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(count.count(), removed.count() ? 1 : 0);
         if (removed.count())
             QCOMPARE(count.last().at(0).toString(), rig.session.countText());
         // The indexes follow: every record is found by URL and id at its row.

@@ -347,6 +347,7 @@ private slots:
         for (const QString &r : rig.shell.requests)
             kinds << r.section('\t', 0, 0);
         QTEST(kinds, "shell");
+        QCoreApplication::sendPostedEvents(); // the count is told once the change is over
         QCOMPARE(rig.child<QLabel>("Label1")->text(), rig.session.countText());
     }
 
@@ -750,6 +751,13 @@ private slots:
             rig.list.index(int(rig.list.rowOfId(slow)), DownloadList::PercentColumn);
         QTRY_VERIFY_WITH_TIMEOUT(
             !pct.data().toString().isEmpty() && pct.data().toString() != "100%", 10000);
+        // With LUMEN_SCREENSHOT set, the window as it looks mid-download.
+        if (const QString shot = qEnvironmentVariable("LUMEN_SCREENSHOT"); !shot.isEmpty()) {
+            rig.window->showNormal();
+            rig.window->resize(1560, 720);
+            rig.engine.monitorTick();
+            QVERIFY(rig.window->grab().save(shot));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
         rig.engine.monitorTick();
         QVERIFY(!rig.child<QWidget>("Shape1")->isVisible());
