@@ -77,6 +77,7 @@ private slots:
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         for (int i = 0; i < states.size(); ++i)
             rig.add(QStringLiteral("r%1").arg(i), stateOf(states.at(i)));
+        QCoreApplication::sendPostedEvents(); // the count of the appends
         QSignalSpy removed(&rig.list, &QAbstractItemModel::rowsRemoved);
         QSignalSpy count(&rig.session, &DownloadSession::countTextChanged);
 
