@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/desktop_shell.h"
 #include "app/effect_sound_player.h"
 #include "app/widget_prompter.h"
 #include "download_window/app_settings.h"
@@ -34,6 +35,7 @@ public:
     SettingsStore &settingsStore() { return m_store; }
     AppSettings &settings() { return m_settings; }
     Prompter &prompter() { return m_prompter; }
+    Shell &shell() { return m_shell; }
     SoundPlayer &soundPlayer() { return m_sound; }
     Clock &clock() { return m_clock; }
     DownloadList &downloads() { return m_downloads; }
@@ -47,6 +49,7 @@ private:
     SettingsStore m_store;
     AppSettings m_settings;
     WidgetPrompter m_prompter;
+    DesktopShell m_shell;
     EffectSoundPlayer m_sound;
     Clock &m_clock;
     DownloadList m_downloads;
