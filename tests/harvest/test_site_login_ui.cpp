@@ -4,6 +4,7 @@
 // a web page brought back by a download signs in by itself. Only page loads
 // take real time; the settle wait is passed by moving a fake clock.
 
+#include "harvest/login_panel_window.h"
 #include "harvest/shared_cookie_jar.h"
 #include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
@@ -15,11 +16,16 @@
 #include "testsite/item_behaviour.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWebEngineView>
 
 #include <memory>
 #include <optional>
@@ -238,6 +244,68 @@ private slots:
         QVERIFY(!rig->signedIn(m_site.baseUrl()));
         const QStringList posts = m_site.requestLog().mid(logged).filter(QStringLiteral("POST"));
         QVERIFY2(posts.isEmpty(), qPrintable(posts.join('\n')));
+    }
+
+    // The panel drives the helper: typed values reach it, the password box
+    // is masked, a refused "自动登录" unticks, "测试登录" is off while the
+    // login runs, "关闭(隐藏)" hides the panel and blanks its page.
+    void panelDrivesTheLogin()
+    {
+        auto rig = makeRig();
+        QWidget window;
+        window.resize(900, 600);
+        auto *panel = new LoginPanel(rig->login, rig->browser, &window);
+        panel->setGeometry(0, 0, 900, 600);
+        window.show();
+        QVERIFY(!panel->isVisible());
+        auto *address = panel->findChild<QLineEdit *>("Text1");
+        auto *account = panel->findChild<QLineEdit *>("Text2");
+        auto *password = panel->findChild<QLineEdit *>("Text3");
+        auto *autoLogin = panel->findChild<QCheckBox *>("Check2");
+        auto *testLogin = panel->findChild<QPushButton *>("Command5");
+        auto *ipLogin = panel->findChild<QRadioButton *>("Option5");
+        QVERIFY(address && account && password && autoLogin && testLogin && ipLogin);
+        QVERIFY(panel->findChild<QWebEngineView *>("Web1"));
+        QCOMPARE(password->echoMode(), QLineEdit::Password);
+        QVERIFY(panel->findChild<QRadioButton *>("Option4")->isChecked());
+
+        QSignalSpy complete(&rig->browser, &Browser::documentComplete);
+        panel->open(m_site.url("/about"));
+        QVERIFY(panel->isVisible());
+        QVERIFY(complete.wait(30000));
+        QCOMPARE(rig->browser.currentUrl(), m_site.url("/about"));
+
+        // Refused until the address, account and password are there.
+        QTest::mouseClick(autoLogin, Qt::LeftButton);
+        QVERIFY(!autoLogin->isChecked());
+        QCOMPARE(rig->prompter.messages(), QStringList{SiteLogin::MissingAddressMessage});
+        QTest::keyClicks(address, m_site.url("/login").toString());
+        QTest::keyClicks(account, "reader");
+        QTest::mouseClick(autoLogin, Qt::LeftButton);
+        QVERIFY(!autoLogin->isChecked());
+        QCOMPARE(rig->prompter.messages().last(), SiteLogin::MissingAccountMessage);
+        QTest::keyClicks(password, QString::fromLatin1(testsite::LoginPassword));
+        QTest::mouseClick(autoLogin, Qt::LeftButton);
+        QVERIFY(autoLogin->isChecked());
+        QVERIFY(rig->login.autoLogin());
+        QCOMPARE(rig->prompter.shown.size(), 2);
+
+        const qsizetype logged = m_site.requestLog().size();
+        QTest::mouseClick(testLogin, Qt::LeftButton);
+        QVERIFY(!testLogin->isEnabled());
+        QTest::mouseClick(testLogin, Qt::LeftButton); // ignored while it runs
+        QTRY_VERIFY_WITH_TIMEOUT(rig->signedIn(m_site.baseUrl()), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->settle(), 30000);
+        QVERIFY(testLogin->isEnabled());
+        const QStringList posts =
+            m_site.requestLog().mid(logged).filter(QStringLiteral("POST\t/login"));
+        QCOMPARE(posts.size(), 1);
+
+        complete.clear();
+        QTest::mouseClick(panel->findChild<QPushButton *>("Command3"), Qt::LeftButton);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(complete.wait(30000));
+        QCOMPARE(rig->browser.currentUrl(), QUrl("about:blank"));
     }
 };
 
