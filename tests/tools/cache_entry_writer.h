@@ -120,4 +120,11 @@ inline QByteArray gzipOf(const QByteArray &data)
     return out;
 }
 
+// A text and the same text br-encoded (quality 5), as a server sends it.
+inline const QByteArray BrotliText =
+    "Brotli body: hello hello hello hello, \xe4\xb8\xad\xe6\x96\x87 text.\n";
+inline const QByteArray BrotliBytes =
+    QByteArray::fromHex("1b3200004437d72d6974916e3445d1201c84b3f03725b20c33903abc8fbb3c83dc"
+                        "fa8ee001454f83fd6802");
+
 } // namespace lumen::test

@@ -12,17 +12,13 @@
 #include <QTest>
 
 using namespace lumen;
+using lumen::test::BrotliBytes;
+using lumen::test::BrotliText;
 using lumen::test::cacheEntry;
 using lumen::test::CacheEntryBytes;
 
 namespace
 {
-
-const QByteArray BrotliText =
-    "Brotli body: hello hello hello hello, \xe4\xb8\xad\xe6\x96\x87 text.\n";
-const QByteArray BrotliBytes =
-    QByteArray::fromHex("1b3200004437d72d6974916e3445d1201c84b3f03725b20c33903abc8fbb3c83dc"
-                        "fa8ee001454f83fd6802");
 
 // The decoded body read in pieces of `piece` bytes.
 QByteArray readBody(const CacheEntry &e, qint64 piece, bool *ok)
