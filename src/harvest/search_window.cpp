@@ -310,8 +310,12 @@ QList<quint64> SearchWindow::selectedIds() const
 
 void SearchWindow::fitColumns()
 {
+    m_list->header()->resizeSections(QHeaderView::ResizeToContents);
+    // A very long title may not push the other columns out of sight.
+    const int widest = qMax(200, m_list->viewport()->width() * 2 / 3);
     for (int c = 0; c < m_session.list().columnCount(); ++c)
-        m_list->resizeColumnToContents(c);
+        if (m_list->columnWidth(c) > widest)
+            m_list->setColumnWidth(c, widest);
 }
 
 int SearchWindow::settledBarTop(int top, int height)

@@ -10,7 +10,9 @@
 #include "download_window/settings_store.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
+#include "harvest/login_panel_window.h"
 #include "harvest/search_window.h"
+#include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 #include "support/fake_clock.h"
@@ -27,7 +29,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -549,6 +553,48 @@ private slots:
         QCOMPARE(readFile(history), QByteArray("\r\n"));
         SaveFolderDialog empty(settings, store, prompter, where);
         QCOMPARE(empty.folders(), QStringList());
+    }
+
+    // Pictures of the search window with a harvested list and of the login
+    // panel; kept where LUMEN_SCREENSHOT_DIR points (run under a real
+    // display server for the browser's content), else only checked.
+    void screenshots()
+    {
+        const QString folder = qEnvironmentVariable("LUMEN_SCREENSHOT_DIR", m_dir.path());
+        auto rig = makeRig();
+        rig->window->resize(1280, 860);
+        auto *splitter = rig->find<QSplitter>("splitter");
+        splitter->setSizes({splitter->height() / 2, splitter->height() / 2});
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !rig->browser.isBusy() && rig->browser.currentUrl() == m_site.baseUrl(), 30000);
+        QVERIFY(rig->load(search("q=demo&rows=20")));
+        QSignalSpy harvested(&rig->session.harvester(), &SearchHarvester::pageHarvested);
+        QTest::mouseClick(rig->find<QPushButton>("Command9"), Qt::LeftButton);
+        QVERIFY(harvested.wait(30000));
+        for (int i = 0; i < 5; ++i)
+            rig->session.list().setState(i, HarvestText::Succeeded);
+        QTest::qWait(1500); // let the engine paint the page
+        const QImage window = rig->window->grab().toImage();
+        QVERIFY(!window.isNull());
+        QVERIFY(window.save(QDir(folder).filePath("search-window.png")));
+
+        WebEngineBrowser loginBrowser(&rig->profile);
+        SiteLogin login(loginBrowser, rig->prompter, rig->clock);
+        QWidget host;
+        host.resize(1000, 640);
+        auto *panel = new LoginPanel(login, loginBrowser, &host);
+        panel->setGeometry(0, 0, 1000, 640);
+        host.show();
+        panel->findChild<QLineEdit *>("Text1")->setText(m_site.url("/login").toString());
+        panel->findChild<QLineEdit *>("Text2")->setText("reader");
+        panel->findChild<QLineEdit *>("Text3")->setText("secret");
+        QSignalSpy complete(&loginBrowser, &Browser::documentComplete);
+        panel->open(m_site.url("/login"));
+        QVERIFY(complete.wait(30000));
+        QTest::qWait(1500);
+        const QImage image = host.grab().toImage();
+        QVERIFY(!image.isNull());
+        QVERIFY(image.save(QDir(folder).filePath("login-panel.png")));
     }
 };
 
