@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QNetworkCookie>
 #include <QPointer>
 #include <QStandardPaths>
@@ -63,6 +64,10 @@ WebEngineProfile::WebEngineProfile(const QString &storageFolder, QObject *parent
       m_storageFolder(storageFolder.isEmpty() ? defaultStorageFolder() : storageFolder)
 {
     QDir().mkpath(m_storageFolder);
+    // Cookies, cache and local storage of the user's sessions: nobody else
+    // may look into the folder.
+    QFile::setPermissions(m_storageFolder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     m_profile = new QWebEngineProfile(QStringLiteral("browser"), this);
     m_profile->setPersistentStoragePath(m_storageFolder);
     m_profile->setCachePath(QDir(m_storageFolder).filePath(QStringLiteral("cache")));
