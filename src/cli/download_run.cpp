@@ -2,6 +2,7 @@
 
 #include "cli/cli_output.h"
 #include "download_window/app_settings.h"
+#include "download_window/stored_download_settings.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/requeue.h"
@@ -122,17 +123,20 @@ OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, Download
 void applyDownloadOptions(DownloadEngine &engine, const DownloadOptions &options,
                           const AppSettings &app, const DownloadWindowSettings &window)
 {
-    engine.setDownloadMethod(options.method ? *options.method : app.downloadMethod);
-    engine.setThreadCount(options.threads
-                              ? *options.threads
-                              : (engine.downloadMethod() == 2 ? window.threadIndex + 1 : 1));
-    engine.setSameNamePolicy(options.policy ? *options.policy : window.sameNamePolicy);
+    applyStoredDownloadSettings(engine, app, window);
+    if (options.method)
+        engine.setDownloadMethod(*options.method);
+    if (options.threads)
+        engine.setThreadCount(*options.threads);
+    else if (options.method)
+        engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+    if (options.policy)
+        engine.setSameNamePolicy(*options.policy);
     engine.setIntervalSeconds(options.interval);
-    engine.setMaxFileSizeMB(options.maxSize ? *options.maxSize : app.maxFileSizeMB);
+    if (options.maxSize)
+        engine.setMaxFileSizeMB(*options.maxSize);
     if (options.proxy)
         engine.setProxy(true, options.proxy->first, options.proxy->second);
-    else
-        engine.setProxy(app.proxyEnabled == 1, app.proxyAddress, app.proxyPort);
     engine.setErrorStop(options.stopAfterErrors);
 }
 

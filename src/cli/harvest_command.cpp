@@ -14,7 +14,6 @@
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/save_folder_chooser.h"
-#include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 
@@ -312,9 +311,7 @@ int runHarvest(const QStringList &args)
 
     DownloadEngine engine(downloads, SystemClock::instance(), sound, prompter);
     applyDownloadOptions(engine, options, app, window);
-    // Downloads go as the user the browser signed in.
-    for (QNetworkAccessManager *manager : engine.networkManagers())
-        profile->cookieJar()->attachTo(manager);
+    profile->shareSessionsWith(engine);
     // A walk cut short still downloads what it harvested; the exit status
     // keeps saying that the search was not harvested whole.
     if (downloads.items().isEmpty())

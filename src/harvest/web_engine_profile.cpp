@@ -1,5 +1,7 @@
 #include "harvest/web_engine_profile.h"
 
+#include "engine/app_title.h"
+#include "engine/download_engine.h"
 #include "harvest/shared_cookie_jar.h"
 
 #include <QCoreApplication>
@@ -122,8 +124,17 @@ void WebEngineProfile::setSharedStorageFolder(const QString &folder)
 
 QString WebEngineProfile::defaultStorageFolder()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-        .filePath(QStringLiteral("browser"));
+    // Filed under the application's title, like the settings, and not under
+    // the running program's name: a sign-in made in the desktop program is
+    // the one the command-line tool downloads with, and the other way round.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(ApplicationTitle + QStringLiteral("/browser"));
+}
+
+void WebEngineProfile::shareSessionsWith(DownloadEngine &engine) const
+{
+    for (QNetworkAccessManager *manager : engine.networkManagers())
+        m_jar->attachTo(manager);
 }
 
 } // namespace lumen

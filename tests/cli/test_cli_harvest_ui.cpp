@@ -2,15 +2,20 @@
 // without a window, against the local repository site, files in a real
 // folder.
 
+#include "harvest/web_engine_profile.h"
 #include "support/loopback_http_server.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
 #include "support/cli_process.h"
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -26,6 +31,7 @@ using lumen::test::LoopbackHttpServer;
 using lumen::test::TestSite;
 using lumen::testsite::behaviourOf;
 using lumen::testsite::ItemBehaviour;
+using lumen::testsite::LoginPassword;
 
 class TestCliHarvestUi : public QObject
 {
@@ -328,6 +334,53 @@ private slots:
         QVERIFY2(r.err.contains("page 2: loading " + search("q=demo&rows=100&start=0") + "\n"),
                  qPrintable(r.err));
         QVERIFY2(r.err.contains("pages walked: 2, rows harvested: 57"), qPrintable(r.err));
+    }
+
+    // A sign-in kept by the browser profile, as the desktop program keeps
+    // it, is the one the command-line tool downloads with: the profile is
+    // filed under the application, not under the program's name.
+    void signInCarriesOverFromTheDesktopProgram()
+    {
+        QTemporaryDir home;
+        // Sign in on the site and keep the session as the profile keeps it.
+        QNetworkAccessManager nam;
+        QNetworkRequest request(m_site.url("/login"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+        std::unique_ptr<QNetworkReply> reply(
+            nam.post(request, QByteArray("userid=reader&password=") + LoginPassword));
+        QSignalSpy done(reply.get(), &QNetworkReply::finished);
+        QVERIFY(done.wait(20000));
+        const QList<QNetworkCookie> set =
+            reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>();
+        QCOMPARE(set.size(), 1);
+        QNetworkCookie session = set.first();
+        session.setDomain(m_site.baseUrl().host());
+        session.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(1));
+
+        // Where the desktop program keeps its profile under that home.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(".local/share")));
+        const QString folder = lumen::WebEngineProfile::defaultStorageFolder();
+        qputenv("XDG_DATA_HOME", dataHome);
+        QVERIFY(QDir().mkpath(folder));
+        QFile cookies(folder + "/cookies.txt");
+        QVERIFY(cookies.open(QIODevice::WriteOnly));
+        cookies.write(session.toRawForm() + '\n');
+        cookies.close();
+
+        QTemporaryDir out;
+        QProcess p;
+        QProcessEnvironment env = lumen::test::isolatedEnvironment(home.path());
+        env.insert("LUMENARC_REPOSITORY", m_site.baseUrl().toString());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(LUMEN_CLI_PATH), {"harvest", "--download", "--source-names",
+                                                 "--folder", out.path(), search("q=demo&rows=5")});
+        p.closeWriteChannel();
+        const Result r = finish(p);
+        QCOMPARE(r.exitCode, 0);
+        QStringList files = QDir(out.path()).entryList(QDir::Files);
+        files.sort();
+        QCOMPARE(files, QStringList({"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf"}));
     }
 
     void usageErrors()

@@ -1,18 +1,25 @@
 // The embedded browser against real pages served on 127.0.0.1.
 
+#include "engine/app_title.h"
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
 #include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 #include "support/fake_browser.h"
+#include "support/fake_clock.h"
 #include "support/fake_prompter.h"
+#include "support/fake_sound_player.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSignalSpy>
@@ -26,6 +33,8 @@
 
 #include <functional>
 #include <memory>
+
+#include <sys/stat.h>
 
 using namespace lumen;
 using lumen::test::FakeBrowser;
@@ -856,6 +865,42 @@ private slots:
         WebEngineBrowser browser(m_profile.get());
         QVERIFY(load(browser, m_server.url("/echo")));
         QVERIFY(snapshotOf(browser).rootOuterHtml.contains("granted=yes"));
+    }
+
+    // The desktop program and the command-line tool run under different
+    // program names; both must find the one profile, and nobody else may
+    // look into it.
+    void profileFiledUnderTheApplication()
+    {
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName("lumenarc");
+        const QString desktop = WebEngineProfile::defaultStorageFolder();
+        QCoreApplication::setApplicationName("lumenarc-get-harvest");
+        const QString tool = WebEngineProfile::defaultStorageFolder();
+        QCoreApplication::setApplicationName(name);
+        QCOMPARE(desktop, tool);
+        QCOMPARE(WebEngineProfile::defaultStorageFolder(), desktop);
+        QVERIFY2(desktop.endsWith(ApplicationTitle + "/browser"), qPrintable(desktop));
+
+        const QString folder = m_dir.filePath("closed");
+        WebEngineProfile profile(folder);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+
+        // Downloads of an engine go with the profile's cookies, and the jar
+        // stays the profile's when the engine goes.
+        {
+            DownloadList list;
+            test::FakeClock clock;
+            test::FakeSoundPlayer sound;
+            test::FakePrompter prompter;
+            DownloadEngine engine(list, clock, sound, prompter);
+            profile.shareSessionsWith(engine);
+            for (QNetworkAccessManager *manager : engine.networkManagers())
+                QCOMPARE(manager->cookieJar(), profile.cookieJar());
+        }
+        QVERIFY(profile.cookieJar()->insertCookie(QNetworkCookie("k", "v")));
     }
 
     // A sign-in the user made in an earlier run is still there.
