@@ -89,11 +89,6 @@ std::optional<QUrl> overrideAddress()
 
 } // namespace
 
-bool hasRepositoryOverride()
-{
-    return overrideAddress().has_value();
-}
-
 QUrl repositoryAddress()
 {
     return overrideAddress().value_or(defaultRepositoryAddress());

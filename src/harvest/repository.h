@@ -15,8 +15,6 @@ QUrl repositoryAddress();
 QUrl defaultRepositoryAddress();
 // The repository's home page: its root address.
 QUrl repositoryHomePage();
-// Whether LUMENARC_REPOSITORY names a usable root.
-bool hasRepositoryOverride();
 // The root the walk builds next pages on: LUMENARC_REPOSITORY when it is
 // set, otherwise the scheme, host and port of the page being walked, so that
 // a search opened on one server is never continued on another.
