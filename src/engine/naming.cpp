@@ -153,6 +153,14 @@ QString SanitizeFileName(const QString &text)
     s.remove(QLatin1Char('\n'));
     s.remove(QLatin1Char('\r'));
     s.remove(QChar(0));
+    // Controls (C0 but the tab, DEL, C1) and the invisible bidirectional
+    // controls: a title from the network must not reorder or hide part of a
+    // name, nor act on a terminal that lists it.
+    s.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t') || (u >= 0x7f && u <= 0x9f) || u == 0x061c || u == 0x200e ||
+               u == 0x200f || (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+    });
     s = dropUnpairedSurrogates(s);
     qsizetype start = 0;
     while (start < s.size() && s.at(start) == QLatin1Char('.'))

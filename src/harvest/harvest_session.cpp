@@ -67,6 +67,9 @@ qint64 HarvestSession::clearByTitle(bool contains)
     if (refusedWhileAnalysing())
         return 0;
     const std::optional<QString> text = m_prompter.inputText(FilterPrompt);
+    // An automatic analysis may have started while the box was open.
+    if (text && refusedWhileAnalysing())
+        return 0;
     if (!text || text->isEmpty() || m_list.isEmpty())
         return 0; // used as typed: blanks around it count
     return m_list.removeByTitle(*text, contains);
@@ -88,6 +91,9 @@ qint64 HarvestSession::clearAll()
         return 0;
     if (m_prompter.question(ClearAllQuestion, Prompter::Buttons::YesNo, Prompter::Icon::Question) !=
         Prompter::Answer::Yes)
+        return 0;
+    // An automatic analysis may have started while the box was open.
+    if (refusedWhileAnalysing())
         return 0;
     const qint64 removed = m_list.count();
     m_list.clear();
