@@ -1,35 +1,78 @@
 #pragma once
 
-#include "app/desktop_shell.h"
-#include "app/effect_sound_player.h"
-#include "app/widget_prompter.h"
 #include "download_window/app_settings.h"
 #include "download_window/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 
 #include <QObject>
+#include <QPointer>
+#include <QString>
 
 #include <memory>
+
+class QWidget;
 
 namespace lumen
 {
 
+class AboutSession;
+class AboutWindow;
 class Clock;
+class ComponentHelpWindow;
+class CoverWindow;
+class DesktopShell;
+class DialogSaveFolderChooser;
+class DownloadSession;
+class DownloadWindow;
+class EffectSoundPlayer;
+class HarvestSession;
+class LoginPanel;
+class ModalSettingsDialogOpener;
+class ModalUrlReplaceOpener;
+class PermissionHelpWindow;
+class Prompter;
+class RegistryStore;
+class SearchWindow;
+class Shell;
+class SiteLogin;
+class SoundPlayer;
+class StartupSession;
+class UpdateCheck;
+class UsageWindow;
+class WebEngineBrowser;
 class WebEngineProfile;
+class WidgetPrompter;
+
+// The seams the program answers through. The program itself leaves them
+// empty and gets the desktop's message boxes, shell, sounds and clock; a
+// test hands in its own so that no box waits for a click and no sound plays.
+struct DesktopSeams {
+    Prompter *prompter = nullptr;
+    Shell *shell = nullptr;
+    SoundPlayer *sound = nullptr;
+    Clock *clock = nullptr;
+};
 
 // The desktop program's composition root. It owns everything that lives for
 // the whole run, built in the order each piece needs the previous ones: the
-// settings store and the values read from it, the seams the windows answer
-// through, the download list with its engine, and the browser profile whose
-// cookies the downloads share. Each window will be one instance held here,
-// created on first use; windows never call each other, so every request
-// from one window to another is a signal connected here.
+// seams, the settings store and the values read from it, the download list
+// with its engine and session, the key store, the update check and the
+// start-up session; the browser profile and the harvest session follow on
+// first use, because starting the browser engine is the slow part and a run
+// that only downloads does without a search browser.
+//
+// Each window is one instance, created on first use and gone once closed.
+// Windows never call each other: every request from one window to another
+// is a signal connected here, and so is the program's lifecycle: it starts
+// at the start-up window, the search and download windows bring it back
+// when the other is not open, and closing it ends the program at once.
 class DesktopApp : public QObject
 {
     Q_OBJECT
 public:
     explicit DesktopApp(QObject *parent = nullptr);
+    explicit DesktopApp(const DesktopSeams &seams, QObject *parent = nullptr);
     ~DesktopApp() override;
 
     SettingsStore &settingsStore() { return m_store; }
@@ -40,21 +83,102 @@ public:
     Clock &clock() { return m_clock; }
     DownloadList &downloads() { return m_downloads; }
     DownloadEngine &engine() { return m_engine; }
+    DownloadSession &downloadSession() { return *m_downloadSession; }
+    StartupSession &startupSession() { return *m_startup; }
+    UpdateCheck &updateCheck() { return *m_updateCheck; }
+    // The browser profile, started on first use, whose cookies the
+    // downloads then share.
     WebEngineProfile &browserProfile();
+    HarvestSession &harvestSession();
+    // The login helper of the open download window; null without one.
+    SiteLogin *siteLogin() const { return m_login.get(); }
 
-    // Shows the first window. Returns false when the program cannot start.
+    // The windows that are open now (null when not).
+    CoverWindow *coverWindow() const;
+    SearchWindow *searchWindow() const;
+    DownloadWindow *downloadWindow() const;
+    LoginPanel *loginPanel() const;
+    QWidget *aboutWindow() const;
+    QWidget *usageWindow() const;
+    bool hasEnded() const { return m_ended; }
+
+    // The program's front door: shows the start-up window.
     bool start();
+    // The convenience start: the download window straight away, filled from
+    // a list file (the command-line tool's `download --list` format). False,
+    // with a message, when the file cannot be read; the start-up window is
+    // shown then instead.
+    bool startWithDownloadList(const QString &listFile);
+
+public slots:
+    void showSearchWindow();
+    // Shows the download window in front, creating it first if needed.
+    void showDownloadWindow();
+    void showSettingsDialog();
+    void showAboutWindow();
+    void showUsageWindow();
+    void showComponentHelp();
+    void showPermissionsHelp();
+    void showLoginPanel();
+    // Ends the run: every window goes without a question, downloads in
+    // flight are stopped (their files stay partial, never under a final
+    // name), then ended() asks the event loop to finish.
+    void endProgram();
+
+signals:
+    // The program is over; main() quits its event loop on it.
+    void ended();
 
 private:
+    void build();
+    QWidget *owner() const;
+    SearchWindow &ensureSearchWindow();
+    DownloadWindow &ensureDownloadWindow();
+    void showStartupIfAlone(QWidget *closing);
+    template <typename W> void present(QPointer<W> &slot, W *created);
+    void layoutLoginPanel();
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+    // Seams: the program's own unless a test gave its.
+    std::unique_ptr<WidgetPrompter> m_ownPrompter;
+    std::unique_ptr<DesktopShell> m_ownShell;
+    std::unique_ptr<EffectSoundPlayer> m_ownSound;
+    Prompter &m_prompter;
+    Shell &m_shell;
+    SoundPlayer &m_sound;
+    Clock &m_clock;
+
     SettingsStore m_store;
     AppSettings m_settings;
-    WidgetPrompter m_prompter;
-    DesktopShell m_shell;
-    EffectSoundPlayer m_sound;
-    Clock &m_clock;
     DownloadList m_downloads;
     DownloadEngine m_engine;
-    std::unique_ptr<WebEngineProfile> m_profile;
+    std::unique_ptr<DownloadSession> m_downloadSession;
+    std::unique_ptr<ModalSettingsDialogOpener> m_settingsOpener;
+    std::unique_ptr<ModalUrlReplaceOpener> m_urlReplaceOpener;
+    WebEngineProfile *m_profile = nullptr;
+
+    std::unique_ptr<RegistryStore> m_registry;
+    std::unique_ptr<UpdateCheck> m_updateCheck;
+    std::unique_ptr<StartupSession> m_startup;
+    std::unique_ptr<AboutSession> m_aboutSession;
+
+    std::unique_ptr<WebEngineBrowser> m_searchBrowser;
+    std::unique_ptr<DialogSaveFolderChooser> m_chooser;
+    std::unique_ptr<HarvestSession> m_harvest;
+    // The login browser and helper belong to one opening of the download
+    // window: its values start empty each time the window loads.
+    std::unique_ptr<WebEngineBrowser> m_loginBrowser;
+    std::unique_ptr<SiteLogin> m_login;
+
+    QPointer<CoverWindow> m_cover;
+    QPointer<SearchWindow> m_search;
+    QPointer<DownloadWindow> m_download;
+    QPointer<LoginPanel> m_loginPanel;
+    QPointer<QWidget> m_about;
+    QPointer<QWidget> m_usage;
+    QPointer<QWidget> m_componentHelp;
+    QPointer<QWidget> m_permissionsHelp;
+    bool m_ended = false;
 };
 
 } // namespace lumen

@@ -1,14 +1,16 @@
 #include "download_window/download_session.h"
 
-#include "download_window/settings_store.h"
+#include "harvest/product_site.h"
+
 #include "download_window/disk_checks.h"
-#include "engine/type_correction.h"
+#include "download_window/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
 #include "engine/requeue.h"
 #include "engine/shell.h"
+#include "engine/type_correction.h"
 #include "engine/type_detection.h"
 #include "engine/url_policy.h"
 
@@ -75,24 +77,28 @@ std::optional<double> numberOf(const QString &text)
 
 QString DownloadSession::sitePageUrl(SitePage page)
 {
-    static const QString site = QStringLiteral("https://lumenarc.example.org/");
-    switch (page) {
-    case SitePage::Home:
-        return site;
-    case SitePage::SecondSite:
-        return QStringLiteral("https://soft.lumenarc.example.org/");
-    case SitePage::LatestVersion:
-        return site + QCoreApplication::applicationName() + QLatin1Char('/');
-    case SitePage::Shop:
-        return site + QStringLiteral("shop.htm");
-    case SitePage::Tutorials:
-        return site + QStringLiteral("help.htm");
-    case SitePage::Custom:
-        return site + QStringLiteral("softmake.htm");
-    case SitePage::Suggestions:
-        return site + QStringLiteral("feedback.htm");
-    }
-    return site;
+    // The maker's pages hang below the one product site; without one there
+    // is no page to open.
+    const QUrl url = [page] {
+        switch (page) {
+        case SitePage::Home:
+            return makerHomePage();
+        case SitePage::SecondSite:
+            return productSitePage(QStringLiteral("soft/"));
+        case SitePage::LatestVersion:
+            return programPage();
+        case SitePage::Shop:
+            return productSitePage(QStringLiteral("shop.htm"));
+        case SitePage::Tutorials:
+            return productSitePage(QStringLiteral("help.htm"));
+        case SitePage::Custom:
+            return customSoftwarePage();
+        case SitePage::Suggestions:
+            return productSitePage(QStringLiteral("feedback.htm"));
+        }
+        return makerHomePage();
+    }();
+    return url.toString(QUrl::FullyEncoded);
 }
 
 DownloadSession::DownloadSession(DownloadList &list, DownloadEngine &engine, SettingsStore &store,
@@ -538,7 +544,8 @@ bool DownloadSession::openStatusText(const QString &text)
 
 bool DownloadSession::openSitePage(SitePage page)
 {
-    return m_shell.openUrl(sitePageUrl(page));
+    const QString url = sitePageUrl(page);
+    return !url.isEmpty() && m_shell.openUrl(url);
 }
 
 // --- dialogs ----------------------------------------------------------------------------------

@@ -61,7 +61,8 @@ public:
     // The text editor is offered files up to this size (2 MB).
     static constexpr qint64 TextEditorLimitBytes = 2048 * 1024;
 
-    // Pages of the program's web site that the help menu and the status bar open.
+    // Pages of the program's web site that the help menu and the status bar open;
+    // empty (and nothing opens) while the program has no product site.
     enum class SitePage { Home, SecondSite, LatestVersion, Shop, Tutorials, Custom, Suggestions };
     static QString sitePageUrl(SitePage page);
 

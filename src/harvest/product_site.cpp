@@ -4,26 +4,43 @@
 #include "engine/shell.h"
 #include "engine/url_policy.h"
 
+#include "lumen_build_info.h"
+
 namespace lumen
 {
 
+namespace
+{
+// An http or https address with a host, ending in "/"; empty otherwise.
+QUrl siteRoot(const QString &text)
+{
+    QUrl url(text.trimmed());
+    if (text.trimmed().isEmpty() || !url.isValid() || !isFetchableUrl(url) || url.host().isEmpty())
+        return {};
+    if (!url.path().endsWith(u'/'))
+        url.setPath(url.path() + u'/');
+    return url;
+}
+} // namespace
+
 QUrl defaultProductSiteRoot()
 {
-    return QUrl(QStringLiteral("https://www.lumenarc.org/"));
+    return siteRoot(QStringLiteral(LUMEN_PRODUCT_SITE));
 }
 
 QUrl productSiteRoot()
 {
-    const QString text = qEnvironmentVariable(ProductSiteVariable).trimmed();
-    if (!text.isEmpty()) {
-        QUrl url(text);
-        if (url.isValid() && isFetchableUrl(url) && !url.host().isEmpty()) {
-            if (!url.path().endsWith(u'/'))
-                url.setPath(url.path() + u'/');
-            return url;
-        }
-    }
+    // Set, even to nothing, the environment wins: an empty value switches
+    // the site off for one run of a build that names one.
+    if (qEnvironmentVariableIsSet(ProductSiteVariable))
+        return siteRoot(qEnvironmentVariable(ProductSiteVariable));
     return defaultProductSiteRoot();
+}
+
+QUrl productSitePage(const QString &relative)
+{
+    const QUrl root = productSiteRoot();
+    return root.isEmpty() ? QUrl() : root.resolved(QUrl(relative));
 }
 
 QUrl makerHomePage()
@@ -33,12 +50,12 @@ QUrl makerHomePage()
 
 QUrl programPage()
 {
-    return productSiteRoot().resolved(QUrl(ProductProgramName + u'/'));
+    return productSitePage(ProductProgramName + u'/');
 }
 
 QUrl customSoftwarePage()
 {
-    return productSiteRoot().resolved(QUrl(QStringLiteral("softmake.htm")));
+    return productSitePage(QStringLiteral("softmake.htm"));
 }
 
 QString supportMailbox()

@@ -11,20 +11,26 @@ class Shell;
 
 // The maker's own web pages: the home page, the program page (also the
 // home of the update check's version file), the custom-software page and
-// the support mailbox. All pages hang below one root so that a test (or an
-// installation with a mirror) can move them together: the environment
-// variable LUMENARC_PRODUCT_SITE replaces the root, e.g. with the local
-// site's http://127.0.0.1:PORT/; a value that is not an http or https
-// address is ignored.
+// the support mailbox. All pages hang below one root, the product site, so
+// that a test (or an installation with a mirror) moves them together. The
+// root is the environment variable LUMENARC_PRODUCT_SITE when it is set,
+// else the build's LUMEN_PRODUCT_SITE; a value that is not an http or https
+// address counts as none. Until the project publishes a site the root is
+// empty: the pages are empty too, nothing opens for them, and the update
+// check is skipped without a word, so no user is sent to a host that does
+// not exist.
 inline constexpr char ProductSiteVariable[] = "LUMENARC_PRODUCT_SITE";
 
-// The root, ending in "/".
+// The root, ending in "/"; empty when there is no product site.
 QUrl productSiteRoot();
+// The build's root (empty unless the build named one).
 QUrl defaultProductSiteRoot();
 // The name the program pages are filed under: the desktop program's name,
 // whichever executable asks.
 inline const QString ProductProgramName = QStringLiteral("lumenarc");
 
+// A page below the root; empty when there is no product site.
+QUrl productSitePage(const QString &relative);
 QUrl makerHomePage();      // 作者网站－澜图软件
 QUrl programPage();        // 最新版本: the root, the program's name, "/"
 QUrl customSoftwarePage(); // 软件定制: "softmake.htm"

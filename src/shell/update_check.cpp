@@ -1,5 +1,7 @@
 #include "shell/update_check.h"
 
+#include "harvest/product_site.h"
+
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "engine/shell.h"
@@ -26,9 +28,7 @@ UpdateCheck::UpdateCheck(const QString &productSiteRoot, const QString &programN
 
 QString UpdateCheck::configuredProductSite()
 {
-    if (qEnvironmentVariableIsSet("LUMENARC_PRODUCT_SITE"))
-        return qEnvironmentVariable("LUMENARC_PRODUCT_SITE").trimmed();
-    return QStringLiteral(LUMEN_PRODUCT_SITE);
+    return productSiteRoot().toString();
 }
 
 QUrl UpdateCheck::versionFileUrl() const

@@ -48,9 +48,8 @@ public:
     UpdateCheck(const QString &productSiteRoot, const QString &programName, Shell &shell,
                 Prompter &prompter, const Clock &clock, QObject *parent = nullptr);
 
-    // The build's product site, or LUMENARC_PRODUCT_SITE from the
-    // environment when that is set (even to nothing, which turns the check
-    // off for one run).
+    // The program's product site (productSiteRoot()); empty when there is
+    // none.
     static QString configuredProductSite();
 
     bool isEnabled() const { return !m_root.isEmpty(); }

@@ -175,18 +175,26 @@ private slots:
         QCOMPARE(makerHomePage(), QUrl("http://127.0.0.1:8123/"));
         QCOMPARE(programPage(), QUrl("http://127.0.0.1:8123/lumenarc/"));
         QCOMPARE(customSoftwarePage(), QUrl("http://127.0.0.1:8123/softmake.htm"));
-        qputenv(ProductSiteVariable, "file:///etc/");
-        QCOMPARE(productSiteRoot(), defaultProductSiteRoot());
+        // A set variable wins even when it names no usable site: that run
+        // has no product site, and no page opens for it.
+        for (const char *none : {"file:///etc/", "", "not an address"}) {
+            qputenv(ProductSiteVariable, none);
+            QVERIFY2(productSiteRoot().isEmpty(), none);
+            QVERIFY(programPage().isEmpty());
+            FakeShell quiet;
+            QVERIFY(!openUrlInBrowser(quiet, makerHomePage(), true));
+            QVERIFY(quiet.requests.isEmpty());
+        }
         qunsetenv(ProductSiteVariable);
         QCOMPARE(productSiteRoot(), defaultProductSiteRoot());
 
+        qputenv(ProductSiteVariable, "http://127.0.0.1:8123/site");
         FakeShell shell;
         QVERIFY(openUrlInBrowser(shell, programPage(), false));
         QVERIFY(!openUrlInBrowser(shell, QUrl("file:///etc/passwd"), true));
         QVERIFY(mailSuggestion(shell, QDate(2024, 5, 3)));
         QCOMPARE(shell.requests.size(), 2);
-        QCOMPARE(shell.requests.at(0),
-                 "openUrl\t" + defaultProductSiteRoot().toString() + "lumenarc/");
+        QCOMPARE(shell.requests.at(0), "openUrl\thttp://127.0.0.1:8123/site/lumenarc/");
         const QStringList mail = shell.requests.at(1).split(u'\t');
         QCOMPARE(mail.at(1), supportMailbox());
         QCOMPARE(mail.at(2), "我要对[" + ApplicationTitle + "]提建议");
@@ -196,6 +204,7 @@ private slots:
                                  " 日期：2024-05-03");
         shell.result = false;
         QVERIFY(!openUrlInBrowser(shell, makerHomePage(), true));
+        qunsetenv(ProductSiteVariable);
     }
 };
 

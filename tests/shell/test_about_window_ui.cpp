@@ -206,9 +206,12 @@ private slots:
     {
         const QString body = suggestionBody(QDate(2024, 3, 9));
         QCOMPARE(body, QStringLiteral("软件名称：") + ApplicationTitle +
-                           QStringLiteral("\n 姓名：          \n Email：           \n 联系地址：   "
-                                          "        \n 邮编：              \n 电话：            "
-                                          "        \n 日期：2024-03-09"));
+                           QStringLiteral(" 姓名：          "
+                                          " Email：           "
+                                          " 联系地址：           "
+                                          " 邮编：              "
+                                          " 电话：                    "
+                                          " 日期：2024-03-09"));
     }
 
     void usageWindow()
