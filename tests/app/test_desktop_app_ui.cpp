@@ -1,0 +1,258 @@
+// The desktop program's lifecycle through its real windows: which window
+// brings the start-up window back, the end of the run with downloads in
+// flight, and the download window opened straight from a list file.
+
+#include "app/desktop_app.h"
+#include "download_window/download_window.h"
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
+#include "harvest/login_panel_window.h"
+#include "harvest/search_window.h"
+#include "harvest/web_engine_profile.h"
+#include "shell/cover_window.h"
+#include "shell/startup_session.h"
+#include "support/fake_prompter.h"
+#include "support/fake_shell.h"
+#include "support/fake_sound_player.h"
+#include "support/test_site.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace lumen;
+using namespace lumen::test;
+
+namespace
+{
+
+struct Rig {
+    FakePrompter prompter;
+    FakeShell shell;
+    FakeSoundPlayer sound;
+    std::unique_ptr<DesktopApp> app;
+
+    explicit Rig(const QString &saveFolder)
+    {
+        app = std::make_unique<DesktopApp>(DesktopSeams{&prompter, &shell, &sound, nullptr});
+        app->settings().saveFolder = saveFolder;
+    }
+
+    // The start-up window as the user meets it: shown, its search button
+    // alive once the deferred start ran.
+    CoverWindow *startAndWaitForSearchButton()
+    {
+        if (!app->start())
+            return nullptr;
+        CoverWindow *cover = app->coverWindow();
+        auto *search = cover->findChild<QPushButton *>(QStringLiteral("Command1"));
+        if (!QTest::qWaitFor([search] { return search->isEnabled(); }, 5000))
+            return nullptr;
+        return cover;
+    }
+};
+
+// Files under folder whose names do not end in ".part".
+QStringList finalFiles(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.endsWith(QLatin1String(".part")))
+            out << path;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestDesktopAppUi : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_home;
+    TestSite m_site;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_home.isValid());
+        // Settings, key store and browser profile stay in this test's folder.
+        qputenv("HOME", m_home.path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", m_home.filePath("config").toUtf8());
+        qputenv("XDG_DATA_HOME", m_home.filePath("data").toUtf8());
+        qputenv("XDG_CACHE_HOME", m_home.filePath("cache").toUtf8());
+        WebEngineProfile::setSharedStorageFolder(m_home.filePath("profile"));
+        QVERIFY(m_site.start());
+        qputenv("LUMENARC_REPOSITORY", m_site.baseUrl().toString().toUtf8());
+        // No product site: the update check stays silent.
+        qputenv("LUMENARC_PRODUCT_SITE", "");
+    }
+
+    // The start-up window comes back only when the last of the search and
+    // download windows closes, whichever of them goes first.
+    void startupWindowReturnsWithTheLastMainWindow_data()
+    {
+        QTest::addColumn<bool>("searchFirst");
+        QTest::newRow("search window closes first") << true;
+        QTest::newRow("download window closes first") << false;
+    }
+    void startupWindowReturnsWithTheLastMainWindow()
+    {
+        QFETCH(bool, searchFirst);
+        QTemporaryDir folder;
+        Rig rig(folder.path() + u'/');
+        QSignalSpy ended(rig.app.get(), &DesktopApp::ended);
+        CoverWindow *cover = rig.startAndWaitForSearchButton();
+        QVERIFY(cover);
+        QVERIFY(cover->isVisible());
+        QVERIFY(!cover->windowIcon().isNull());
+
+        QTest::mouseClick(cover->findChild<QPushButton *>(QStringLiteral("Command1")),
+                          Qt::LeftButton);
+        QPointer<SearchWindow> search = rig.app->searchWindow();
+        QVERIFY(search);
+        QVERIFY(search->isVisible());
+        QVERIFY(cover->isHidden());
+        QCOMPARE(search->windowIcon().cacheKey(), cover->windowIcon().cacheKey());
+
+        // The search window's request for the download window.
+        emit search->downloadWindowRequested();
+        QPointer<DownloadWindow> download = rig.app->downloadWindow();
+        QVERIFY(download);
+        QVERIFY(download->isVisible());
+        QCOMPARE(download->windowIcon().cacheKey(), cover->windowIcon().cacheKey());
+        QVERIFY(rig.app->loginPanel());
+        QVERIFY(rig.app->loginPanel()->isHidden());
+
+        QWidget *first = searchFirst ? static_cast<QWidget *>(search.data()) : download.data();
+        QWidget *second = searchFirst ? static_cast<QWidget *>(download.data()) : search.data();
+        QVERIFY(first->close());
+        QVERIFY(cover->isHidden());
+        QVERIFY(second->close());
+        QVERIFY(cover->isVisible());
+        // Closed windows are gone; the next request builds them afresh.
+        QTRY_VERIFY(!search && !download);
+        QCOMPARE(ended.size(), 0);
+        QVERIFY(rig.prompter.messages().isEmpty());
+
+        // The download window's request for the search window reopens it.
+        rig.app->showDownloadWindow();
+        QVERIFY(cover->isHidden());
+        emit rig.app->downloadWindow()->searchWindowRequested();
+        QVERIFY(rig.app->searchWindow() && rig.app->searchWindow()->isVisible());
+    }
+
+    // Closing the start-up window ends the program at once: no question,
+    // every window gone, the transfers stopped, and of the files in flight
+    // nothing under a final name.
+    void closingTheStartupWindowEndsTheRun()
+    {
+        QTemporaryDir folder;
+        Rig rig(folder.path() + u'/');
+        QSignalSpy ended(rig.app.get(), &DesktopApp::ended);
+        CoverWindow *cover = rig.startAndWaitForSearchButton();
+        QVERIFY(cover);
+        QTest::mouseClick(cover->findChild<QPushButton *>(QStringLiteral("Command1")),
+                          Qt::LeftButton);
+        QPointer<SearchWindow> search = rig.app->searchWindow();
+
+        // Slow and stalling bodies: still arriving when the end comes.
+        DownloadList &list = rig.app->downloads();
+        for (int id : {8, 9, 28, 29})
+            list.append(m_site.url(QStringLiteral("/items/%1.pdf").arg(id)).toString(),
+                        QStringLiteral("item %1").arg(id), QStringLiteral("pdf"),
+                        rig.app->settings().saveFolder, m_site.baseUrl().toString());
+        rig.app->showDownloadWindow();
+        QPointer<DownloadWindow> download = rig.app->downloadWindow();
+        DownloadEngine &engine = rig.app->engine();
+        engine.setDownloadMethod(2);
+        engine.setThreadCount(4);
+        engine.startDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                QDirIterator it(folder.path(), {QStringLiteral("*.part")}, QDir::Files);
+                return it.hasNext();
+            }(),
+            10000);
+        QVERIFY(engine.isRunning());
+
+        // The start-up window is hidden; the user gets it back by closing the
+        // others... or ends the program from it (its close box).
+        cover->show();
+        QVERIFY(cover->close());
+        QCOMPARE(ended.size(), 1);
+        QVERIFY(rig.app->hasEnded());
+        QVERIFY(!search && !download);
+        QVERIFY(cover->isHidden());
+        QVERIFY(!engine.isRunning());
+        QVERIFY(rig.prompter.messages().isEmpty());
+        QCOMPARE(finalFiles(folder.path()), QStringList());
+
+        // Nothing comes back to life afterwards: no window, no file.
+        QTest::qWait(1500);
+        QCOMPARE(finalFiles(folder.path()), QStringList());
+        rig.app->showSearchWindow();
+        QVERIFY(!rig.app->searchWindow());
+        rig.app.reset();
+        QCOMPARE(finalFiles(folder.path()), QStringList());
+    }
+
+    // lumenarc --download-list FILE: the download window straight away,
+    // filled from the file; an unreadable file says why and leaves the
+    // program at its start-up window.
+    void downloadListOpensTheDownloadWindow()
+    {
+        QTemporaryDir folder;
+        const QString listPath = folder.filePath("list.txt");
+        {
+            QFile f(listPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("http://127.0.0.1:9/items/1.pdf\r\n"
+                    "\n"
+                    "http://127.0.0.1:9/items/2.pdf\t第二篇\tcaj\thttp://127.0.0.1:9/items/2\n"
+                    "http://127.0.0.1:9/items/1.pdf\tagain\n");
+        }
+        Rig rig(folder.path() + u'/');
+        QVERIFY(rig.app->startWithDownloadList(listPath));
+        DownloadWindow *download = rig.app->downloadWindow();
+        QVERIFY(download);
+        QVERIFY(download->isVisible());
+        QVERIFY(rig.app->coverWindow()->isHidden());
+        const DownloadList &list = rig.app->downloads();
+        QCOMPARE(list.count(), 2);
+        QCOMPARE(list.at(0).url, QStringLiteral("http://127.0.0.1:9/items/1.pdf"));
+        QCOMPARE(list.at(0).name, QStringLiteral("1"));
+        QCOMPARE(list.at(0).fileType, QStringLiteral("pdf"));
+        QCOMPARE(list.at(1).name, QStringLiteral("第二篇"));
+        QCOMPARE(list.at(1).fileType, QStringLiteral("caj"));
+        QCOMPARE(list.at(1).referer, QStringLiteral("http://127.0.0.1:9/items/2"));
+        QCOMPARE(list.at(1).folder, folder.path() + u'/');
+        QVERIFY(!rig.app->engine().isRunning());
+
+        Rig missing(folder.path() + u'/');
+        QVERIFY(!missing.app->startWithDownloadList(folder.filePath("no-such-list.txt")));
+        QCOMPARE(missing.prompter.messages().size(), 1);
+        QVERIFY(missing.prompter.messages().first().contains(QStringLiteral("no-such-list.txt")));
+        QVERIFY(!missing.app->downloadWindow());
+        QVERIFY(missing.app->coverWindow()->isVisible());
+    }
+};
+
+int main(int argc, char **argv)
+{
+    initWebEngine(true);
+    QApplication app(argc, argv);
+    TestDesktopAppUi test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_desktop_app_ui.moc"
