@@ -13,6 +13,7 @@
 #include "download_window/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "engine/naming.h"
 #include "harvest/harvest_analysis.h"
 #include "harvest/harvest_list.h"
 #include "harvest/harvest_session.h"
@@ -31,6 +32,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -38,6 +40,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebEngineView>
 
 using namespace lumen;
@@ -132,10 +135,30 @@ private slots:
         QVERIFY2(harvested > 40, qPrintable(QString::number(harvested)));
         screenshot(search, "search-window");
 
+        qInfo("road: harvested");
         // "分析全部": every entry into the download list, and the download
         // window comes forward.
         QSignalSpy analysed(&harvest.analysis(), &HarvestAnalysis::finished);
+        // The analysis asks for the folder first, in the save-folder dialog:
+        // the user picks the test's folder and confirms.
+        bool folderChosen = false;
+        QTimer dialogWatch;
+        dialogWatch.setInterval(50);
+        connect(&dialogWatch, &QTimer::timeout, this, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (!modal || modal->objectName() != QLatin1String("fSeleFileSavePath"))
+                return;
+            dialogWatch.stop();
+            auto *combo = modal->findChild<QComboBox *>(QStringLiteral("Combo1"));
+            combo->setEditText(saveFolder);
+            screenshot(modal, "save-folder-dialog");
+            folderChosen = true;
+            QTest::mouseClick(modal->findChild<QPushButton *>(QStringLiteral("Command2")),
+                              Qt::LeftButton);
+        });
+        dialogWatch.start();
         search->findChild<QAction *>(QStringLiteral("menu全部加入"))->trigger();
+        QVERIFY(folderChosen);
         QTRY_VERIFY_WITH_TIMEOUT(!analysed.isEmpty(), 60000);
         DownloadWindow *download = app.downloadWindow();
         QVERIFY(download);
@@ -143,6 +166,7 @@ private slots:
         DownloadList &list = app.downloads();
         QCOMPARE(list.count(), harvested);
 
+        qInfo("road: analysed");
         // The gated item's record.
         qint64 gatedRow = -1;
         for (qint64 row = 0; row < list.count() && gatedRow < 0; ++row) {
@@ -158,9 +182,14 @@ private slots:
         // error stop off, so the gated item comes round again.
         DownloadEngine &engine = app.engine();
         QSignalSpy pages(&engine, &DownloadEngine::webPageDownloaded);
-        engine.setRedownloadFilter(DownloadEngine::RedownloadFilter::WebPages);
-        engine.setAutoRedownload(true);
-        engine.setErrorStop(false);
+        auto *filter = download->findChild<QComboBox *>(QStringLiteral("Combo4"));
+        filter->setCurrentIndex(1); // 文件类型为HTM和HTML项
+        QCOMPARE(engine.redownloadFilter(), DownloadEngine::RedownloadFilter::WebPages);
+        auto *redownload = download->findChild<QCheckBox *>(QStringLiteral("Check3"));
+        if (!redownload->isChecked())
+            QTest::mouseClick(redownload, Qt::LeftButton);
+        QVERIFY(engine.autoRedownload());
+        QVERIFY(!download->findChild<QCheckBox *>(QStringLiteral("Check5"))->isChecked());
         download->resize(1200, 700);
         download->findChild<QPushButton *>(QStringLiteral("Command4"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -171,6 +200,7 @@ private slots:
                 return false;
             }(),
             120000);
+        qInfo("road: gated page arrived");
         // Not signed in yet: the site's login page, typed htm.
         {
             const qint64 row = list.rowOfId(gatedId);
@@ -179,6 +209,7 @@ private slots:
         }
         screenshot(download, "download-window");
 
+        qInfo("road: download screenshot");
         // The login panel, set to the site's account, with "自动登录".
         QTest::mouseClick(download->findChild<QPushButton *>(QStringLiteral("Command1")),
                           Qt::LeftButton);
@@ -193,8 +224,15 @@ private slots:
         auto *autoLogin = panel->findChild<QCheckBox *>(QStringLiteral("Check2"));
         QTest::mouseClick(autoLogin, Qt::LeftButton);
         QVERIFY(autoLogin->isChecked());
+        // "浏览" shows the site's login page in the panel's browser.
+        QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("Command2")),
+                          Qt::LeftButton);
+        auto *loginView = panel->findChild<QWebEngineView *>(QStringLiteral("Web1"));
+        QTRY_COMPARE_WITH_TIMEOUT(loginView->url(), m_site.url(QStringLiteral("/login")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(app.siteLogin()->browseEnabled(), 30000);
         screenshot(download, "login-panel");
 
+        qInfo("road: login panel set");
         // The next web page the engine brings signs in; the re-download of
         // web pages then fetches the gated item as a PDF. Once signed in,
         // later rounds only bring the document.
@@ -203,7 +241,7 @@ private slots:
             if (row < 0 || list.at(row).state != DownloadState::Finished ||
                 list.at(row).fileType != QLatin1String("pdf"))
                 return false;
-            QFile f(list.at(row).storedPath);
+            QFile f(ItemFilePath(list.at(row)));
             return f.open(QIODevice::ReadOnly) && f.read(4) == "%PDF";
         };
         if (!engine.isRunning() && !gatedIsPdf()) {
@@ -213,13 +251,18 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!app.siteLogin()->isLoginRunning(), 60000);
             download->findChild<QPushButton *>(QStringLiteral("Command4"))->click();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(gatedIsPdf(), 180000);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            gatedIsPdf(),
+            qPrintable(ItemFilePath(list.at(list.rowOfId(gatedId))) +
+                       QStringLiteral(" state %1").arg(int(list.at(list.rowOfId(gatedId)).state))),
+            180000);
         QTest::mouseClick(panel->findChild<QPushButton *>(QStringLiteral("Command3")),
                           Qt::LeftButton);
         screenshot(download, "download-finished");
 
+        qInfo("road: gated item is a PDF");
         // The files on disk: the gated item a real PDF under its own name.
-        const QString stored = list.at(list.rowOfId(gatedId)).storedPath;
+        const QString stored = ItemFilePath(list.at(list.rowOfId(gatedId)));
         QVERIFY(stored.startsWith(saveFolder));
         QVERIFY(stored.endsWith(QLatin1String(".pdf")));
 
