@@ -546,7 +546,9 @@ private slots:
     {
         QFETCH(int, state);
         QFETCH(QString, text);
-        QCOMPARE(SingleTransfer::connectionStateText(state, 5, "Operation canceled"), text);
+        QCOMPARE(SingleTransfer::connectionStateText(SingleTransfer::ConnectionState(state), 5,
+                                                     "Operation canceled"),
+                 text);
     }
 };
 
