@@ -85,6 +85,70 @@ private slots:
         QCOMPARE(f.readFile("paper[001].pdf"), pdfBytes(2000));
     }
 
+    // Same-name records under overwrite never run at once: each body goes to
+    // a partial file of its own, and the name is stored by one record at a
+    // time, so the file always holds one whole body.
+    void overwriteRunsSameNamesOneAfterAnother()
+    {
+        EngineFixture f;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        const QList<int> sizes{160000, 40000, 90000};
+        QList<quint64> ids;
+        for (int i = 0; i < sizes.size(); ++i) {
+            const QString path = QStringLiteral("/e%1.pdf").arg(i);
+            server.setRoute(path, LoopbackHttpServer::held(pdfBytes(sizes[i]), 100));
+            ids << f.add(server.url(path), "Editorial");
+        }
+        f.engine->setSameNamePolicy(SameNamePolicy::Overwrite);
+        startSlots(f, 3);
+        QCOMPARE(f.state(ids[0]), DownloadState::Downloading);
+        QCOMPARE(f.state(ids[1]), DownloadState::Waiting);
+        QCOMPARE(f.state(ids[2]), DownloadState::Waiting);
+        QCOMPARE(f.engine->countSlotInstances(), 2);
+        for (int i = 0; i < sizes.size(); ++i) {
+            QTRY_COMPARE(server.requestCount(QStringLiteral("/e%1.pdf").arg(i)), 1);
+            server.releaseAll();
+            QTRY_COMPARE(f.state(ids[i]), DownloadState::Finished);
+            QCOMPARE(f.rec(ids[i]).percentText, QString("100%"));
+            QCOMPARE(f.readFile("Editorial.pdf"), pdfBytes(sizes[i]));
+            f.tickAfter();
+        }
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::Files), QStringList{"Editorial.pdf"});
+    }
+
+    // Under skip, a same-name record waits while another stores its name:
+    // it is neither skipped for a file that is not there yet nor numbered,
+    // and nothing stands under the name before a body is complete.
+    void skipWaitsForTheRecordStoringItsName()
+    {
+        EngineFixture f;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/1.pdf", LoopbackHttpServer::held(pdfBytes(1000), 100));
+        server.setRoute("/2.pdf", LoopbackHttpServer::body(pdfBytes(2000)));
+        f.engine->setSameNamePolicy(SameNamePolicy::Skip);
+        const quint64 a = f.add(server.url("/1.pdf"), "paper");
+        const quint64 b = f.add(server.url("/2.pdf"), "paper");
+        startSlots(f, 2);
+        QCOMPARE(f.state(a), DownloadState::Downloading);
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        QTRY_COMPARE(f.rec(a).receivedText, QString("100"));
+        QVERIFY(!f.exists("paper.pdf"));
+        f.tickAfter();
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        // The first one fails: the name is free again and the second is
+        // downloaded, not taken as existing.
+        server.dropAll();
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(!f.exists("paper.pdf"));
+        f.tickAfter();
+        QTRY_COMPARE(f.state(b), DownloadState::Finished);
+        QCOMPARE(f.rec(b).percentText, QString("100%"));
+        QCOMPARE(f.rec(b).name, QString("paper"));
+        QCOMPARE(f.readFile("paper.pdf"), pdfBytes(2000));
+    }
+
     // What the window makes of a slot's completion, driven by a server that
     // sends the whole body or breaks off part-way.
     void completionReport_data()
