@@ -130,7 +130,6 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
     m_size = 0;
     m_lastLength = 0;
     m_shownLength = -1;
-    m_received = false;
     m_reserved.clear();
 
     const DownloadItem item = m_list.at(row);
@@ -329,7 +328,6 @@ void SingleTransfer::onReadyRead()
     }
     if (m_phase != Phase::Streaming)
         return;
-    m_received = true;
     drain();
 }
 

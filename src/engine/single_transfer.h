@@ -147,7 +147,6 @@ private:
     qint64 m_size = 0;             // announced length, 0 when none
     qint64 m_lastLength = 0;
     qint64 m_shownLength = -1; // the received count the record shows
-    bool m_received = false;   // first body byte seen (for the state panel)
 };
 
 } // namespace lumen
