@@ -25,7 +25,7 @@ run: deps
 	HEADLESS=$(HEADLESS) scripts/run.sh $(BUILD)
 
 # The Debian package of the programs, checked by lintian (which fails the
-# target on an error).
+# target on an error) and against the runtime packages the help window names.
 deb:
 	@scripts/deps.sh deb
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -33,6 +33,7 @@ deb:
 	rm -f $(BUILD)/lumenarc_*.deb
 	cd $(BUILD) && cpack -G DEB
 	lintian --info $(BUILD)/lumenarc_*.deb
+	scripts/check_deb.sh $(BUILD)/lumenarc_*.deb
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
