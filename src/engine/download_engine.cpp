@@ -66,6 +66,9 @@ DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &so
     const QString userData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (!userData.isEmpty())
         m_soundFolders << userData;
+    // Where an installation puts them, relative to the installed program.
+    m_soundFolders << QCoreApplication::applicationDirPath() +
+                          QStringLiteral("/../share/lumenarc/sounds");
 
     m_schedulerTimer.setInterval(TickMs);
     m_monitorTimer.setInterval(TickMs);
