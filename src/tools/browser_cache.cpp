@@ -539,16 +539,15 @@ QStringList candidateHomeFolders()
     };
     const QString home = QDir::homePath();
     add(home);
-    QStringList roots{QFileInfo(home).absolutePath(), QStringLiteral("/home")};
-    roots.removeDuplicates();
-    for (const QString &root : std::as_const(roots)) {
-        if (root == QLatin1String("/"))
-            continue; // beside /root lie the system's folders, not homes
-        const QStringList names =
-            QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-        for (const QString &name : names)
-            add(QDir(root).filePath(name));
-    }
+    // Beside /root lie the system's folders, not homes: the homes are then
+    // those under /home.
+    QString root = QFileInfo(home).absolutePath();
+    if (root == QLatin1String("/"))
+        root = QStringLiteral("/home");
+    const QStringList names =
+        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString &name : names)
+        add(QDir(root).filePath(name));
     return homes;
 }
 

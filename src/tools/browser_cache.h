@@ -125,7 +125,8 @@ struct UserCacheFolder {
 };
 
 // The home folders to look into: the current user's, then every folder
-// beside it and every folder under /home, each once.
+// beside it (under /home when the home lies at the root, as /root does),
+// each once.
 QStringList candidateHomeFolders();
 
 // For each home folder that has one, the cache folder found at the same place
