@@ -187,6 +187,7 @@ void CopySession::execute(bool report)
     // A stop click stops, whatever the destination box holds by then: the
     // run copies into the folder it started with.
     if (m_running) {
+        m_report = m_report && report;
         setRunning(false);
         return;
     }
