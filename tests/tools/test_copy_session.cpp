@@ -231,6 +231,26 @@ private slots:
         QCOMPARE(m_prompter.messages(), QStringList{copy_text::Finished});
     }
 
+    // The stop click stops even when the box names a folder that cannot be
+    // made by then: the run copies into the folder it started with.
+    void stopWorksWhateverTheBoxHolds()
+    {
+        test::writeFile(path("src/big.bin"), QByteArray(2 * CopySession::StepBytes + 1, 'b'));
+        test::writeFile(path("blocker"), "a file where a folder should be");
+        auto s = session(path("dst"), 2);
+        s->setSources({CopySource::fromFile(path("src/big.bin"))});
+        connect(s.get(), &CopySession::fileBytesCopied, this, [&] {
+            if (s->isRunning()) {
+                s->setDestinationText(path("blocker/sub"));
+                s->execute();
+            }
+        });
+        QVERIFY(run(*s));
+        QCOMPARE(m_prompter.messages(), QStringList{copy_text::Finished});
+        QCOMPARE(s->destination(), path("dst") + "/");
+        QCOMPARE(filesIn(path("dst")), QStringList{});
+    }
+
     // An overwrite whose copy fails half-way keeps the old file: the new
     // one replaces it only once complete. The run goes on with the next file
     // and does not call itself a plain success.
