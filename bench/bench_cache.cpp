@@ -21,6 +21,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -142,13 +144,21 @@ int measure(const QStringList &args)
     } else {
         return 2;
     }
-    std::printf("%lld %ld %s\n", qint64(timer.elapsed()), peakRssKiB(), qPrintable(detail));
+    // CPU time too: on a machine shared with other work the wall time
+    // includes waiting for a processor.
+    struct rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    const qint64 cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    std::printf("%lld %ld %lld %s\n", qint64(timer.elapsed()), peakRssKiB(), cpuMs,
+                qPrintable(detail));
     return 0;
 }
 
 void report(const QString &name, const QStringList &args, int runs)
 {
     QList<qint64> times;
+    QList<qint64> cpu;
     long peak = 0;
     QString detail;
     for (int r = 0; r < runs; ++r) {
@@ -157,17 +167,20 @@ void report(const QString &name, const QStringList &args, int runs)
         p.start(QCoreApplication::applicationFilePath(), QStringList{"--measure"} + args);
         p.waitForFinished(-1);
         const QStringList out = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split(' ');
-        if (p.exitCode() != 0 || out.size() < 3) {
+        if (p.exitCode() != 0 || out.size() < 4) {
             std::printf("%s: run failed\n", qPrintable(name));
             return;
         }
         times << out[0].toLongLong();
         peak = std::max(peak, out[1].toLong());
-        detail = out.mid(2).join(' ');
+        cpu << out[2].toLongLong();
+        detail = out.mid(3).join(' ');
     }
     std::sort(times.begin(), times.end());
-    std::printf("%-44s median %6lld ms of %d runs, peak RSS %6.1f MiB  (%s)\n", qPrintable(name),
-                times[times.size() / 2], runs, peak / 1024.0, qPrintable(detail));
+    std::sort(cpu.begin(), cpu.end());
+    std::printf("%-40s median %6lld ms wall, %6lld ms CPU of %d runs, peak RSS %6.1f MiB  (%s)\n",
+                qPrintable(name), times[times.size() / 2], cpu[cpu.size() / 2], runs, peak / 1024.0,
+                qPrintable(detail));
     std::fflush(stdout);
 }
 
