@@ -11,9 +11,12 @@
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
 #include "harvest/save_folder_chooser.h"
+#include "harvest/snapshot_parser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <cstdio>
@@ -89,6 +92,55 @@ void harvestPage(const char *what, int anchors, int entries, int runs, double go
     report(what, ms, goalMs);
 }
 
+// The snapshot script's answer for a results page of that many links, every
+// one a result entry, as the engine serialises an HTML document ("counts":
+// the links are cut from the root) or an XML one ("markup": each link sends
+// its own markup).
+QString snapshotAnswer(int anchors, bool html)
+{
+    const QString ns = html ? QString() : QStringLiteral(" xmlns=\"http://www.w3.org/1999/xhtml\"");
+    QString root = QStringLiteral("<html%1><head><title>results</title><script>var a = '<a>';"
+                                  "</script></head><body><ol>")
+                       .arg(ns);
+    QJsonArray links;
+    for (int i = 0; i < anchors; ++i) {
+        const QString title = QStringLiteral("Title of result entry number %1 on the page").arg(i);
+        const QString outer =
+            QStringLiteral("<a class=\"title\" href=\"/items/%1\"><div class=\"c-clientmarkup\">"
+                           "<span>%2</span></div></a>")
+                .arg(i)
+                .arg(title);
+        root += QStringLiteral("<li>") + outer + QStringLiteral("</li>\n");
+        links << title << QStringLiteral("http://127.0.0.1:8080/items/%1").arg(i);
+        if (html)
+            links << QStringLiteral("2");
+        else
+            links << QString(outer).insert(2, ns);
+    }
+    root += QStringLiteral("</ol></body></html>");
+    return QString::fromUtf8(QJsonDocument(QJsonArray{QStringLiteral("http://127.0.0.1:8080/"
+                                                                     "search?q=bench"),
+                                                      root, html ? "counts" : "markup", links,
+                                                      QJsonArray(), QJsonArray()})
+                                 .toJson(QJsonDocument::Compact));
+}
+
+void parseSnapshotBench(const char *what, int anchors, bool html, double goalMs)
+{
+    const QString json = snapshotAnswer(anchors, html);
+    qsizetype found = 0;
+    const double ms = medianMs(
+        11, [] {},
+        [&] {
+            bool needsMarkup = false;
+            const DocumentSnapshot doc = parseSnapshot(json, &needsMarkup);
+            found = needsMarkup ? -1 : doc.anchors.size();
+        });
+    report(what, ms, goalMs);
+    if (found != anchors)
+        std::printf("  unexpected: %lld links\n", static_cast<long long>(found));
+}
+
 class NoPrompter final : public Prompter
 {
 public:
@@ -127,6 +179,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     std::printf("bench_harvest (median of runs)\n");
+
+    parseSnapshotBench("snapshot: 100 links of an HTML page, cut from the root", 100, true, 2);
+    parseSnapshotBench("snapshot: 50 000 links of an HTML page, cut from the root", 50000, true,
+                       250);
+    parseSnapshotBench("snapshot: 50 000 links of an XHTML page, markup per link", 50000, false,
+                       250);
 
     harvestPage("HarvestPage: 100 entries among 1 000 anchors", 1000, 100, 51, 5);
     harvestPage("HarvestPage: 50 000 anchors, 100 entries", 50000, 100, 11, 250);
@@ -170,6 +228,28 @@ int main(int argc, char **argv)
                     analysis.step();
             });
         report("analysis: 50 000 harvested rows into the download list", ms, 1000);
+        if (downloads->count() != 50000)
+            std::printf("  unexpected: %lld records\n", static_cast<long long>(downloads->count()));
+        // The same as the program runs it: one row per turn of the event
+        // loop, so that a click is served between any two rows.
+        const double looped = medianMs(
+            3,
+            [&] {
+                delete downloads;
+                downloads = new DownloadList;
+                for (qint64 r = 0; r < harvested.count(); ++r)
+                    harvested.setState(r, QString());
+            },
+            [&] {
+                DownloadTransfer transfer(settings, [&]() -> DownloadList & { return *downloads; });
+                HarvestAnalysis analysis(harvested, transfer, settings, chooser, prompter,
+                                         SystemClock::instance());
+                QObject::connect(&analysis, &HarvestAnalysis::finished, &app,
+                                 &QCoreApplication::quit);
+                analysis.run(AnalysisKind::All);
+                QCoreApplication::exec();
+            });
+        report("analysis: the same, one row per turn of the event loop", looped, 2000);
         if (downloads->count() != 50000)
             std::printf("  unexpected: %lld records\n", static_cast<long long>(downloads->count()));
     }

@@ -3,6 +3,8 @@
 set -euo pipefail
 build=${1:-build}
 here=$(cd "$(dirname "$0")" && pwd)
+# Window benchmarks need no screen.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 for b in "$build"/bin/bench_*; do
   [ -x "$b" ] && "$b"
 done

@@ -12,6 +12,8 @@
 #include "repository_site.h"
 #include "request_log.h"
 
+#include "lumen_build_info.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -93,9 +95,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption itemsOpt(QStringLiteral("items"),
                                       QStringLiteral("Number of items in the corpus."),
                                       QStringLiteral("N"), QString::number(DefaultItemCount));
-    const QCommandLineOption versionOpt(QStringLiteral("version"),
-                                        QStringLiteral("Version published in NAME/newver.txt."),
-                                        QStringLiteral("X.Y.Z"), QStringLiteral("1.5.1116"));
+    const QCommandLineOption versionOpt(
+        QStringLiteral("version"), QStringLiteral("Version published in NAME/newver.txt."),
+        QStringLiteral("X.Y.Z"), QStringLiteral(LUMEN_VERSION_TEXT));
     const QCommandLineOption logOpt(QStringLiteral("log"),
                                     QStringLiteral("Append one line per request to FILE."),
                                     QStringLiteral("FILE"));

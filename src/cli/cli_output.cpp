@@ -5,6 +5,20 @@
 namespace lumen::cli
 {
 
+namespace
+{
+
+// Characters a terminal acts on or that reorder the text around them: the
+// C0 and C1 controls, DEL, and the bidirectional marks, embeddings,
+// overrides and isolates.
+bool isTerminalControl(char16_t c)
+{
+    return c < 0x20 || (c >= 0x7f && c <= 0x9f) || c == 0x061c || c == 0x200e || c == 0x200f ||
+           (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
 QString escapeField(const QString &field)
 {
     QString out;
@@ -24,7 +38,13 @@ QString escapeField(const QString &field)
             out += QLatin1String("\\n");
             break;
         default:
-            out += c;
+            if (isTerminalControl(c.unicode()))
+                out +=
+                    c.unicode() < 0x100
+                        ? QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'))
+                        : QStringLiteral("\\u%1").arg(uint(c.unicode()), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
         }
     }
     return out;

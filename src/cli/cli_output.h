@@ -14,8 +14,10 @@ enum ExitCode : int {
 };
 
 // A field of an output line with tab, CR, LF and backslash written as
-// \t, \r, \n and \\, so that every record stays one line of tab-separated
-// fields whatever a title or path holds.
+// \t, \r, \n and \\, and every other control character (C0, C1, DEL) and
+// bidirectional control as \xNN or \uNNNN, so that every record stays one
+// line of tab-separated fields whatever a title or path holds, and nothing
+// from the network drives the terminal.
 QString escapeField(const QString &field);
 
 // One output line on stdout: the fields escaped and joined by tabs, UTF-8,

@@ -12,7 +12,6 @@
 #include "engine/download_list.h"
 
 #include <QFile>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -26,13 +25,17 @@ QString usage()
 {
     return QStringLiteral("usage: lumenarc-get download [OPTIONS] [URL...]\n"
                           "  --list FILE          also read lines "
-                          "URL[<TAB>NAME[<TAB>TYPE[<TAB>REFERER]]] (- = stdin)\n") +
+                          "URL[<TAB>NAME[<TAB>TYPE[<TAB>REFERER]]] (- = stdin), ended by "
+                          "LF, CR LF or CR, each at most 65536 bytes\n") +
            downloadOptionsUsage() +
            QStringLiteral(
                "Prints "
                "STATE<TAB>NAME<TAB>TYPE<TAB>SIZE<TAB>RECEIVED<TAB>PERCENT<TAB>FOLDER<TAB>URL "
-               "per record.\nExit status: 0 none failed, 1 some failed or interrupted, 2 usage "
-               "error.");
+               "per record; the reason of each failure on stderr.\n"
+               "An entry whose URL repeats an earlier one is left out (said on stderr).\n"
+               "Exit status: 0 every record finished with its document, 1 some record "
+               "failed or stored a web page (an error or sign-in page) instead of the "
+               "document, or the run was interrupted, 2 usage error.");
 }
 
 struct Entry {
@@ -62,38 +65,81 @@ Entry entryFromUrl(const QString &url)
     return e;
 }
 
+// Longest line a list may hold: an address, a name, a type and a referring
+// page fit many times over. A longer line is no list line (a file of
+// another kind, /dev/zero) and is refused before it fills the memory.
+constexpr qsizetype MaxListLineBytes = 64 * 1024;
+
+bool addListLine(const QByteArray &bytes, QList<Entry> &entries)
+{
+    const QString line = QString::fromUtf8(bytes);
+    if (line.trimmed().isEmpty())
+        return false;
+    const QStringList fields = line.split(QLatin1Char('\t'));
+    Entry e = entryFromUrl(fields.at(0).trimmed());
+    if (fields.size() > 1)
+        e.name = fields.at(1);
+    if (fields.size() > 2)
+        e.type = fields.at(2).trimmed();
+    if (fields.size() > 3)
+        e.referer = fields.at(3).trimmed();
+    entries << e;
+    return true;
+}
+
+// Reads lines ended by LF, CR LF or a lone CR (as old editors write them),
+// in blocks, so that no line is ever held longer than the limit.
 bool readListFile(const QString &path, QList<Entry> &entries, QString &error)
 {
     QFile file;
     bool opened = false;
     if (path == QLatin1String("-"))
-        opened = file.open(stdin, QIODevice::ReadOnly | QIODevice::Text);
+        opened = file.open(stdin, QIODevice::ReadOnly);
     else {
         file.setFileName(path);
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
+        opened = file.open(QIODevice::ReadOnly);
     }
     if (!opened) {
-        error = QStringLiteral("cannot read %1").arg(path);
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    QTextStream in(&file);
-    in.setEncoding(QStringConverter::Utf8);
-    QString line;
-    while (in.readLineInto(&line)) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (line.trimmed().isEmpty())
-            continue;
-        const QStringList fields = line.split(QLatin1Char('\t'));
-        Entry e = entryFromUrl(fields.at(0).trimmed());
-        if (fields.size() > 1)
-            e.name = fields.at(1);
-        if (fields.size() > 2)
-            e.type = fields.at(2).trimmed();
-        if (fields.size() > 3)
-            e.referer = fields.at(3).trimmed();
-        entries << e;
+    QByteArray line;
+    qint64 lineNumber = 1;
+    bool afterCr = false; // an LF right after a CR ends no further line
+    QByteArray block(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = file.read(block.data(), block.size());
+        if (n < 0) {
+            error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            return false;
+        }
+        if (n == 0)
+            break;
+        for (qint64 i = 0; i < n; ++i) {
+            const char c = block.at(i);
+            if (c == '\n' && afterCr) {
+                afterCr = false;
+                continue;
+            }
+            afterCr = c == '\r';
+            if (c == '\n' || c == '\r') {
+                addListLine(line, entries);
+                line.clear();
+                ++lineNumber;
+                continue;
+            }
+            if (line.size() >= MaxListLineBytes) {
+                error = QStringLiteral("%1 line %2: longer than %3 bytes; not a list of "
+                                       "addresses, nothing was downloaded")
+                            .arg(path)
+                            .arg(lineNumber)
+                            .arg(MaxListLineBytes);
+                return false;
+            }
+            line.append(c);
+        }
     }
+    addListLine(line, entries);
     return true;
 }
 
@@ -144,6 +190,11 @@ int runDownload(const QStringList &args)
     const QString saveFolder = options.folder ? *options.folder : app.saveFolder;
     for (const Entry &e : std::as_const(entries))
         list.append(e.url, e.name, e.type, saveFolder, e.referer);
+    // The list keeps one record per address, the first; say what that left out.
+    if (const qsizetype dropped = entries.size() - qsizetype(list.items().size()))
+        writeError(QStringLiteral("%1 of %2 entries repeat an earlier URL and were left out")
+                       .arg(dropped)
+                       .arg(entries.size()));
 
     SilentSoundPlayer sound;
     ConsolePrompter prompter;

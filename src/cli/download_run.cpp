@@ -2,19 +2,39 @@
 
 #include "cli/cli_output.h"
 #include "download_window/app_settings.h"
+#include "download_window/stored_download_settings.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
+#include "engine/requeue.h"
+#include "engine/url_policy.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
 #include <QSocketNotifier>
+#include <QTemporaryFile>
 
+#include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumen::cli
 {
+
+namespace
+{
+
+// The largest size limit whose byte count still fits a file size.
+constexpr double MaxSizeLimitMB = double((std::numeric_limits<qint64>::max() >> 20) - 1);
+
+} // namespace
 
 QString downloadOptionsUsage()
 {
@@ -24,9 +44,12 @@ QString downloadOptionsUsage()
         "  --threads 1..6       files at once with method 2\n"
         "  --same-name skip|overwrite|rename\n"
         "  --interval SECONDS   pause between two downloads (0..600)\n"
-        "  --max-size MB        larger files are skipped\n"
+        "  --max-size MB        larger files are skipped (a finite number, 0 or more)\n"
         "  --proxy HOST:PORT    send method 1 through this HTTP proxy\n"
-        "  --stop-after-errors  stop when 5 or more records failed or are web pages\n");
+        "  --stop-after-errors  stop when 5 or more records failed or are web pages\n"
+        "A record that stores a web page (an error or sign-in page: type htm or html) "
+        "instead of the document counts as failed for the exit status, as it does for "
+        "--stop-after-errors; the reason of each failure is written on stderr.\n");
 }
 
 OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, DownloadOptions &options,
@@ -78,8 +101,11 @@ OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, Download
     } else if (a == QLatin1String("--max-size")) {
         bool ok = false;
         const double mb = value(v) ? v.toDouble(&ok) : 0;
-        if (!ok || mb < 0)
-            return invalid(QStringLiteral("--max-size takes a number of megabytes"));
+        // "nan", "inf" and numbers whose byte count no file size can reach
+        // would all read as "no limit" further on.
+        if (!ok || !std::isfinite(mb) || mb < 0 || mb > MaxSizeLimitMB)
+            return invalid(QStringLiteral("--max-size takes a number of megabytes from 0 to %1")
+                               .arg(qint64(MaxSizeLimitMB)));
         options.maxSize = mb;
     } else if (a == QLatin1String("--proxy")) {
         const qsizetype colon = value(v) ? v.lastIndexOf(QLatin1Char(':')) : -1;
@@ -97,17 +123,20 @@ OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, Download
 void applyDownloadOptions(DownloadEngine &engine, const DownloadOptions &options,
                           const AppSettings &app, const DownloadWindowSettings &window)
 {
-    engine.setDownloadMethod(options.method ? *options.method : app.downloadMethod);
-    engine.setThreadCount(options.threads
-                              ? *options.threads
-                              : (engine.downloadMethod() == 2 ? window.threadIndex + 1 : 1));
-    engine.setSameNamePolicy(options.policy ? *options.policy : window.sameNamePolicy);
+    applyStoredDownloadSettings(engine, app, window);
+    if (options.method)
+        engine.setDownloadMethod(*options.method);
+    if (options.threads)
+        engine.setThreadCount(*options.threads);
+    else if (options.method)
+        engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+    if (options.policy)
+        engine.setSameNamePolicy(*options.policy);
     engine.setIntervalSeconds(options.interval);
-    engine.setMaxFileSizeMB(options.maxSize ? *options.maxSize : app.maxFileSizeMB);
+    if (options.maxSize)
+        engine.setMaxFileSizeMB(*options.maxSize);
     if (options.proxy)
         engine.setProxy(true, options.proxy->first, options.proxy->second);
-    else
-        engine.setProxy(app.proxyEnabled == 1, app.proxyAddress, app.proxyPort);
     engine.setErrorStop(options.stopAfterErrors);
 }
 
@@ -126,16 +155,111 @@ QString downloadStateName(DownloadState state)
     return QString();
 }
 
+bool isStoredWebPage(const DownloadItem &item)
+{
+    return item.state == DownloadState::Finished && isWebPageType(item.fileType);
+}
+
 int printDownloadList(const DownloadList &list)
 {
-    bool failed = false;
+    qint64 failed = 0;
+    qint64 pages = 0;
+    qint64 finished = 0;
     for (const DownloadItem &it : list.items()) {
-        failed = failed || it.state == DownloadState::Failed;
+        if (it.state == DownloadState::Failed)
+            ++failed;
+        else if (isStoredWebPage(it))
+            ++pages;
+        else if (it.state == DownloadState::Finished)
+            ++finished;
         writeRecord({downloadStateName(it.state), it.name, it.fileType, it.sizeText,
                      it.receivedText, it.percentText, it.folder, it.url});
     }
     std::fflush(stdout);
-    return failed ? ExitFailure : ExitOk;
+    writeProgress(QStringLiteral("%1 records: %2 finished, %3 failed, %4 web pages instead of "
+                                 "the document, %5 not done")
+                      .arg(list.items().size())
+                      .arg(finished)
+                      .arg(failed)
+                      .arg(pages)
+                      .arg(list.items().size() - finished - failed - pages));
+    return failed + pages > 0 ? ExitFailure : ExitOk;
+}
+
+namespace
+{
+
+// What the system says about a folder the download could not store into:
+// it is a file, it cannot be made, or a file cannot be created or written
+// in it (read-only, no permission, disk full). Empty when nothing is wrong.
+QString folderProblem(const QString &folder)
+{
+    if (folder.trimmed().isEmpty())
+        return QStringLiteral("no save folder");
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir())
+        return QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(folder));
+    if (!info.exists()) {
+        // The first part of the path that is missing: making it gives the
+        // system's reason.
+        QString path = QDir::cleanPath(info.absoluteFilePath());
+        QString missing = path;
+        while (!QFileInfo::exists(path) && path != QDir::rootPath()) {
+            missing = path;
+            path = QFileInfo(path).absolutePath();
+        }
+        if (QFileInfo(path).exists() && !QFileInfo(path).isDir())
+            return QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(path));
+        const QByteArray name = QFile::encodeName(missing);
+        if (::mkdir(name.constData(), 0777) != 0)
+            return QStringLiteral("cannot make the folder %1: %2")
+                .arg(QDir::toNativeSeparators(missing),
+                     QString::fromLocal8Bit(std::strerror(errno)));
+        ::rmdir(name.constData());
+        return QString();
+    }
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".lumenarc-probe-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("cannot write in %1: %2")
+            .arg(QDir::toNativeSeparators(folder), probe.errorString());
+    const QByteArray block(64 * 1024, '\0');
+    if (probe.write(block) != block.size() || !probe.flush() || ::fsync(probe.handle()) != 0)
+        return QStringLiteral("cannot write in %1: %2")
+            .arg(QDir::toNativeSeparators(folder),
+                 probe.errorString().isEmpty() ? QString::fromLocal8Bit(std::strerror(errno))
+                                               : probe.errorString());
+    return QString();
+}
+
+bool isPercent(const QString &text)
+{
+    return text.endsWith(QLatin1Char('%'));
+}
+
+} // namespace
+
+QString recordEndReason(const DownloadItem &item, const QString &connectionText)
+{
+    QStringList parts;
+    if (isStoredWebPage(item)) {
+        parts << QStringLiteral("a web page came back instead of the document (stored as %1)")
+                     .arg(item.fileType);
+        return parts.join(QStringLiteral("; "));
+    }
+    if (!isFetchableUrl(QUrl(item.url.trimmed()))) {
+        parts << QStringLiteral("only http and https addresses are fetched");
+        return parts.join(QStringLiteral("; "));
+    }
+    if (!item.percentText.isEmpty() && !isPercent(item.percentText))
+        parts << item.percentText; // the record's own status text
+    const QString folder = folderProblem(item.folder);
+    if (!folder.isEmpty())
+        parts << folder;
+    else if (!connectionText.isEmpty())
+        parts << connectionText;
+    if (parts.isEmpty())
+        parts << QStringLiteral("the transfer did not complete");
+    return parts.join(QStringLiteral("; "));
 }
 
 void writeProgress(const QString &line)
@@ -235,6 +359,57 @@ int runDownloads(DownloadEngine &engine)
         printDownloadList(engine.list());
         QCoreApplication::exit(ExitFailure);
     });
+    // The connection report of method one that names an error ("11 ...");
+    // it belongs to the record that ends next.
+    QString connectionError;
+    const QMetaObject::Connection reports = QObject::connect(
+        &engine, &DownloadEngine::connectionTextChanged, &engine, [&](const QString &text) {
+            if (text.startsWith(QLatin1String("11 ")))
+                connectionError = text;
+        });
+    // Each record that fails (or stores a web page) says why, as it ends:
+    // when its transfer ends (the stored type is settled by then), or when
+    // the list marks it failed without a transfer (a folder that cannot be
+    // made).
+    QSet<quint64> told;
+    DownloadList &list = engine.list();
+    // A folder that cannot be made is cleared from its record; the reason
+    // is found at the folder the record asked for.
+    QHash<quint64, QString> askedFolder;
+    for (const DownloadItem &item : list.items())
+        askedFolder.insert(item.id, item.folder);
+    auto tell = [&](DownloadItem item) {
+        if (item.state == DownloadState::Waiting) {
+            told.remove(item.id); // queued again: its next end is told again
+            return;
+        }
+        if ((item.state != DownloadState::Failed && !isStoredWebPage(item)) ||
+            told.contains(item.id))
+            return;
+        told.insert(item.id);
+        if (item.folder.isEmpty())
+            item.folder = askedFolder.value(item.id);
+        writeError(
+            QStringLiteral("%1: %2 (%3)")
+                .arg(escapeField(item.name),
+                     escapeField(recordEndReason(item, std::exchange(connectionError, QString()))),
+                     escapeField(item.url)));
+    };
+    const QMetaObject::Connection ends =
+        QObject::connect(&engine, &DownloadEngine::downloadEnded, &engine, [&](quint64 id) {
+            const qint64 row = list.rowOfId(id);
+            if (row >= 0)
+                tell(list.at(row));
+        });
+    const QMetaObject::Connection failures = QObject::connect(
+        &list, &DownloadList::dataChanged, &engine,
+        [&](const QModelIndex &from, const QModelIndex &to) {
+            for (int row = from.row(); row <= to.row() && row < list.items().size(); ++row) {
+                const DownloadItem &item = list.at(row);
+                if (item.state == DownloadState::Failed || item.state == DownloadState::Waiting)
+                    tell(item);
+            }
+        });
     const QMetaObject::Connection ticks =
         QObject::connect(&engine, &DownloadEngine::monitorTicked, &engine, [&] {
             if (done)
@@ -249,6 +424,9 @@ int runDownloads(DownloadEngine &engine)
     engine.startDownloading();
     const int code = QCoreApplication::exec();
     QObject::disconnect(ticks);
+    QObject::disconnect(ends);
+    QObject::disconnect(failures);
+    QObject::disconnect(reports);
     setStopSignalHandler(nullptr);
     return code;
 }

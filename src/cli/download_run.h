@@ -58,10 +58,19 @@ void applyDownloadOptions(DownloadEngine &engine, const DownloadOptions &options
 
 QString downloadStateName(DownloadState state);
 
+// A finished record whose stored file is a web page (an error or sign-in
+// page) instead of the document.
+bool isStoredWebPage(const DownloadItem &item);
+
 // The download list on stdout, one record per line:
-// STATE NAME TYPE SIZE RECEIVED PERCENT FOLDER URL. Returns the exit status
-// it calls for: ExitFailure when a record failed.
+// STATE NAME TYPE SIZE RECEIVED PERCENT FOLDER URL, then a summary line on
+// stderr. Returns the exit status it calls for: ExitFailure when a record
+// failed or stored a web page.
 int printDownloadList(const DownloadList &list);
+
+// Why a record failed or stored a web page: its status text and what the
+// system says about its folder, or the last connection report.
+QString recordEndReason(const DownloadItem &item, const QString &connectionText);
 
 // One progress block on stderr: the records under way and the counters.
 void printDownloadProgress(const DownloadEngine &engine);

@@ -14,7 +14,6 @@
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/save_folder_chooser.h"
-#include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 
@@ -43,8 +42,15 @@ QString usage()
            QStringLiteral(
                "Prints TITLE<TAB>TYPE<TAB>STATE<TAB>FOLDER<TAB>SOURCE<TAB>FULLTEXT_LINK<TAB>"
                "PAGE_LINK per harvested row; with --download the download list instead, as "
-               "`download` prints it.\nExit status: 0 done (and none failed), 1 the page could "
-               "not be loaded, some download failed or interrupted, 2 usage error.");
+               "`download` prints it.\n"
+               "With --all the next pages are asked of the server the URL names; the "
+               "environment variable LUMENARC_REPOSITORY (an http or https root such as "
+               "http://127.0.0.1:8080/) sends them to that server instead.\n"
+               "Exit status: 0 done, every page harvested and no record failed or came back "
+               "as a web page; 1 the page could not be loaded, a next page of the search did "
+               "not load (the rows harvested so far are printed), a download failed or "
+               "stored a web page (an error or sign-in page) instead of the document, or the "
+               "run was interrupted; 2 usage error.");
 }
 
 // One stretch of the run on the application's event loop: it ends when
@@ -72,6 +78,27 @@ private:
     bool m_finished = false;
     int m_code = ExitOk;
 };
+
+QString problemText(SearchHarvester::LoadProblem problem, int httpStatus)
+{
+    using P = SearchHarvester::LoadProblem;
+    switch (problem) {
+    case P::LoadFailed:
+        return QStringLiteral("did not load: no answer from the server");
+    case P::TimedOut:
+        return QStringLiteral("did not finish loading within %1 s; harvested as it stood")
+            .arg(SearchHarvester::LoadWaitLimitMs / 1000);
+    case P::HttpError:
+        return QStringLiteral("did not load: the server answered HTTP %1").arg(httpStatus);
+    case P::ServerErrorPage:
+        return QStringLiteral("did not load: the server sent an error page");
+    case P::AddressUnchanged:
+        return QStringLiteral("did not load: the browser stayed on the page before");
+    case P::Unreadable:
+        return QStringLiteral("did not load: the page could not be read");
+    }
+    return QString();
+}
 
 void printHarvestList(const HarvestList &list)
 {
@@ -175,7 +202,19 @@ int runHarvest(const QStringList &args)
             readLimit.start(int(SearchHarvester::SnapshotLimitMs));
         }
     };
-    QObject::connect(&browser, &Browser::documentComplete, &browser, startHarvest);
+    QObject::connect(&browser, &Browser::documentComplete, &browser, [&] {
+        if (started || harvest.finished())
+            return;
+        // The server answered, but with an error page instead of the search.
+        if (const int status = browser.httpErrorStatus()) {
+            writeError(QStringLiteral("cannot load %1: the server answered HTTP %2")
+                           .arg(url.toDisplayString())
+                           .arg(status));
+            harvest.finish(ExitFailure);
+            return;
+        }
+        startHarvest();
+    });
     QObject::connect(&browser, &Browser::loadFailed, &browser, [&](const QUrl &failed) {
         if (started)
             return; // a next page the walk asked for: the walk handles it
@@ -209,11 +248,22 @@ int runHarvest(const QStringList &args)
                          if (!all)
                              harvest.finish(ExitOk);
                      });
+    QObject::connect(&harvester, &SearchHarvester::nextPageNotLoaded, &browser,
+                     [&](const QUrl &next, SearchHarvester::LoadProblem problem, int status) {
+                         writeError(QStringLiteral("page %1 (%2) %3")
+                                        .arg(harvester.pagesWalked() + 1)
+                                        .arg(next.toDisplayString(), problemText(problem, status)));
+                     });
     QObject::connect(&harvester, &SearchHarvester::addAllFinished, &browser, [&](int pages) {
+        const int missing = harvester.pagesNotLoaded();
         writeProgress(QStringLiteral("pages walked: %1, rows harvested: %2")
                           .arg(pages)
                           .arg(session.list().count()));
-        harvest.finish(ExitOk);
+        if (missing > 0)
+            writeError(QStringLiteral("the search was not harvested whole: %1 page(s) did "
+                                      "not load")
+                           .arg(missing));
+        harvest.finish(missing > 0 ? ExitFailure : ExitOk);
     });
 
     writeProgress(QStringLiteral("opening %1").arg(url.toDisplayString()));
@@ -222,8 +272,9 @@ int runHarvest(const QStringList &args)
     loadLimit.stop();
     readLimit.stop();
     setStopSignalHandler(nullptr);
-    if (harvestCode != ExitOk && !interrupted)
-        return harvestCode; // the page could not be loaded or read: nothing to print
+    // The page could not be loaded or read: nothing to print.
+    if (harvestCode != ExitOk && !interrupted && !harvester.pagesNotLoaded())
+        return harvestCode;
 
     if (!download) {
         printHarvestList(session.list());
@@ -260,12 +311,12 @@ int runHarvest(const QStringList &args)
 
     DownloadEngine engine(downloads, SystemClock::instance(), sound, prompter);
     applyDownloadOptions(engine, options, app, window);
-    // Downloads go as the user the browser signed in.
-    for (QNetworkAccessManager *manager : engine.networkManagers())
-        profile->cookieJar()->attachTo(manager);
+    profile->shareSessionsWith(engine);
+    // A walk cut short still downloads what it harvested; the exit status
+    // keeps saying that the search was not harvested whole.
     if (downloads.items().isEmpty())
-        return printDownloadList(downloads);
-    return runDownloads(engine);
+        return qMax(harvestCode, printDownloadList(downloads));
+    return qMax(harvestCode, runDownloads(engine));
 }
 
 } // namespace lumen::cli

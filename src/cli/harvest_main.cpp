@@ -3,7 +3,7 @@
 #include "cli/commands.h"
 #include "harvest/web_engine_profile.h"
 
-#include <QApplication>
+#include <QGuiApplication>
 #include <QLoggingCategory>
 
 int main(int argc, char **argv)
@@ -13,6 +13,7 @@ int main(int argc, char **argv)
     // The engine's start-up report on graphics says nothing to a user of a
     // tool without a screen.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-    QApplication app(argc, argv);
+    // The browser engine needs a GUI application but no widget.
+    QGuiApplication app(argc, argv);
     return lumen::cli::runHarvest(app.arguments().mid(1));
 }

@@ -1,6 +1,7 @@
 #include "download_window/app_settings.h"
 
 #include "download_window/settings_store.h"
+#include "engine/download_item.h"
 
 #include <cmath>
 #include <limits>
@@ -66,7 +67,7 @@ std::optional<int> settingToInt32(const QString &text)
 
 QString numberSettingText(double value)
 {
-    return QString::number(value, 'g', 15);
+    return plainDecimalText(value);
 }
 
 void readStartupSettings(const SettingsStore &store, AppSettings &app)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/naming.h"
+#include "engine/store_body.h"
 
 #include <QHash>
 #include <QNetworkAccessManager>
@@ -18,9 +19,17 @@ namespace lumen
 class Clock;
 class Downloader;
 class DownloadList;
+class PartFile;
 class Prompter;
 class SingleTransfer;
 class SoundPlayer;
+
+// 确定是需要下载: false when the record's file exists and the policy is
+// Skip; the record is then Finished, its size and received texts are the
+// file's length and its percent text is "已存在，跳过". Also false when row is
+// not in the list. Otherwise true (overwrite and rename never stop a download
+// here). row is 0-based.
+bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
 
 // The download engine: the scheduler that walks the download list and starts
 // waiting records by the chosen method, the monitor that ends runs, restarts
@@ -55,6 +64,8 @@ public:
     static constexpr int MaxSlots = 6;
     // CountErrorOrPageItems at which the error stop ends a run.
     static constexpr qint64 ErrorStopCount = 5;
+    // The size limit when none usable is set.
+    static constexpr double DefaultMaxFileSizeMB = 10;
 
     // The "自动重新下载：" choices.
     enum class RedownloadFilter { Failed, WebPages, FailedAndWebPages };
@@ -102,9 +113,13 @@ public:
     void setAutoLocate(bool on) { m_autoLocate = on; }
 
     // Settings that method one uses: the size limit (both methods) and the
-    // proxy (method one only, for http and https alike).
+    // proxy (method one only, for http and https alike). A negative or
+    // non-numeric limit would skip every file: the default stands instead.
     double maxFileSizeMB() const { return m_maxFileSizeMB; }
-    void setMaxFileSizeMB(double mb) { m_maxFileSizeMB = mb; }
+    void setMaxFileSizeMB(double mb);
+    // A proxy without an address or with a port that is not a number from 1
+    // to 65535 is unusable: method one then fails every record with
+    // "代理服务器设置有误" rather than going out another way.
     void setProxy(bool enabled, const QString &address, const QString &port);
     bool proxyEnabled() const { return m_proxyEnabled; }
 
@@ -117,6 +132,8 @@ public:
     bool downloadBusy() const { return m_busy; }
     // Seconds since midnight of the last end of a download.
     double lastFinishTime() const { return m_lastFinishTime; }
+    // Final names held by running transfers (both methods).
+    const NameReservations &reservations() const { return m_reservations; }
     // Record ids the method-two slots 1..6 work on; 0 for a free slot.
     quint64 slotRecord(int slot) const;
     // CountSlotInstances: loaded slots plus the idle template (1 when idle).
@@ -203,6 +220,9 @@ private:
     struct Slot {
         quint64 recordId = 0;
         Downloader *downloader = nullptr;
+        QString reserved;     // the planned target this slot holds
+        bool stored = false;  // the body reached storeBody
+        StoreOutcome outcome; // what storeBody made of it
     };
 
     void setRunning(bool running);
@@ -220,12 +240,15 @@ private:
     void onSlotProgress(int slot, qint64 cur, qint64 max);
     void onSlotComplete(int slot, qint64 cur, qint64 max, const QString &saveFile);
     void onSlotError(int slot);
+    void onSlotSizeLimit(int slot, qint64 received);
+    bool storeSlotBody(int slot, PartFile &part);
     void unloadSlot(int slot);
 
     DownloadList &m_list;
     Clock &m_clock;
     SoundPlayer &m_sound;
     Prompter &m_prompter;
+    NameReservations m_reservations;
     QNetworkAccessManager m_methodOneNam;
     QNetworkAccessManager m_methodTwoNam;
     SingleTransfer *m_transfer = nullptr;
@@ -244,7 +267,7 @@ private:
     bool m_errorStop = false;
     bool m_soundOn = false;
     bool m_autoLocate = false;
-    double m_maxFileSizeMB = 10;
+    double m_maxFileSizeMB = DefaultMaxFileSizeMB;
     bool m_proxyEnabled = false;
 
     bool m_running = false;

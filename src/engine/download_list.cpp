@@ -2,10 +2,26 @@
 
 #include "engine/naming.h"
 
+#include <QLocale>
+
 #include <algorithm>
+#include <cmath>
+#include <numeric>
+#include <vector>
 
 namespace lumen
 {
+
+QString percentText(qint64 received, qint64 total)
+{
+    const double pct = double(received) / double(total) * 100.0;
+    return QString::number(qint64(std::floor(pct))) + QLatin1Char('%');
+}
+
+QString plainDecimalText(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
 
 const QString DownloadList::HintText = QStringLiteral("双击鼠标：下载当前项或者打开文件");
 
@@ -13,7 +29,7 @@ DownloadList::DownloadList(QObject *parent) : QAbstractTableModel(parent) {}
 
 int DownloadList::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(qMin<qint64>(m_items.size(), INT_MAX));
+    return parent.isValid() ? 0 : int(qMin<qint64>(count(), INT_MAX));
 }
 
 int DownloadList::columnCount(const QModelIndex &parent) const
@@ -63,9 +79,9 @@ int DownloadList::columnInitialWidthTwips(int column)
 
 QVariant DownloadList::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || index.row() >= m_items.size())
+    if (!index.isValid() || index.row() >= count())
         return {};
-    const DownloadItem &it = m_items.at(index.row());
+    const DownloadItem &it = at(index.row());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
@@ -183,28 +199,70 @@ void DownloadList::setState(qint64 row, DownloadState state)
 
 void DownloadList::removeRowsAt(QList<qint64> rows)
 {
-    std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    // Remove from the bottom up in contiguous runs so views get few signals.
-    qsizetype i = rows.size() - 1;
-    while (i >= 0) {
-        const qint64 last = rows.at(i);
-        qint64 first = last;
-        while (i > 0 && rows.at(i - 1) == first - 1) {
-            --i;
-            first = rows.at(i);
-        }
-        --i;
-        if (first < 0 || last >= m_items.size())
+    QList<bool> marked(m_items.size(), false);
+    for (qint64 r : std::as_const(rows))
+        if (r >= 0 && r < m_items.size())
+            marked[r] = true;
+    removeMarked(marked);
+}
+
+qint64 DownloadList::removeIf(const std::function<bool(const DownloadItem &)> &predicate)
+{
+    QList<bool> marked(m_items.size(), false);
+    bool any = false;
+    for (qsizetype r = 0; r < m_items.size(); ++r) {
+        marked[r] = predicate(m_items.at(r));
+        any = any || marked[r];
+    }
+    return any ? removeMarked(marked) : 0;
+}
+
+qint64 DownloadList::removeMarked(const QList<bool> &marked)
+{
+    // Runs are removed from the top down. The records kept so far are moved
+    // up as each run is reached, so every record moves at most once and the
+    // views see one removal per run, each over a model that already looks
+    // exactly as the removal says.
+    const qsizetype n = m_items.size();
+    qsizetype write = 0; // first free place for a kept record
+    qsizetype read = 0;  // first record not yet looked at
+    qint64 removed = 0;
+    while (read < n) {
+        if (!marked.at(read)) {
+            ++read;
             continue;
+        }
+        qsizetype runEnd = read;
+        while (runEnd + 1 < n && marked.at(runEnd + 1))
+            ++runEnd;
+        // Close the gap in front of the run: kept records move up to write.
+        if (m_gapLength == 0)
+            write = read;
+        else
+            for (qsizetype r = write + m_gapLength; r < read; ++r)
+                m_items[write++] = std::move(m_items[r]);
+        m_gapStart = write;
+        m_gapLength = read - write;
+        const qint64 first = write;
+        const qint64 last = write + (runEnd - read);
         beginRemoveRows(QModelIndex(), int(first), int(last));
-        for (qint64 r = first; r <= last; ++r)
+        for (qsizetype r = read; r <= runEnd; ++r)
             countState(m_items.at(r).state, -1);
-        m_counts.total -= last - first + 1;
-        m_items.remove(first, last - first + 1);
+        m_counts.total -= runEnd - read + 1;
+        removed += runEnd - read + 1;
+        read = runEnd + 1;
+        m_gapLength = read - write;
         endRemoveRows();
     }
+    if (removed == 0)
+        return 0;
+    for (qsizetype r = write + m_gapLength; r < n; ++r)
+        m_items[write++] = std::move(m_items[r]);
+    m_items.resize(write);
+    m_gapStart = 0;
+    m_gapLength = 0;
     rebuildIndexes();
+    return removed;
 }
 
 void DownloadList::clear()
@@ -222,16 +280,155 @@ void DownloadList::reorder(const QList<qint64> &newOrder)
     Q_ASSERT(newOrder.size() == m_items.size());
     if (newOrder.size() != m_items.size())
         return;
-    emit layoutAboutToBeChanged();
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     QList<DownloadItem> sorted;
     sorted.reserve(m_items.size());
-    for (qint64 old : newOrder)
+    QList<qint64> newRowOfOld(m_items.size(), 0);
+    for (qsizetype i = 0; i < newOrder.size(); ++i) {
+        const qint64 old = newOrder.at(i);
         sorted.append(std::move(m_items[old]));
+        newRowOfOld[old] = i;
+    }
     m_items = std::move(sorted);
     rebuildIndexes();
-    // Views hold no persistent indexes into this model that must survive a
-    // reorder except the selection, which the window rebuilds by id.
-    emit layoutChanged();
+    // The selection and the current row follow their records.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex &i : before)
+        after.append(index(int(newRowOfOld.at(i.row())), i.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void DownloadList::shuffle(std::mt19937_64 &random)
+{
+    QList<qint64> order(m_items.size());
+    std::iota(order.begin(), order.end(), qint64(0));
+    std::shuffle(order.begin(), order.end(), random);
+    reorder(order);
+}
+
+namespace
+{
+
+bool isNumericColumn(int column)
+{
+    return column == DownloadList::SizeColumn || column == DownloadList::ReceivedColumn ||
+           column == DownloadList::PercentColumn;
+}
+
+// Empty texts first, then numbers by value, then any other text.
+struct SortKey {
+    int rank = 0;
+    qint64 number = 0;
+    QString folded;
+};
+
+SortKey sortKeyOf(const QString &text, int column)
+{
+    SortKey k;
+    if (text.isEmpty())
+        return k;
+    if (isNumericColumn(column)) {
+        QString digits = text.trimmed();
+        if (column == DownloadList::PercentColumn)
+            digits.remove(QLatin1Char('%'));
+        bool ok = false;
+        k.number = digits.toLongLong(&ok);
+        if (ok) {
+            k.rank = 1;
+            return k;
+        }
+    }
+    k.rank = 2;
+    k.folded = text.toCaseFolded();
+    return k;
+}
+
+bool keyLess(const SortKey &a, const SortKey &b)
+{
+    if (a.rank != b.rank)
+        return a.rank < b.rank;
+    if (a.rank == 1)
+        return a.number < b.number;
+    return a.folded < b.folded;
+}
+
+QString columnText(const DownloadItem &it, int column)
+{
+    switch (column) {
+    case DownloadList::NameColumn:
+        return it.name;
+    case DownloadList::TypeColumn:
+        return it.fileType;
+    case DownloadList::SizeColumn:
+        return it.sizeText;
+    case DownloadList::ReceivedColumn:
+        return it.receivedText;
+    case DownloadList::PercentColumn:
+        return it.percentText;
+    case DownloadList::FolderColumn:
+        return it.folder;
+    case DownloadList::BaseColumn:
+        return it.baseFlag;
+    }
+    return QString();
+}
+
+} // namespace
+
+void DownloadList::sortByColumn(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    std::vector<SortKey> keys;
+    keys.reserve(m_items.size());
+    for (const DownloadItem &it : std::as_const(m_items))
+        keys.push_back(sortKeyOf(columnText(it, column), column));
+    QList<qint64> rows(m_items.size());
+    std::iota(rows.begin(), rows.end(), qint64(0));
+    if (order == Qt::AscendingOrder)
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](qint64 a, qint64 b) { return keyLess(keys[a], keys[b]); });
+    else
+        std::stable_sort(rows.begin(), rows.end(),
+                         [&](qint64 a, qint64 b) { return keyLess(keys[b], keys[a]); });
+    reorder(rows);
+}
+
+std::optional<DownloadList::UrlClash>
+DownloadList::rewriteUrls(const std::function<void(QString &, QString &)> &rewrite)
+{
+    QList<std::pair<QString, QString>> next;
+    next.reserve(m_items.size());
+    QHash<QString, qint64> rowByUrl;
+    rowByUrl.reserve(m_items.size());
+    for (qsizetype r = 0; r < m_items.size(); ++r) {
+        QString url = m_items.at(r).url;
+        QString referer = m_items.at(r).referer;
+        rewrite(url, referer);
+        if (const auto found = rowByUrl.constFind(url); found != rowByUrl.constEnd())
+            return UrlClash{*found, r, url};
+        rowByUrl.insert(url, r);
+        next.append({std::move(url), std::move(referer)});
+    }
+    qsizetype first = -1;
+    qsizetype last = -1;
+    for (qsizetype r = 0; r < m_items.size(); ++r) {
+        DownloadItem &it = m_items[r];
+        if (it.url == next.at(r).first && it.referer == next.at(r).second)
+            continue;
+        it.url = next.at(r).first;
+        it.referer = next.at(r).second;
+        if (first < 0)
+            first = r;
+        last = r;
+    }
+    m_rowByUrl = std::move(rowByUrl);
+    if (first >= 0)
+        emit dataChanged(index(int(first), 0), index(int(last), ColumnCount - 1));
+    return std::nullopt;
 }
 
 qint64 DownloadList::countNotDownloaded() const

@@ -1,43 +1,17 @@
 #pragma once
 
+#include "engine/download_item.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
 #include <QString>
 #include <functional>
+#include <optional>
+#include <random>
 
 namespace lumen
 {
-
-// The four states of a record; the numbers are what the list shows as the
-// row's icon and what exports and tests see.
-enum class DownloadState : int { Waiting = 1, Downloading = 2, Finished = 3, Failed = 4 };
-
-// Texts the engine writes into records.
-namespace RecordText
-{
-inline const QString WaitingAgain = QStringLiteral("等待重新下载");
-inline const QString SizeUnknown = QStringLiteral("未知");
-inline const QString BigFileSkipped = QStringLiteral("大文件，跳过");
-inline const QString ExistsSkipped = QStringLiteral("已存在，跳过");
-inline const QString CannotReplace = QStringLiteral("无法替换");
-inline const QString Cancelled = QStringLiteral("下载取消");
-} // namespace RecordText
-
-// One file to fetch. Every field is text, as the list shows it.
-struct DownloadItem {
-    quint64 id = 0;       // stable identity: running transfers find their record by it
-    QString name;         // file name without extension, already sanitised
-    QString fileType;     // extension without the dot, may be empty
-    QString sizeText;     // total bytes, "未知", "等待重新下载" or empty
-    QString receivedText; // bytes received so far, or empty
-    QString percentText;  // "37%", "100%", a status text, or empty
-    QString folder;       // save folder
-    QString baseFlag;     // never set by the system
-    QString url;          // unique within the list
-    QString referer;      // page sent as Referer, or empty
-    DownloadState state = DownloadState::Waiting;
-};
 
 struct StatusCounts {
     qint64 total = 0;
@@ -82,8 +56,8 @@ public:
     static Qt::Alignment columnAlignment(int column);
     static int columnInitialWidthTwips(int column);
 
-    qint64 count() const { return m_items.size(); }
-    bool isEmpty() const { return m_items.isEmpty(); }
+    qint64 count() const { return m_items.size() - m_gapLength; }
+    bool isEmpty() const { return count() == 0; }
 
     // Appends a Waiting record at the end. The name is passed through
     // SanitizeFileName. A URL already in the list leaves the list as it was;
@@ -92,7 +66,7 @@ public:
     qint64 append(const QString &url, const QString &name, const QString &fileType,
                   const QString &folder, const QString &referer);
 
-    const DownloadItem &at(qint64 row) const { return m_items.at(row); }
+    const DownloadItem &at(qint64 row) const { return m_items.at(physicalRow(row)); }
     const QList<DownloadItem> &items() const { return m_items; }
     // -1 when absent.
     qint64 rowOfUrl(const QString &url) const;
@@ -111,7 +85,32 @@ public:
     void removeRowsAt(QList<qint64> rows);
     void clear();
     // newOrder[i] is the old row that becomes row i; must be a permutation.
+    // Selections and other persistent indexes follow their records.
     void reorder(const QList<qint64> &newOrder);
+
+    // Bulk operations of the list menu. Each walks the list once and tells
+    // the views once (removal: once per run of adjacent rows), so a list of
+    // tens of thousands of records stays responsive.
+
+    // Removes every record the predicate holds for; answers how many went.
+    qint64 removeIf(const std::function<bool(const DownloadItem &)> &predicate);
+    // A uniformly random order of every record.
+    void shuffle(std::mt19937_64 &random);
+    // Sorts once by the column's text, stably: records appended later go to
+    // the end, not to their sorted place. Sizes, received bytes and
+    // percentages compare as 64-bit numbers; empty texts come before numbers
+    // and other texts ("未知", "不存在") after them. Other columns compare
+    // their texts without regard to letter case.
+    void sortByColumn(int column, Qt::SortOrder order);
+    // Rewrites the URL and referer of every record at once. When two records
+    // would end with the same URL nothing changes and the answer names them.
+    struct UrlClash {
+        qint64 firstRow = -1;
+        qint64 secondRow = -1;
+        QString url;
+    };
+    std::optional<UrlClash>
+    rewriteUrls(const std::function<void(QString &url, QString &referer)> &rewrite);
 
     // 统计未下载项数目: rows whose size, received and percent texts are all empty.
     qint64 countNotDownloaded() const;
@@ -128,6 +127,12 @@ signals:
 
 private:
     void rebuildIndexes();
+    // Removes the rows whose flag is set, in one pass over the records.
+    qint64 removeMarked(const QList<bool> &marked);
+    // During removeMarked the records between the rows kept so far and the
+    // rows not yet looked at are a gap of m_gapLength dead entries starting at
+    // row m_gapStart; every row access goes through here.
+    qsizetype physicalRow(qint64 row) const { return row < m_gapStart ? row : row + m_gapLength; }
     void countState(DownloadState state, int delta);
 
     QList<DownloadItem> m_items;
@@ -135,6 +140,8 @@ private:
     QHash<quint64, qint64> m_rowById;
     quint64 m_nextId = 1;
     StatusCounts m_counts;
+    qint64 m_gapStart = 0;
+    qint64 m_gapLength = 0;
 };
 
 } // namespace lumen

@@ -37,6 +37,9 @@ struct DocumentSnapshot {
     QList<InputSnapshot> inputs;
     QStringList elementIds; // ids of every element that has one
     QString rootOuterHtml;
+    // The HTTP status of the answer the document came with when the server
+    // answered with an error (400 and above); 0 otherwise or when unknown.
+    int httpErrorStatus = 0;
 };
 
 // The embedded browser as the system uses it. One production implementation

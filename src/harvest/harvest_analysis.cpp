@@ -87,18 +87,18 @@ void HarvestAnalysis::step()
 {
     if (!m_walking)
         return;
-    if (m_idle) { // stopped between two batches
+    if (m_idle) { // stopped between two rows
         finish();
         return;
     }
     const bool clearsFirst = m_kind != AnalysisKind::Unanalysed;
-    int handled = 0;
-    while (m_next < m_rows.size() && handled < RowsPerStep) {
+    int looked = 0;
+    while (m_next < m_rows.size() && looked < RowsLookedAtPerStep) {
         const quint64 id = m_rows.at(m_next++);
         const qint64 row = m_list.rowOfId(id);
         if (row < 0)
             continue;
-        ++handled;
+        ++looked;
         const HarvestItem item = m_list.at(row);
         if (!takes(item.state, id)) {
             if (m_kind == AnalysisKind::Selected && m_idle) {
@@ -123,6 +123,7 @@ void HarvestAnalysis::step()
                 finish();
             return;
         }
+        break; // one row per turn: a click waiting in the queue comes next
     }
     if (m_next >= m_rows.size())
         finish();

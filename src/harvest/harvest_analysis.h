@@ -28,8 +28,8 @@ enum class AnalysisKind {
 
 // Moves harvested entries to the download list: each row a command takes and
 // whose source is "搜索" is handed to the transfer and marked "成功". The
-// walk runs in short batches on the event loop so that the stop button, the
-// add-all walk and the browser stay live; a stop is read after every row.
+// walk takes one row per turn of the event loop, so that a click on the stop
+// button, the add-all walk and the browser are served between any two rows.
 class HarvestAnalysis : public QObject
 {
     Q_OBJECT
@@ -41,8 +41,9 @@ public:
     static constexpr qint64 AutomaticIntervalMs = 30000;
     // The automatic timer looks at the clock this often.
     static constexpr int AutomaticTickMs = 1000;
-    // Rows handled before the walk lets other events run.
-    static constexpr int RowsPerStep = 200;
+    // Rows a turn may pass over (rows the command does not take) before it
+    // lets other events run; a turn hands on one row at most.
+    static constexpr int RowsLookedAtPerStep = 200;
 
     HarvestAnalysis(HarvestList &list, DownloadTransfer &transfer, AppSettings &settings,
                     SaveFolderChooser &saveFolderChooser, Prompter &prompter, Clock &clock,
@@ -72,8 +73,8 @@ public:
     bool isAutomatic() const { return m_automatic; }
 
 public slots:
-    // Handles the next batch of rows; the walk's own zero-timer calls it,
-    // tests may call it directly.
+    // Handles the next row the command takes; the walk's own zero-timer
+    // calls it, tests may call it directly.
     void step();
     // The automatic timer: runs "分析未分析项" once every interval.
     void automaticTick();

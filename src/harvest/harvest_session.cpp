@@ -1,8 +1,13 @@
 #include "harvest/harvest_session.h"
 
+#include "download_window/app_settings.h"
 #include "engine/prompter.h"
 #include "harvest/browser.h"
 #include "harvest/repository.h"
+
+#include <QFileInfo>
+#include <QPointer>
+#include <QSaveFile>
 
 namespace lumen
 {
@@ -11,12 +16,15 @@ const QString HarvestSession::ClearAllQuestion =
     QStringLiteral("您确定要清空辛辛苦苦搜索的列表数据吗？");
 const QString HarvestSession::FilterPrompt = QStringLiteral("请输入指定字符：");
 const QString HarvestSession::WorkingMessage = QStringLiteral("正在工作，停止以后才能退出窗口！");
+const QString HarvestSession::OpenAddressPrompt = QStringLiteral("请输入需要打开的网址：");
+const QString HarvestSession::OpenAddressTitle = QStringLiteral("请输入...");
+const QString HarvestSession::ExportSavedMessage = QStringLiteral("保存文件完毕：");
 
 HarvestSession::HarvestSession(Browser &browser, AppSettings &settings, Prompter &prompter,
                                SaveFolderChooser &saveFolderChooser,
                                DownloadTransfer::DownloadListSource downloadList, Clock &clock,
                                QObject *parent)
-    : QObject(parent), m_browser(browser), m_prompter(prompter),
+    : QObject(parent), m_browser(browser), m_settings(settings), m_prompter(prompter),
       m_transfer(settings, std::move(downloadList)),
       m_harvester(browser, m_list, settings, saveFolderChooser, clock),
       m_analysis(m_list, m_transfer, settings, saveFolderChooser, prompter, clock)
@@ -59,6 +67,9 @@ qint64 HarvestSession::clearByTitle(bool contains)
     if (refusedWhileAnalysing())
         return 0;
     const std::optional<QString> text = m_prompter.inputText(FilterPrompt);
+    // An automatic analysis may have started while the box was open.
+    if (text && refusedWhileAnalysing())
+        return 0;
     if (!text || text->isEmpty() || m_list.isEmpty())
         return 0; // used as typed: blanks around it count
     return m_list.removeByTitle(*text, contains);
@@ -81,6 +92,9 @@ qint64 HarvestSession::clearAll()
     if (m_prompter.question(ClearAllQuestion, Prompter::Buttons::YesNo, Prompter::Icon::Question) !=
         Prompter::Answer::Yes)
         return 0;
+    // An automatic analysis may have started while the box was open.
+    if (refusedWhileAnalysing())
+        return 0;
     const qint64 removed = m_list.count();
     m_list.clear();
     return removed;
@@ -93,6 +107,145 @@ bool HarvestSession::requestClose()
         return false;
     }
     m_analysis.setAutomatic(false);
+    return true;
+}
+
+namespace
+{
+
+// A name from the save dialog without an extension gets the command's own.
+QString withDefaultSuffix(const QString &path, const QString &suffix)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + u'.' + suffix : path;
+}
+
+// Written whole or not at all.
+bool writeWhole(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace
+
+void HarvestSession::windowLoaded(const SettingsStore &store)
+{
+    readSearchWindowSettings(store, m_settings);
+    setSilentMode(true);
+    m_browser.navigate(QUrl(QStringLiteral("about:blank")));
+}
+
+void HarvestSession::openStartPage()
+{
+    setSilentMode(true);
+    openHomePage();
+}
+
+void HarvestSession::setSilentMode(bool on)
+{
+    const bool changed = on != m_browser.isSilent();
+    m_browser.setSilent(on);
+    if (changed)
+        emit silentModeChanged(on);
+}
+
+bool HarvestSession::silentMode() const
+{
+    return m_browser.isSilent();
+}
+
+void HarvestSession::openAddress()
+{
+    const QString address =
+        m_prompter.inputText(OpenAddressPrompt, OpenAddressTitle).value_or(QString()).trimmed();
+    setSilentMode(address.left(8).toLower() != QLatin1String("https://"));
+    if (!address.isEmpty())
+        m_browser.navigate(QUrl::fromUserInput(address));
+}
+
+void HarvestSession::goBack()
+{
+    m_browser.goBack();
+}
+
+void HarvestSession::goForward()
+{
+    m_browser.goForward();
+}
+
+QByteArray HarvestSession::exportText(const HarvestList &list)
+{
+    QString text;
+    qsizetype size = 0;
+    for (const HarvestItem &it : list.items())
+        size += it.title.size() + it.fileType.size() + it.state.size() + 6;
+    text.reserve(size);
+    for (const HarvestItem &it : list.items()) {
+        text += it.title;
+        text += u"-【";
+        text += it.fileType;
+        text += u'】';
+        text += it.state;
+        text += u"\r\n";
+    }
+    return text.toUtf8();
+}
+
+QString HarvestSession::kilobytesText(qint64 bytes)
+{
+    // One decimal, rounded half away from zero, thousands grouped by ",".
+    const qint64 tenths = (bytes * 10 + 512) / 1024;
+    QString whole = QString::number(tenths / 10);
+    for (qsizetype at = whole.size() - 3; at > 0; at -= 3)
+        whole.insert(at, u',');
+    return whole + u'.' + QString::number(tenths % 10);
+}
+
+bool HarvestSession::exportList()
+{
+    if (m_list.isEmpty())
+        return false;
+    const std::optional<QString> chosen = m_prompter.saveFileName(
+        QStringLiteral("导出数据"), QString(), QStringLiteral("*.txt (*.txt)"));
+    if (!chosen || chosen->trimmed().isEmpty())
+        return false;
+    const QString path = withDefaultSuffix(*chosen, QStringLiteral("txt"));
+    const QByteArray bytes = exportText(m_list);
+    if (!writeWhole(path, bytes))
+        return false; // quietly, as every failure of the export
+    m_prompter.message(ExportSavedMessage + kilobytesText(bytes.size()) + QStringLiteral("KB"),
+                       Prompter::Icon::Information);
+    return true;
+}
+
+void HarvestSession::savePageSource()
+{
+    const std::optional<QString> chosen = m_prompter.saveFileName(
+        QStringLiteral("源码另存为"), QString(), QStringLiteral("*.htm (*.htm)"));
+    if (!chosen || chosen->trimmed().isEmpty())
+        return;
+    const QString path = withDefaultSuffix(*chosen, QStringLiteral("htm"));
+    QPointer<HarvestSession> self(this);
+    m_browser.snapshot([self, path](const DocumentSnapshot &document) {
+        if (!self || !document.present || document.rootOuterHtml.isEmpty())
+            return;
+        if (writeWhole(path, document.rootOuterHtml.toUtf8()))
+            emit self->pageSourceSaved(path);
+    });
+}
+
+bool HarvestSession::windowClosing()
+{
+    if (!requestClose())
+        return false;
+    if (!m_downloadWindowOpen || !m_downloadWindowOpen())
+        emit startupWindowRequested();
     return true;
 }
 

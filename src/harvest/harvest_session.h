@@ -7,6 +7,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 namespace lumen
 {
 
@@ -15,6 +17,7 @@ class Browser;
 class Clock;
 class Prompter;
 class SaveFolderChooser;
+class SettingsStore;
 
 // Everything the search window decides, without the window: the harvest
 // list, harvesting a page or the whole search, the analysis commands and the
@@ -56,7 +59,59 @@ public:
     // automatic analysis.
     bool requestClose();
 
+    // --- the search window's own commands -------------------------------
+    static const QString OpenAddressPrompt;  // 请输入需要打开的网址：
+    static const QString OpenAddressTitle;   // 请输入...
+    static const QString ExportSavedMessage; // 保存文件完毕：
+
+    // Window load: when to ask for the save folder, silent mode on, a
+    // blank page. The home page follows once the window shows
+    // (openStartPage).
+    void windowLoaded(const SettingsStore &store);
+    void openStartPage();
+
+    // "禁止弹出脚本提示": no script dialogs while set.
+    void setSilentMode(bool on);
+    bool silentMode() const;
+
+    // "打开指定网址...": asks for an address; one that starts with https://
+    // switches silent mode off (the user means a page that may need its
+    // boxes), anything else switches it on. A bare host is taken as a
+    // browser's address line takes it.
+    void openAddress();
+    void goBack();
+    void goForward();
+
+    // "导出数据...": every row as title, "-【", type, "】", state, CR LF,
+    // in UTF-8, into the file the user names; then the saved size. Returns
+    // whether a file was written.
+    bool exportList();
+    // The export's text for the list as it is now.
+    static QByteArray exportText(const HarvestList &list);
+    // A size in kilobytes as "#,##0.0" (1,234.5).
+    static QString kilobytesText(qint64 bytes);
+
+    // "源码另存为": the current document's markup into the file the user
+    // names. Quiet: pageSourceSaved tells the path when it was written.
+    void savePageSource();
+
+    // Whether the download window is open; the close of this window shows
+    // the start-up window only when it is not.
+    void setDownloadWindowOpenQuery(std::function<bool()> isOpen)
+    {
+        m_downloadWindowOpen = std::move(isOpen);
+    }
+    // The window is asked to close: the guard of requestClose(); a close
+    // that goes ahead asks for the start-up window unless the download
+    // window is open.
+    bool windowClosing();
+
 signals:
+    void silentModeChanged(bool on);
+    void pageSourceSaved(const QString &path);
+    // The start-up window is to be shown again.
+    void startupWindowRequested();
+
     // The row count beside the list, refreshed after every harvested page
     // and every clear command.
     void countTextChanged(const QString &text);
@@ -66,11 +121,13 @@ private:
     qint64 clearByTitle(bool contains);
 
     Browser &m_browser;
+    AppSettings &m_settings;
     Prompter &m_prompter;
     HarvestList m_list;
     DownloadTransfer m_transfer;
     SearchHarvester m_harvester;
     HarvestAnalysis m_analysis;
+    std::function<bool()> m_downloadWindowOpen;
 };
 
 } // namespace lumen

@@ -2,8 +2,11 @@
 
 #include <QtGlobal>
 
+#include <QUrlQuery>
+
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace lumen
 {
@@ -14,17 +17,26 @@ namespace
 constexpr const char *RepositoryVariable = "LUMENARC_REPOSITORY";
 constexpr qint64 PageRows = 100;
 
-// The text after the first occurrence of the marker up to the next "&" or
-// the end; false when the marker is absent.
-bool partAfter(const QString &address, QLatin1String marker, QStringView &part)
+using QueryFields = QList<QPair<QString, QString>>;
+
+// The fields of an address's query, still encoded; the fragment is not part
+// of them.
+QueryFields queryFields(const QString &address)
 {
-    const qsizetype at = address.indexOf(marker, 0, Qt::CaseInsensitive);
-    if (at < 0)
-        return false;
-    const qsizetype from = at + marker.size();
-    const qsizetype amp = address.indexOf(QLatin1Char('&'), from);
-    part = QStringView(address).sliced(from, (amp < 0 ? address.size() : amp) - from);
-    return true;
+    return QUrlQuery(QUrl(address.trimmed())).queryItems(QUrl::FullyEncoded);
+}
+
+// The value of the first field of that name (any letter case); false when
+// the query holds none.
+bool fieldOf(const QueryFields &fields, QLatin1String name, QString &value)
+{
+    for (const auto &[key, v] : fields) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0) {
+            value = v;
+            return true;
+        }
+    }
+    return false;
 }
 
 // A number as a results address may spell it: blanks around it, a sign, a
@@ -54,7 +66,10 @@ QUrl defaultRepositoryAddress()
     return QUrl(QStringLiteral("https://search.lumenarc.org/"));
 }
 
-QUrl repositoryAddress()
+namespace
+{
+
+std::optional<QUrl> overrideAddress()
 {
     const QString override = qEnvironmentVariable(RepositoryVariable).trimmed();
     if (!override.isEmpty()) {
@@ -69,7 +84,30 @@ QUrl repositoryAddress()
             return url;
         }
     }
-    return defaultRepositoryAddress();
+    return std::nullopt;
+}
+
+} // namespace
+
+QUrl repositoryAddress()
+{
+    return overrideAddress().value_or(defaultRepositoryAddress());
+}
+
+QUrl walkRootFor(const QUrl &page)
+{
+    if (const std::optional<QUrl> override = overrideAddress())
+        return *override;
+    const QString scheme = page.scheme().toLower();
+    if (!page.isValid() || page.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return defaultRepositoryAddress();
+    QUrl root;
+    root.setScheme(scheme);
+    root.setHost(page.host());
+    root.setPort(page.port());
+    root.setPath(QStringLiteral("/"));
+    return root;
 }
 
 QUrl repositoryHomePage()
@@ -79,19 +117,22 @@ QUrl repositoryHomePage()
 
 void readSearchPosition(const QString &address, SearchPosition &position)
 {
-    QStringView part;
-    if (partAfter(address, QLatin1String("q="), part))
-        position.query = part.toString();
+    const QueryFields query = queryFields(address);
+    QString part;
+    if (fieldOf(query, QLatin1String("q"), part))
+        position.query = part;
     qint64 n = 0;
-    if (partAfter(address, QLatin1String("rows="), part) && toWholeNumber(part, n))
+    if (fieldOf(query, QLatin1String("rows"), part) && toWholeNumber(part, n))
         position.rows = n;
-    if (partAfter(address, QLatin1String("&start="), part) && toWholeNumber(part, n))
+    if (fieldOf(query, QLatin1String("start"), part) && toWholeNumber(part, n))
         position.start = n;
 }
 
 bool isSearchAddress(const QString &address, const SearchPosition &position)
 {
-    return address.contains(QLatin1String("/search?q="), Qt::CaseInsensitive) &&
+    const QUrl url(address.trimmed());
+    return url.path().endsWith(QLatin1String("/search"), Qt::CaseInsensitive) &&
+           url.query(QUrl::FullyEncoded).startsWith(QLatin1String("q="), Qt::CaseInsensitive) &&
            !position.query.isEmpty();
 }
 

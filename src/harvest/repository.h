@@ -15,6 +15,10 @@ QUrl repositoryAddress();
 QUrl defaultRepositoryAddress();
 // The repository's home page: its root address.
 QUrl repositoryHomePage();
+// The root the walk builds next pages on: LUMENARC_REPOSITORY when it is
+// set, otherwise the scheme, host and port of the page being walked, so that
+// a search opened on one server is never continued on another.
+QUrl walkRootFor(const QUrl &page);
 
 // Where a search stands, as read from a results page address.
 struct SearchPosition {
@@ -24,14 +28,14 @@ struct SearchPosition {
 };
 
 // 获取当前网址: reads the search terms and the paging position from an
-// address. Each part is looked for anywhere in the address without regard to
-// letter case ("q=", "rows=", "&start=") and runs to the next "&" or the end;
-// a part that is absent, or a number that is not numeric, leaves the field as
-// it was.
+// address's query: the fields "q", "rows" and "start" in any letter case.
+// The fragment is no part of the query ("search?q=x#results" asks for "x").
+// A part that is absent, or a number that is not numeric, leaves the field
+// as it was; the query stays URL-encoded as the address holds it.
 void readSearchPosition(const QString &address, SearchPosition &position);
 
-// Whether the address is a search the walk can continue: a "/search?q="
-// address with a non-empty query.
+// Whether the address is a search the walk can continue: a "/search" page
+// whose query starts with "q=", with a non-empty query.
 bool isSearchAddress(const QString &address, const SearchPosition &position);
 
 // The next results page in pages of 100 entries: start + 100 when the page

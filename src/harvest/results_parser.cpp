@@ -121,8 +121,18 @@ bool hasNextPageMarker(const DocumentSnapshot &document)
 
 bool isServerErrorPage(const DocumentSnapshot &document)
 {
-    return document.rootOuterHtml.contains(QLatin1String("Internal Server Error"),
-                                           Qt::CaseInsensitive);
+    if (document.httpErrorStatus >= 500)
+        return true;
+    static const QLatin1String phrase("Internal Server Error");
+    const qsizetype onPage = document.rootOuterHtml.count(phrase, Qt::CaseInsensitive);
+    if (onPage == 0)
+        return false;
+    // What the result entries say about themselves does not count.
+    qsizetype inEntries = 0;
+    for (const AnchorSnapshot &a : document.anchors)
+        if (isResultEntryMarkup(a.innerHtml))
+            inEntries += a.outerHtml.count(phrase, Qt::CaseInsensitive);
+    return onPage > inEntries;
 }
 
 } // namespace lumen

@@ -32,7 +32,9 @@ qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QS
 // The system never clicks it; its presence says another page follows.
 bool hasNextPageMarker(const DocumentSnapshot &document);
 
-// A server error page ends the walk through the pages.
+// A server error page ends the walk through the pages: the server answered
+// with a 5xx status, or the page says "Internal Server Error" outside its
+// result entries (a result may well be titled with that phrase).
 bool isServerErrorPage(const DocumentSnapshot &document);
 
 } // namespace lumen

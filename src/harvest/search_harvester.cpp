@@ -23,11 +23,7 @@ SearchHarvester::SearchHarvester(Browser &browser, HarvestList &list, AppSetting
     m_timer.setInterval(TickIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &SearchHarvester::tick);
     connect(&m_browser, &Browser::documentComplete, this, &SearchHarvester::onDocumentComplete);
-    // A failed load leaves the browser idle; the wait notices it at once.
-    connect(&m_browser, &Browser::loadFailed, this, [this] {
-        if (m_step == Step::WaitLoad)
-            tick();
-    });
+    connect(&m_browser, &Browser::loadFailed, this, &SearchHarvester::onLoadFailed);
 }
 
 SearchHarvester::~SearchHarvester() = default;
@@ -68,6 +64,7 @@ void SearchHarvester::startAddAll()
     m_addAllRunning = true;
     m_stopRequested = false;
     m_pagesWalked = 0;
+    m_pagesNotLoaded = 0;
     emit addAllRunningChanged(true);
     if (m_settings.promptForSaveFolder == 1)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // once per walk, before the first page
@@ -126,7 +123,9 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
     if (m_step != Step::ReadCurrent && m_step != Step::ReadFinal)
         return;
     const Step step = m_step;
+    const qint64 before = m_list.count();
     const qint64 accepted = HarvestPage(document, m_list, harvestFolder());
+    const qint64 added = m_list.count() - before;
     if (m_pagesWalked == 0)
         m_pagesWalked = 1;
     emit pageHarvested(accepted, document.url);
@@ -134,12 +133,48 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
         afterCurrentRead(document);
         return;
     }
-    // A load that failed or never got anywhere leaves the page we came
-    // from on show; walking on from it would ask for the same page again
-    // and again.
-    if (m_finalResult && document.url == m_leftUrl)
+    if (m_finalResult && finalPageProblem(document, added))
         m_finalResult = false;
     finishNextPage(m_finalResult);
+}
+
+bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 added)
+{
+    const QUrl shown(document.url);
+    const QString scheme = shown.scheme().toLower();
+    if (!document.present ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        // The engine shows its own error page (an address of its own) when
+        // no answer came.
+        reportProblem(LoadProblem::LoadFailed);
+        return true;
+    }
+    if (document.httpErrorStatus >= 400) {
+        reportProblem(LoadProblem::HttpError, document.httpErrorStatus);
+        return true;
+    }
+    if (isServerErrorPage(document)) {
+        reportProblem(LoadProblem::ServerErrorPage);
+        return true;
+    }
+    // A load that never got anywhere leaves the page we came from on show;
+    // walking on from it would ask for the same page again and again.
+    if (shown.adjusted(QUrl::RemoveFragment) == QUrl(m_leftUrl).adjusted(QUrl::RemoveFragment)) {
+        reportProblem(LoadProblem::AddressUnchanged);
+        return true;
+    }
+    // A site that offers "next" for ever without new entries (a loop, or
+    // a hostile server) ends the walk here; the search has been harvested.
+    return added == 0;
+}
+
+void SearchHarvester::reportProblem(LoadProblem problem, int httpStatus)
+{
+    if (m_problemReported)
+        return; // one account per page: the first thing that went wrong
+    m_problemReported = true;
+    ++m_pagesNotLoaded;
+    emit nextPageNotLoaded(m_requestedUrl, problem, httpStatus);
 }
 
 void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
@@ -160,8 +195,16 @@ void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
         finishNextPage(false);
         return;
     }
-    const QUrl next(nextPageAddress(repositoryAddress(), position));
+    const QUrl next(nextPageAddress(walkRootFor(QUrl(document.url)), position));
+    // An address that differs from this page's only in its fragment is a
+    // jump within this page: no page of the search follows.
+    if (next.adjusted(QUrl::RemoveFragment) == QUrl(document.url).adjusted(QUrl::RemoveFragment)) {
+        finishNextPage(false);
+        return;
+    }
     m_leftUrl = document.url;
+    m_requestedUrl = next;
+    m_problemReported = false;
     m_step = Step::WaitLoad;
     m_stepStartedMs = m_clock.monotonicMs();
     m_navigationPending = true;
@@ -183,6 +226,8 @@ void SearchHarvester::tick()
     case Step::ReadFinal:
         if (elapsed > SnapshotLimitMs) {
             ++m_snapshotSerial; // a late answer is ignored
+            if (m_step == Step::ReadFinal && m_finalResult)
+                reportProblem(LoadProblem::Unreadable);
             finishNextPage(false);
         }
         break;
@@ -191,7 +236,9 @@ void SearchHarvester::tick()
             finishWithHarvest(false);
         } else if (!m_browser.isBusy() || !m_navigationPending || elapsed > LoadWaitLimitMs) {
             // A page that never finishes is harvested as it stands after
-            // the settle wait.
+            // the settle wait; it may lack entries, so it is accounted for.
+            if (m_browser.isBusy() && m_navigationPending)
+                reportProblem(LoadProblem::TimedOut);
             m_step = Step::Settle;
             m_stepStartedMs = m_clock.monotonicMs();
         }
@@ -245,6 +292,17 @@ void SearchHarvester::onDocumentComplete()
     m_navigationPending = false;
     if (m_step == Step::WaitLoad)
         tick();
+}
+
+void SearchHarvester::onLoadFailed()
+{
+    if (m_step != Step::WaitLoad)
+        return;
+    // Nothing came; the error page on show holds no entries, so waiting for
+    // it to settle would only delay the end.
+    m_navigationPending = false;
+    reportProblem(LoadProblem::LoadFailed);
+    finishWithHarvest(false);
 }
 
 qint64 SearchHarvester::elapsedMs() const

@@ -34,6 +34,17 @@ public:
     static constexpr qint64 SnapshotLimitMs = 30000;
     static constexpr int TickIntervalMs = 200;
 
+    // Why a next page of the walk did not come as asked.
+    enum class LoadProblem {
+        LoadFailed,       // no answer: refused, dropped, unreachable (an error page shows)
+        TimedOut,         // still loading after LoadWaitLimitMs; taken as it stood
+        HttpError,        // the server answered with an error status
+        ServerErrorPage,  // the page says the server failed
+        AddressUnchanged, // the browser still shows the page the walk left
+        Unreadable,       // the document did not let itself be read
+    };
+    Q_ENUM(LoadProblem)
+
     // Captions of the add-all button.
     static const QString AddAllCaption;  // idle
     static const QString StopAddCaption; // running
@@ -61,6 +72,9 @@ public:
     bool addAllStopRequested() const { return m_stopRequested; }
     QString addAllCaption() const { return m_addAllRunning ? StopAddCaption : AddAllCaption; }
     int pagesWalked() const { return m_pagesWalked; }
+    // Next pages of the current (or last) walk that did not come as asked.
+    // A walk with any of them did not harvest the whole search.
+    int pagesNotLoaded() const { return m_pagesNotLoaded; }
 
     // 下一页 on its own: harvests the current page, and when a next page
     // follows, loads it, waits for it, and harvests it. nextPageFinished
@@ -87,6 +101,10 @@ signals:
     void navigatingTo(const QUrl &url);
     // The list's columns are to be fitted to their contents.
     void fitColumnsRequested();
+    // A next page did not come as asked; httpStatus is the answer's status
+    // for HttpError, else 0. Every problem except TimedOut ends the walk.
+    void nextPageNotLoaded(const QUrl &url, lumen::SearchHarvester::LoadProblem problem,
+                           int httpStatus);
 
 private:
     enum class Step { Idle, ReadCurrent, WaitLoad, Settle, ReadFinal };
@@ -99,6 +117,9 @@ private:
     void continueWalk(bool movedOn);
     void endWalk();
     void onDocumentComplete();
+    void onLoadFailed();
+    bool finalPageProblem(const DocumentSnapshot &document, qint64 added);
+    void reportProblem(LoadProblem problem, int httpStatus = 0);
     qint64 elapsedMs() const;
     void updateTimer();
 
@@ -115,6 +136,9 @@ private:
     quint64 m_snapshotSerial = 0;
     quint64 m_pageSnapshotSerial = 0; // "加入本页到列表" reads on its own
     QString m_leftUrl;                // the page the last navigation started from
+    QUrl m_requestedUrl;              // the page the last navigation asked for
+    bool m_problemReported = false;   // for the page being loaded now
+    int m_pagesNotLoaded = 0;
     bool m_navigationPending = false;
     bool m_addAllRunning = false;
     bool m_stopRequested = true;

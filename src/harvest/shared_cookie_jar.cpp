@@ -61,12 +61,26 @@ bool SharedCookieJar::deleteCookie(const QNetworkCookie &cookie)
     return changed;
 }
 
+namespace
+{
+
+// Session tokens are the user's sign-in: only the user may read them.
+constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+} // namespace
+
 bool SharedCookieJar::setStorageFile(const QString &path)
 {
     m_storageFile = path;
     QFile file(path);
     if (!file.exists())
         return true;
+    // A file an earlier version left readable by others is closed now.
+    constexpr QFileDevice::Permissions Others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                                QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (file.permissions() & Others)
+        file.setPermissions(OwnerOnly);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -100,10 +114,18 @@ bool SharedCookieJar::save()
     m_savePending = false;
     if (m_storageFile.isEmpty())
         return false;
-    QDir().mkpath(QFileInfo(m_storageFile).absolutePath());
+    const QString folder = QFileInfo(m_storageFile).absolutePath();
+    if (!QFileInfo::exists(folder) && QDir().mkpath(folder))
+        QFile::setPermissions(folder, OwnerOnly | QFileDevice::ExeOwner);
     QSaveFile file(m_storageFile);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // The new file is made with the usual mode; close it before the first
+    // byte goes in (an existing file's mode is carried over otherwise).
+    if (!file.setPermissions(OwnerOnly)) {
+        file.cancelWriting();
+        return false;
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (const QNetworkCookie &c : allCookies()) {
         // Session cookies end with the program, as in any browser.

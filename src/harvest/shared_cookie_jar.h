@@ -41,7 +41,10 @@ public:
     QList<QNetworkCookie> cookies() const { return allCookies(); }
 
     // Reads the cookies kept in the file (expired ones dropped) and keeps
-    // every later change there. False when an existing file cannot be read.
+    // every later change there. The file is the user's alone (0600): an
+    // existing one that others may read is closed here, and it is written
+    // owner-only from its first byte. False when an existing file cannot be
+    // read.
     bool setStorageFile(const QString &path);
     QString storageFile() const { return m_storageFile; }
     // Writes the file now instead of at the next turn of the event loop.

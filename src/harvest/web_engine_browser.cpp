@@ -1,6 +1,7 @@
 #include "harvest/web_engine_browser.h"
 
 #include "engine/prompter.h"
+#include "harvest/snapshot_parser.h"
 #include "harvest/web_engine_profile.h"
 
 #include <QJsonArray>
@@ -12,8 +13,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
-
-#include <optional>
 
 namespace lumen
 {
@@ -34,9 +33,10 @@ namespace
 // root once does, and the root's markup holds every link's markup as it
 // stands. An HTML document therefore sends, per link, only its inner text,
 // target and attribute count; the links are then cut out of the root's markup
-// (anchorSpans) and the counts confirm the cut. Other documents (XML), whose
-// elements serialise differently on their own (an element alone carries its
-// namespace), send each link's outer and inner markup.
+// (anchorSpans) and the counts confirm the cut. Other documents (XML) send
+// each link's outer markup; its content is cut from that (parseSnapshot), as
+// the content serialised on its own would carry a namespace it does not have
+// inside the link.
 const char SnapshotScript[] = R"JS((function () {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
     var html = document.contentType === 'text/html';
@@ -45,9 +45,9 @@ const char SnapshotScript[] = R"JS((function () {
     for (var n = 0; n < as.length; ++n) {
         var a = as[n];
         try {
-            if (html) out.a.push(s(a.innerText), s(a.href), String(a.attributes.length));
-            else out.a.push(s(a.innerText), s(a.href), s(a.outerHTML), s(a.innerHTML));
-        } catch (e) { out.a.push('', '', ''); if (!html) out.a.push(''); }
+            out.a.push(s(a.innerText), s(a.href),
+                       html ? String(a.attributes.length) : s(a.outerHTML));
+        } catch (e) { out.a.push('', '', ''); }
     }
     var ins = document.getElementsByTagName('input');
     for (var n = 0; n < ins.length; ++n) {
@@ -81,256 +81,6 @@ QString inputScript(int inputIndex, const QString &action)
                           " if (e) { %2 } })()")
         .arg(inputIndex)
         .arg(action);
-}
-
-// The content of an element, cut from the engine's serialisation of the
-// element: between the start tag and the end tag. The engine writes every
-// attribute as a space, the name, "=" and the value in double quotes with any
-// double quote inside escaped, so the start tag can be walked exactly even
-// when a value holds ">"; the end tag is the last "</" of the text. An element
-// written as "<a ... />" has no content.
-QString innerHtmlOf(const QString &outer)
-{
-    const qsizetype n = outer.size();
-    qsizetype i = 1;
-    while (i < n && outer.at(i) != u' ' && outer.at(i) != u'>' && outer.at(i) != u'/')
-        ++i;
-    qsizetype startEnd = -1;
-    while (i < n && startEnd < 0) {
-        const QChar c = outer.at(i);
-        if (c == u'>') {
-            startEnd = i;
-        } else if (c == u' ') {
-            // A name's first character may be anything, even "=".
-            i += 2;
-            while (i < n && outer.at(i) != u'=')
-                ++i;
-            if (i + 1 >= n || outer.at(i + 1) != u'"')
-                return QString();
-            i = outer.indexOf(u'"', i + 2);
-            if (i < 0)
-                return QString();
-            ++i;
-        } else {
-            ++i;
-        }
-    }
-    if (startEnd < 0 || startEnd + 1 == n)
-        return QString();
-    const qsizetype endTag = outer.lastIndexOf(QLatin1String("</"));
-    if (endTag <= startEnd)
-        return QString();
-    return outer.mid(startEnd + 1, endTag - startEnd - 1);
-}
-
-// Reads the JSON the snapshot script writes: arrays of texts only. A general
-// JSON document would first be built as a tree of values and then copied out;
-// reading the texts straight into their strings takes a fraction of the time
-// on a page of tens of thousands of links.
-class SnapshotReader
-{
-public:
-    explicit SnapshotReader(QStringView json) : m_json(json) {}
-
-    bool skip(QChar c)
-    {
-        while (m_pos < m_json.size() && m_json.at(m_pos).isSpace())
-            ++m_pos;
-        if (m_pos >= m_json.size() || m_json.at(m_pos) != c)
-            return false;
-        ++m_pos;
-        return true;
-    }
-
-    bool text(QString &out)
-    {
-        if (!skip(u'"'))
-            return false;
-        out.clear();
-        const qsizetype n = m_json.size();
-        while (m_pos < n) {
-            qsizetype end = m_pos;
-            while (end < n && m_json.at(end) != u'"' && m_json.at(end) != u'\\')
-                ++end;
-            out += m_json.mid(m_pos, end - m_pos);
-            m_pos = end;
-            if (m_pos >= n)
-                return false;
-            if (m_json.at(m_pos) == u'"') {
-                ++m_pos;
-                return true;
-            }
-            if (m_pos + 1 >= n)
-                return false;
-            const QChar e = m_json.at(m_pos + 1);
-            m_pos += 2;
-            switch (e.unicode()) {
-            case 'b':
-                out += u'\b';
-                break;
-            case 'f':
-                out += u'\f';
-                break;
-            case 'n':
-                out += u'\n';
-                break;
-            case 'r':
-                out += u'\r';
-                break;
-            case 't':
-                out += u'\t';
-                break;
-            case 'u': {
-                bool ok = false;
-                const ushort code = m_json.mid(m_pos, 4).toUShort(&ok, 16);
-                if (!ok || m_pos + 4 > n)
-                    return false;
-                out += QChar(code);
-                m_pos += 4;
-                break;
-            }
-            default:
-                out += e; // \" \\ \/
-            }
-        }
-        return false;
-    }
-
-    bool texts(QStringList &out)
-    {
-        if (!skip(u'['))
-            return false;
-        if (skip(u']'))
-            return true;
-        do {
-            QString t;
-            if (!text(t))
-                return false;
-            out.append(std::move(t));
-        } while (skip(u','));
-        return skip(u']');
-    }
-
-private:
-    QStringView m_json;
-    qsizetype m_pos = 0;
-};
-
-// Walks a start tag from just after its name: the engine writes each
-// attribute as a space, the name (whose first character may be anything, even
-// "="), "=" and the value in double quotes with any double quote inside
-// escaped. Returns the position after the closing ">", or -1.
-qsizetype walkStartTag(QStringView html, qsizetype i, int *attributes, bool *selfClosing)
-{
-    const qsizetype n = html.size();
-    *attributes = 0;
-    *selfClosing = false;
-    while (i < n) {
-        const QChar c = html.at(i);
-        if (c == u'>')
-            return i + 1;
-        if (c == u'/') {
-            *selfClosing = true;
-            ++i;
-        } else if (c == u' ') {
-            i += 2;
-            while (i < n && html.at(i) != u'=')
-                ++i;
-            if (i + 1 >= n || html.at(i + 1) != u'"')
-                return -1;
-            i = html.indexOf(u'"', i + 2);
-            if (i < 0)
-                return -1;
-            ++i;
-            ++*attributes;
-        } else {
-            return -1;
-        }
-    }
-    return -1;
-}
-
-struct AnchorSpan {
-    qsizetype start = 0;        // "<a"
-    qsizetype contentStart = 0; // after the start tag
-    qsizetype end = -1;         // after "</a>"
-    int attributes = 0;
-};
-
-// The links of an HTML document in the engine's serialisation of its root
-// element, in document order. In that serialisation every "<" of text is
-// escaped, so each "<" starts a tag, a comment or a doctype, except in the
-// elements whose text is written raw (scripts, styles and the like), which
-// are skipped whole. Links inside a template belong to no document and are
-// not counted. Empty when the markup does not read as expected.
-std::optional<QList<AnchorSpan>> anchorSpans(QStringView html)
-{
-    static const QStringList rawText = {"script",  "style",    "xmp",      "iframe",
-                                        "noembed", "noframes", "noscript", "plaintext"};
-    const qsizetype n = html.size();
-    QList<AnchorSpan> spans;
-    QList<qsizetype> open;
-    int templates = 0;
-    qsizetype i = 0;
-    while ((i = html.indexOf(u'<', i)) >= 0) {
-        if (html.mid(i, 4) == QLatin1String("<!--")) {
-            i = html.indexOf(QLatin1String("-->"), i + 4);
-            if (i < 0)
-                return std::nullopt;
-            i += 3;
-            continue;
-        }
-        if (i + 1 < n && (html.at(i + 1) == u'!' || html.at(i + 1) == u'?')) {
-            i = html.indexOf(u'>', i);
-            if (i < 0)
-                return std::nullopt;
-            ++i;
-            continue;
-        }
-        const bool endTag = i + 1 < n && html.at(i + 1) == u'/';
-        const qsizetype nameStart = i + (endTag ? 2 : 1);
-        qsizetype j = nameStart;
-        while (j < n && html.at(j) != u' ' && html.at(j) != u'>' && html.at(j) != u'/')
-            ++j;
-        const QStringView name = html.mid(nameStart, j - nameStart);
-        if (name.isEmpty())
-            return std::nullopt;
-        if (endTag) {
-            i = html.indexOf(u'>', j);
-            if (i < 0)
-                return std::nullopt;
-            ++i;
-            if (name == u"template" && templates > 0) {
-                --templates;
-            } else if (name == u"a" && templates == 0) {
-                if (open.isEmpty())
-                    return std::nullopt;
-                spans[open.takeLast()].end = i;
-            }
-            continue;
-        }
-        int attributes = 0;
-        bool selfClosing = false;
-        const qsizetype tagStart = i;
-        const qsizetype tagEnd = walkStartTag(html, j, &attributes, &selfClosing);
-        if (tagEnd < 0)
-            return std::nullopt;
-        i = tagEnd;
-        if (name == u"a" && templates == 0) {
-            spans.append({tagStart, tagEnd, selfClosing ? tagEnd : -1, attributes});
-            if (!selfClosing)
-                open.append(spans.size() - 1);
-        } else if (name == u"template") {
-            ++templates;
-        } else if (rawText.contains(name)) {
-            i = html.indexOf(QLatin1String("</") + name.toString(), tagEnd);
-            if (i < 0)
-                return std::nullopt;
-        }
-    }
-    if (!open.isEmpty())
-        return std::nullopt;
-    return spans;
 }
 
 bool isBlankAddress(const QUrl &url)
@@ -485,6 +235,7 @@ void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         m_busy = true;
+        m_httpErrorStatus = 0;
         break;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         m_busy = false;
@@ -498,10 +249,13 @@ void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
         // A server that answered with an error status still delivered a
         // document (the paging reads "Internal Server Error" from it); only a
         // load that reached no server content failed.
-        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+            m_httpErrorStatus = info.errorCode();
             emit documentComplete(m_page->url());
-        else
+        } else {
+            m_httpErrorStatus = 0;
             emit loadFailed(info.url());
+        }
         break;
     }
 }
@@ -534,6 +288,8 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
                 return;
             bool needsAnchorMarkup = false;
             DocumentSnapshot snap = parseSnapshot(result.toString(), &needsAnchorMarkup);
+            if (snap.present)
+                snap.httpErrorStatus = self->m_httpErrorStatus;
             if (!needsAnchorMarkup) {
                 done(snap);
                 return;
@@ -543,9 +299,8 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
                 [self, done, snap](const QVariant &markup) mutable {
                     if (!self || self->m_closing)
                         return;
-                    QStringList outer;
-                    SnapshotReader in(markup.toString());
-                    in.texts(outer);
+                    const QStringList outer =
+                        parseTextArray(markup.toString()).value_or(QStringList());
                     for (qsizetype n = 0; n < snap.anchors.size() && n < outer.size(); ++n) {
                         snap.anchors[n].outerHtml = outer.at(n);
                         snap.anchors[n].innerHtml = innerHtmlOf(outer.at(n));
@@ -553,66 +308,6 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
                     done(snap);
                 });
         });
-}
-
-DocumentSnapshot WebEngineBrowser::parseSnapshot(const QString &json, bool *needsAnchorMarkup)
-{
-    // [url, root outer HTML, "counts" or "markup", [anchors], [inputs], [ids]]
-    if (needsAnchorMarkup)
-        *needsAnchorMarkup = false;
-    DocumentSnapshot snap;
-    SnapshotReader in(json);
-    QString mode;
-    QStringList anchors, inputs, ids;
-    if (!in.skip(u'[') || !in.text(snap.url) || !in.skip(u',') || !in.text(snap.rootOuterHtml) ||
-        !in.skip(u',') || !in.text(mode) || !in.skip(u',') || !in.texts(anchors) ||
-        !in.skip(u',') || !in.texts(inputs) || !in.skip(u',') || !in.texts(ids) || !in.skip(u']'))
-        return DocumentSnapshot();
-    snap.present = true;
-
-    // Anchors come as a flat list: inner text, link, then either the
-    // attribute count or the outer and inner markup; per anchor.
-    const bool counts = mode == QLatin1String("counts");
-    const qsizetype stride = counts ? 3 : 4;
-    const qsizetype count = anchors.size() / stride;
-    snap.anchors.resize(count);
-    for (qsizetype n = 0; n < count; ++n) {
-        AnchorSnapshot &a = snap.anchors[n];
-        a.innerText = anchors.at(stride * n);
-        a.href = anchors.at(stride * n + 1);
-        if (!counts) {
-            a.outerHtml = anchors.at(stride * n + 2);
-            a.innerHtml = anchors.at(stride * n + 3);
-        }
-    }
-    if (counts) {
-        const QString &root = snap.rootOuterHtml;
-        const std::optional<QList<AnchorSpan>> spans = anchorSpans(root);
-        bool agree = spans && spans->size() == count;
-        for (qsizetype n = 0; agree && n < count; ++n)
-            agree = spans->at(n).attributes == anchors.at(3 * n + 2).toInt();
-        if (agree) {
-            for (qsizetype n = 0; n < count; ++n) {
-                const AnchorSpan &span = spans->at(n);
-                AnchorSnapshot &a = snap.anchors[n];
-                a.outerHtml = root.mid(span.start, span.end - span.start);
-                // "</a>" ends every link that is not written "<a ... />".
-                const qsizetype contentEnd =
-                    span.end == span.contentStart ? span.end : span.end - 4;
-                a.innerHtml = root.mid(span.contentStart, contentEnd - span.contentStart);
-            }
-        } else if (needsAnchorMarkup) {
-            *needsAnchorMarkup = true;
-        }
-    }
-
-    // Inputs likewise: id, name, type, value.
-    snap.inputs.reserve(inputs.size() / 4);
-    for (qsizetype n = 0; n + 3 < inputs.size(); n += 4)
-        snap.inputs.append(
-            {int(n / 4), inputs.at(n), inputs.at(n + 1), inputs.at(n + 2), inputs.at(n + 3)});
-    snap.elementIds = std::move(ids);
-    return snap;
 }
 
 void WebEngineBrowser::runInPage(const QString &script)

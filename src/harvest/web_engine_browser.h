@@ -39,17 +39,14 @@ public:
     void setSilent(bool silent) override { m_silent = silent; }
     bool isSilent() const override { return m_silent; }
     QUrl currentUrl() const override;
+    // The HTTP status of the document on show when its server answered with
+    // an error (400 and above), else 0. Snapshots carry it too.
+    int httpErrorStatus() const { return m_httpErrorStatus; }
 
     void snapshot(SnapshotCallback done) override;
     void setInputValue(int inputIndex, const QString &value) override;
     void clickInput(int inputIndex) override;
     void clickElementById(const QString &id) override;
-
-    // Turns the text the snapshot script returns into a snapshot; public so
-    // the conversion can be checked and measured apart from the engine. When
-    // the links could not be cut out of the root's markup, their markup stays
-    // empty and needsAnchorMarkup is set (the browser then asks for it).
-    static DocumentSnapshot parseSnapshot(const QString &json, bool *needsAnchorMarkup = nullptr);
 
 private:
     class Page;
@@ -63,6 +60,7 @@ private:
     Prompter *m_prompter = nullptr;
     bool m_busy = false;
     bool m_silent = false;
+    int m_httpErrorStatus = 0;
     bool m_closing = false;
 };
 

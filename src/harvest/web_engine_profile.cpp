@@ -1,9 +1,12 @@
 #include "harvest/web_engine_profile.h"
 
+#include "engine/app_title.h"
+#include "engine/download_engine.h"
 #include "harvest/shared_cookie_jar.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QNetworkCookie>
 #include <QPointer>
 #include <QStandardPaths>
@@ -63,6 +66,10 @@ WebEngineProfile::WebEngineProfile(const QString &storageFolder, QObject *parent
       m_storageFolder(storageFolder.isEmpty() ? defaultStorageFolder() : storageFolder)
 {
     QDir().mkpath(m_storageFolder);
+    // Cookies, cache and local storage of the user's sessions: nobody else
+    // may look into the folder.
+    QFile::setPermissions(m_storageFolder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     m_profile = new QWebEngineProfile(QStringLiteral("browser"), this);
     m_profile->setPersistentStoragePath(m_storageFolder);
     m_profile->setCachePath(QDir(m_storageFolder).filePath(QStringLiteral("cache")));
@@ -117,8 +124,17 @@ void WebEngineProfile::setSharedStorageFolder(const QString &folder)
 
 QString WebEngineProfile::defaultStorageFolder()
 {
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-        .filePath(QStringLiteral("browser"));
+    // Filed under the application's title, like the settings, and not under
+    // the running program's name: a sign-in made in the desktop program is
+    // the one the command-line tool downloads with, and the other way round.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(ApplicationTitle + QStringLiteral("/browser"));
+}
+
+void WebEngineProfile::shareSessionsWith(DownloadEngine &engine) const
+{
+    for (QNetworkAccessManager *manager : engine.networkManagers())
+        m_jar->attachTo(manager);
 }
 
 } // namespace lumen

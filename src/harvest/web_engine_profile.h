@@ -8,6 +8,7 @@ class QWebEngineProfile;
 namespace lumen
 {
 
+class DownloadEngine;
 class SharedCookieJar;
 
 // Must run before the application object is created by any front that uses
@@ -20,7 +21,9 @@ void initWebEngine(bool headless);
 // The one persistent browser profile of the program: every browser view and
 // the downloads share its cookies, so a sign-in made in any browser carries
 // over to later downloads from the same server. Its cookies, cache and local
-// storage live in a folder of the per-user data folder.
+// storage live in a folder of the per-user data folder, filed under the
+// application's title, so that every program of the application (the desktop
+// program, the command-line tool) shares the one profile.
 class WebEngineProfile : public QObject
 {
     Q_OBJECT
@@ -42,6 +45,12 @@ public:
     // downloads (SharedCookieJar::attachTo).
     SharedCookieJar *cookieJar() const { return m_jar; }
     QString storageFolder() const { return m_storageFolder; }
+
+    // Downloads go as the user the browser signed in: every network manager
+    // of the engine takes this profile's cookies, and the cookies servers
+    // set on downloads reach the browser. The profile must outlive the
+    // engine.
+    void shareSessionsWith(DownloadEngine &engine) const;
 
 private:
     QString m_storageFolder;

@@ -1,5 +1,6 @@
 #include "tools/browser_cache.h"
 
+#include "engine/app_title.h"
 #include "engine/naming.h"
 
 #include <QCoreApplication>
@@ -627,11 +628,11 @@ QString browserCacheFolder(const QString &profileStorageFolder)
 
 QString defaultBrowserStorageFolder()
 {
-    // The desktop program's profile, found from any program: the per-user
-    // data folder named after the desktop program, as that program's own
-    // profile files itself.
+    // Found by its place from any program, so the command-line tool needs
+    // no browser engine to find it: the profile files itself under the
+    // application's title in the per-user data folder.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/lumenarc/browser");
+           QLatin1Char('/') + ApplicationTitle + QStringLiteral("/browser");
 }
 
 // --- every user's cache ------------------------------------------------------

@@ -114,7 +114,8 @@ QString UrlFileExtension(QStringView text);
 // Where the browser profile whose data lives in storageFolder keeps its
 // cache entries.
 QString browserCacheFolder(const QString &profileStorageFolder);
-// The data folder of the desktop program's browser profile.
+// The data folder of the program's shared browser profile (the one every
+// front uses unless told otherwise).
 QString defaultBrowserStorageFolder();
 
 // --- every user's cache ------------------------------------------------------

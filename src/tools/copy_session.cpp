@@ -191,7 +191,10 @@ void CopySession::execute(bool report)
         setRunning(false);
         return;
     }
-    const QString folder = CreateFolderPath(m_destinationText, m_prompter);
+    const FolderPathResult made = CreateFolderPath(m_destinationText);
+    if (made.badName)
+        m_prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
+    const QString folder = made.path;
     if (folder.isEmpty()) {
         m_prompter.message(copy_text::FolderError, Prompter::Icon::Critical);
         return;

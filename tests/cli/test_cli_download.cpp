@@ -181,6 +181,136 @@ private slots:
             QStringLiteral("/items/%1.pdf").arg(firstItemWith(ItemBehaviour::Pdf))));
     }
 
+    // Each failure says why on stderr as its record ends; a web page stored
+    // instead of the document counts as failed for the exit status.
+    void failuresSayWhy_data()
+    {
+        QTest::addColumn<QString>("folder"); // under the temporary folder, or absolute
+        QTest::addColumn<QString>("behaviour");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("folder is a file") << "file"
+                                          << "pdf"
+                                          << "Failed"
+                                          << "is not a folder";
+        QTest::newRow("folder below a file") << "file/sub"
+                                             << "pdf"
+                                             << "Failed"
+                                             << "file is not a folder";
+        QTest::newRow("folder that cannot be made")
+            << "/proc/lumenarc-none/x"
+            << "pdf"
+            << "Failed"
+            << "cannot make the folder /proc/lumenarc-none: No such file or directory";
+        QTest::newRow("server error page") << ""
+                                           << "error"
+                                           << "Finished"
+                                           << "a web page came back instead of the document";
+        QTest::newRow("only http and https") << ""
+                                             << "file"
+                                             << "Failed"
+                                             << "only http and https addresses are fetched";
+    }
+    void failuresSayWhy()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, behaviour);
+        QFETCH(QString, state);
+        QFETCH(QString, reason);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        QFile file(out.filePath("file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString target = folder.startsWith('/') ? folder : out.filePath(folder);
+        const QString url = behaviour == "pdf"     ? item(ItemBehaviour::Pdf)
+                            : behaviour == "error" ? item(ItemBehaviour::ServerError)
+                                                   : QStringLiteral("file:///etc/hostname");
+        for (const QString method : {"1", "2"}) {
+            const Result r = run(home.path(), {"--folder", target, "--method", method, url});
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.lines.size(), 1);
+            QCOMPARE(r.lines.at(0).section('\t', 0, 0), state);
+            QVERIFY2(r.err.contains(reason), qPrintable(method + ": " + r.err));
+            QVERIFY2(r.err.contains(url), qPrintable(r.err));
+            QVERIFY2(r.err.contains("1 records: 0 finished"), qPrintable(r.err));
+        }
+    }
+
+    // Lists as they come: LF, CR LF or lone CR line ends; a line no list
+    // holds; the same address twice.
+    void listLines_data()
+    {
+        QTest::addColumn<QByteArray>("list");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("message");
+        const QByteArray a = "file:///x/a.pdf\tfirst";
+        const QByteArray b = "file:///x/b.pdf\tsecond";
+        QTest::newRow("LF") << a + "\n" + b + "\n" << 1 << QStringList{"first", "second"} << "";
+        QTest::newRow("CR LF") << a + "\r\n" + b << 1 << QStringList{"first", "second"} << "";
+        QTest::newRow("lone CR") << a + "\r" + b + "\r" << 1 << QStringList{"first", "second"}
+                                 << "";
+        QTest::newRow("mixed, blank lines")
+            << "\r\n" + a + "\r\r\n\n" + b << 1 << QStringList{"first", "second"} << "";
+        QTest::newRow("line too long") << a + "\n" + b + "\n" + QByteArray(70000, 'x') + "\n"
+                                       << 2 << QStringList{} << "line 3: longer than 65536 bytes";
+        QTest::newRow("same address with another name")
+            << a + "\n" + b + "\n" + "file:///x/a.pdf\tagain\n"
+            << 1 << QStringList{"first", "second"} << "1 of 3 entries repeat an earlier URL";
+    }
+    void listLines()
+    {
+        QFETCH(QByteArray, list);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, names);
+        QFETCH(QString, message);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const Result r = run(home.path(), {"--folder", out.path(), "--list", "-"}, list);
+        QCOMPARE(r.exitCode, exitCode);
+        QStringList got;
+        for (const QString &line : r.lines)
+            got << line.section('\t', 1, 1);
+        QCOMPARE(got, names);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    // A list without line ends is refused after the length limit, not read
+    // until the memory runs out.
+    void endlessLine()
+    {
+        QTemporaryDir home;
+        const Result r = run(home.path(), {"--list", "/dev/zero"});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("/dev/zero line 1: longer than"), qPrintable(r.err));
+    }
+
+    // Control characters and direction overrides of a name never reach the
+    // file name; in printed fields they come escaped.
+    void controlCharactersStayOffTheTerminal()
+    {
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QByteArray list = item(ItemBehaviour::Pdf).toUtf8() +
+                                "\t\x1b[2Jpaper\x07\xe2\x80\xae"
+                                "fdp.exe\n"
+                                "file:///x/\x1b]0;title\x07.pdf\tb\xc2\x9b"
+                                "c\n";
+        const Result r = run(home.path(), {"--folder", out.path(), "--list", "-"}, list);
+        QCOMPARE(r.lines.size(), 2);
+        QCOMPARE(r.lines.at(0).section('\t', 0, 1), QString("Finished\t[2Jpaperfdp.exe"));
+        QVERIFY(QFile::exists(out.filePath("[2Jpaperfdp.exe.pdf")));
+        QCOMPARE(r.lines.at(1).section('\t', 7), QString("file:///x/\\x1b]0;title\\x07.pdf"));
+        const QString all = r.lines.join('\n') + r.err;
+        for (const QChar c : all) {
+            if (c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+                continue;
+            QVERIFY2(c >= QChar(0x20) && c != QChar(0x7f) && c != QChar(0x9b) && c != QChar(0x202e),
+                     qPrintable(QString::number(c.unicode(), 16)));
+        }
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -192,6 +322,10 @@ private slots:
         QTest::newRow("proxy") << QStringList{"--proxy", "localhost", "http://127.0.0.1/a"};
         QTest::newRow("unknown") << QStringList{"--fast", "http://127.0.0.1/a"};
         QTest::newRow("missing list") << QStringList{"--list", "/nonexistent/list.txt"};
+        // What would read as "no limit" further on is no size limit.
+        for (const char *size : {"nan", "inf", "-inf", "1e308", "-1", "12MB"})
+            QTest::newRow(qPrintable(QStringLiteral("max-size %1").arg(size)))
+                << QStringList{"--max-size", size, "http://127.0.0.1/a"};
     }
     void usageErrors()
     {

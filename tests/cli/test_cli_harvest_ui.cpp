@@ -2,26 +2,36 @@
 // without a window, against the local repository site, files in a real
 // folder.
 
+#include "harvest/web_engine_profile.h"
+#include "support/loopback_http_server.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
 #include "support/cli_process.h"
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkCookie>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSignalSpy>
+#include <QTimer>
 
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 
+using lumen::test::LoopbackHttpServer;
 using lumen::test::TestSite;
 using lumen::testsite::behaviourOf;
 using lumen::testsite::ItemBehaviour;
+using lumen::testsite::LoginPassword;
 
 class TestCliHarvestUi : public QObject
 {
@@ -53,6 +63,38 @@ class TestCliHarvestUi : public QObject
         QProcess p;
         start(p, args);
         return finish(p);
+    }
+
+    // A run against a server of this test process: the process is waited
+    // for on the event loop, so the server can answer it meanwhile. The
+    // environment names no repository, so the walk must stay on the server
+    // the URL names.
+    Result runServed(const QStringList &args) const
+    {
+        QProcess p;
+        QProcessEnvironment env = lumen::test::isolatedEnvironment(m_home.path());
+        env.remove("LUMENARC_REPOSITORY");
+        p.setProcessEnvironment(env);
+        QSignalSpy finished(&p, &QProcess::finished);
+        p.start(QStringLiteral(LUMEN_CLI_PATH), QStringList{"harvest"} + args);
+        p.closeWriteChannel();
+        if (!finished.wait(120000))
+            p.kill();
+        return finish(p);
+    }
+
+    // A results page as the repository writes it: entries, and the page's
+    // own "next" link when another page follows.
+    static QByteArray resultsPage(const QStringList &titles, int firstId, bool hasNext)
+    {
+        QByteArray html = "<html><head><title>results</title></head><body><ol>";
+        for (int i = 0; i < titles.size(); ++i)
+            html += "<li><a href=\"/items/" + QByteArray::number(firstId + i) +
+                    "\"><div class=\"c-clientmarkup\">" + titles.at(i).toUtf8() + "</div></a></li>";
+        html += "</ol>";
+        if (hasNext)
+            html += "<a href=\"#\" onclick=\"gotoNextresultset(); return false;\">next</a>";
+        return html + "</body></html>";
     }
 
     QString search(const QString &query) const
@@ -173,14 +215,16 @@ private slots:
                     .open(QIODevice::ReadOnly));
     }
 
-    // The first five items all come through (one of them as the login page
-    // it is): exit status 0, files named by the link's own name.
+    // The first five items all come through, one of them as the login page
+    // it is: files named by the link's own name, and exit status 1, because
+    // a sign-in page is not the document.
     void namesByTheLinkWhenAsked()
     {
         QTemporaryDir out;
         const Result r =
             run({"--download", "--source-names", "--folder", out.path(), search("q=demo&rows=5")});
-        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("5 records: 4 finished, 0 failed, 1 web pages"), qPrintable(r.err));
         QCOMPARE(r.lines.size(), 5);
         for (const QString &line : r.lines) {
             const QStringList f = line.split('\t');
@@ -198,6 +242,8 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::newRow("nothing listens") << "http://127.0.0.1:1/search?q=x" << 1 << "cannot load";
+        QTest::newRow("server error answer")
+            << search("q=servererror") << 1 << "the server answered HTTP 500";
         QTest::newRow("not http") << "file:///etc/hostname" << 2 << "not an http or https";
         QTest::newRow("no address") << "search?q=x" << 2 << "not an http or https";
     }
@@ -210,6 +256,131 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY(r.lines.isEmpty());
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    // The next page of the search does not come: the rows of the pages
+    // before are printed, stderr names the page and why, exit status 1.
+    void walkCutShort_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("404") << "404"
+                             << "did not load: the server answered HTTP 404";
+        QTest::newRow("500") << "500"
+                             << "did not load: the server answered HTTP 500";
+        QTest::newRow("connection dropped") << "drop"
+                                            << "did not load: no answer from the server";
+    }
+    void walkCutShort()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(QString, message);
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        const QString first = "/search?q=deepsea&rows=100&start=0";
+        const QString second = "/search?q=deepsea&rows=100&start=100";
+        server.setRoute(first, LoopbackHttpServer::body(resultsPage({"A", "B", "C"}, 1, true),
+                                                        "text/html; charset=utf-8"));
+        LoopbackHttpServer::Route bad =
+            LoopbackHttpServer::body("<html><body><h1>Sorry</h1></body></html>", "text/html");
+        if (trouble == "drop") {
+            bad.noResponse = true;
+            connect(&server, &LoopbackHttpServer::requestReceived, &server,
+                    [&server](const QString &path) {
+                        if (path.endsWith("start=100"))
+                            QTimer::singleShot(0, &server, [&server] { server.dropAll(); });
+                    });
+        } else {
+            bad.status = trouble.toInt();
+        }
+        server.setRoute(second, bad);
+
+        const Result r = runServed({"--all", server.url(first)});
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.lines.size(), 3);
+        QVERIFY2(r.err.contains("page 2 (" + server.url(second) + ") " + message),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains("not harvested whole"), qPrintable(r.err));
+        QVERIFY(server.requestCount(second) >= 1);
+    }
+
+    // A result may be titled with the words of a server error; only the
+    // answer's status or the page around the entries tells an error page.
+    void resultTitledLikeAnError()
+    {
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        const QString first = "/search?q=grid&rows=100&start=0";
+        const QString second = "/search?q=grid&rows=100&start=100";
+        server.setRoute(first,
+                        LoopbackHttpServer::body(
+                            resultsPage({"Internal Server Error rates in grids", "B"}, 1, true),
+                            "text/html; charset=utf-8"));
+        server.setRoute(second, LoopbackHttpServer::body(resultsPage({"C"}, 3, false),
+                                                         "text/html; charset=utf-8"));
+        const Result r = runServed({"--all", server.url(first)});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.lines.size(), 3);
+        QVERIFY(r.lines.first().startsWith("Internal Server Error rates in grids\t"));
+    }
+
+    // "#results" after the query is no part of it: the walk reaches the
+    // end of the search instead of reloading the same page for ever.
+    void fragmentAfterTheQuery()
+    {
+        QTemporaryDir out;
+        const Result r = run({"--all", "--folder", out.path(), search("q=demo") + "#results"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains("page 2: loading " + search("q=demo&rows=100&start=0") + "\n"),
+                 qPrintable(r.err));
+        QVERIFY2(r.err.contains("pages walked: 2, rows harvested: 57"), qPrintable(r.err));
+    }
+
+    // A sign-in kept by the browser profile, as the desktop program keeps
+    // it, is the one the command-line tool downloads with: the profile is
+    // filed under the application, not under the program's name.
+    void signInCarriesOverFromTheDesktopProgram()
+    {
+        QTemporaryDir home;
+        // Sign in on the site and keep the session as the profile keeps it.
+        QNetworkAccessManager nam;
+        QNetworkRequest request(m_site.url("/login"));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, "application/x-www-form-urlencoded");
+        std::unique_ptr<QNetworkReply> reply(
+            nam.post(request, QByteArray("userid=reader&password=") + LoginPassword));
+        QSignalSpy done(reply.get(), &QNetworkReply::finished);
+        QVERIFY(done.wait(20000));
+        const QList<QNetworkCookie> set =
+            reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>();
+        QCOMPARE(set.size(), 1);
+        QNetworkCookie session = set.first();
+        session.setDomain(m_site.baseUrl().host());
+        session.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(1));
+
+        // Where the desktop program keeps its profile under that home.
+        const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(".local/share")));
+        const QString folder = lumen::WebEngineProfile::defaultStorageFolder();
+        qputenv("XDG_DATA_HOME", dataHome);
+        QVERIFY(QDir().mkpath(folder));
+        QFile cookies(folder + "/cookies.txt");
+        QVERIFY(cookies.open(QIODevice::WriteOnly));
+        cookies.write(session.toRawForm() + '\n');
+        cookies.close();
+
+        QTemporaryDir out;
+        QProcess p;
+        QProcessEnvironment env = lumen::test::isolatedEnvironment(home.path());
+        env.insert("LUMENARC_REPOSITORY", m_site.baseUrl().toString());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(LUMEN_CLI_PATH), {"harvest", "--download", "--source-names",
+                                                 "--folder", out.path(), search("q=demo&rows=5")});
+        p.closeWriteChannel();
+        const Result r = finish(p);
+        QCOMPARE(r.exitCode, 0);
+        QStringList files = QDir(out.path()).entryList(QDir::Files);
+        files.sort();
+        QCOMPARE(files, QStringList({"1.pdf", "2.pdf", "3.pdf", "4.pdf", "5.pdf"}));
     }
 
     void usageErrors()

@@ -37,7 +37,10 @@ private slots:
     void rowsHarvestedDuringTheWalkWait();
     void automatic();
     void closeGuard();
-    void manyRowsInBatches();
+    void manyRowsOneAtATime();
+    void stopClickArrivesBetweenRows();
+    void clearRefusedWhenAnalysisStartsDuringTheBox_data();
+    void clearRefusedWhenAnalysisStartsDuringTheBox();
 };
 
 void TestAnalysis::commands_data()
@@ -347,19 +350,78 @@ void TestAnalysis::closeGuard()
     QVERIFY(!rig.analysis().isAutomatic());
 }
 
-void TestAnalysis::manyRowsInBatches()
+void TestAnalysis::manyRowsOneAtATime()
 {
     HarvestRig rig;
     rig.settings.promptForSaveFolder = 1;
     for (int i = 0; i < 1000; ++i)
-        rig.addRow(QString::number(i));
-    rig.analysis().run(AnalysisKind::All);
+        rig.addRow(QString::number(i), i < 500 ? "成功" : "");
+    rig.analysis().run(AnalysisKind::Unanalysed);
+    // A turn passes over rows the command does not take, a bounded number
+    // at a time, and hands on one row at most.
     rig.analysis().step();
-    // One batch at a time, so the event loop is served in between.
-    QCOMPARE(rig.downloads.count(), qint64(HarvestAnalysis::RowsPerStep));
+    QCOMPARE(rig.downloads.count(), qint64(0));
+    for (int i = 0; i < 2; ++i)
+        rig.analysis().step();
+    QCOMPARE(rig.downloads.count(), qint64(1));
+    rig.analysis().step();
+    QCOMPARE(rig.downloads.count(), qint64(2));
     QVERIFY(rig.analysis().isWalking());
     rig.finishAnalysis();
-    QCOMPARE(rig.downloads.count(), qint64(1000));
+    QCOMPARE(rig.downloads.count(), qint64(500));
+}
+
+void TestAnalysis::stopClickArrivesBetweenRows()
+{
+    // A click reaches the stop button as an event of the loop, never from
+    // inside the transfer: it is queued while row 1 is handed on, and the
+    // walk ends before it takes many more.
+    HarvestRig rig;
+    rig.settings.promptForSaveFolder = 1;
+    for (int i = 1; i <= 50; ++i)
+        rig.addRow(QString::number(i));
+    bool clicked = false;
+    connect(&rig.analysis(), &HarvestAnalysis::rowHandedOn, &rig.analysis(), [&] {
+        if (std::exchange(clicked, true))
+            return;
+        QMetaObject::invokeMethod(&rig.analysis(), &HarvestAnalysis::stop, Qt::QueuedConnection);
+    });
+    QSignalSpy finished(&rig.analysis(), &HarvestAnalysis::finished);
+    rig.analysis().run(AnalysisKind::All);
+    QVERIFY(finished.wait(10000));
+    QVERIFY2(rig.downloads.count() <= 2, qPrintable(QString::number(rig.downloads.count())));
+    QCOMPARE(rig.states().mid(2), QStringList(48, QString()));
+}
+
+void TestAnalysis::clearRefusedWhenAnalysisStartsDuringTheBox_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("清空全部") << "all";
+    QTest::newRow("清除标题含指定字符项") << "containing";
+}
+
+void TestAnalysis::clearRefusedWhenAnalysisStartsDuringTheBox()
+{
+    QFETCH(QString, command);
+    HarvestRig rig;
+    rig.settings.promptForSaveFolder = 1;
+    rig.addRow("a");
+    rig.addRow("b");
+    rig.analysis().setAutomatic(true);
+    rig.prompter.texts.enqueue(QStringLiteral("a"));
+    // The automatic analysis comes round while the box is open.
+    rig.prompter.whileOpen = [&rig] {
+        rig.clock.advanceSeconds(30);
+        rig.analysis().automaticTick();
+    };
+    const qint64 removed =
+        command == "all" ? rig.session.clearAll() : rig.session.clearTitleContaining();
+    QVERIFY(!rig.analysis().isIdle());
+    QCOMPARE(removed, qint64(0));
+    QCOMPARE(rig.list().count(), qint64(2));
+    QCOMPARE(rig.prompter.messages().last(), QString("正在分析，不能清除！"));
+    rig.finishAnalysis();
+    QCOMPARE(rig.states(), (QStringList{"成功", "成功"}));
 }
 
 QTEST_GUILESS_MAIN(TestAnalysis)

@@ -59,6 +59,12 @@ private slots:
     void walksEveryPage();
     void endsEarly_data();
     void endsEarly();
+    void nextPageThatDidNotCome_data();
+    void nextPageThatDidNotCome();
+    void walkStaysOnTheHostGiven_data();
+    void walkStaysOnTheHostGiven();
+    void fragmentIsNoPartOfTheSearch();
+    void nextAddressSameAsThisPage();
     void stopDuringWaits_data();
     void stopDuringWaits();
     void pageThatNeverCompletesButShows();
@@ -236,9 +242,10 @@ void TestPaging::endsEarly_data()
     QTest::addColumn<int>("navigations");
     QTest::addColumn<int>("secondsAtMost");
     QTest::newRow("server error page") << "error" << 6 << 2 << 20;
-    QTest::newRow("load fails, previous page stays") << "fail" << 6 << 2 << 20;
+    QTest::newRow("load fails, an error page shows") << "fail" << 6 << 2 << 20;
     QTest::newRow("never loads: 120 s, then ends") << "hang" << 6 << 2 << 140;
     QTest::newRow("last page has no next") << "last" << 9 << 2 << 20;
+    QTest::newRow("a page with nothing new") << "repeat" << 6 << 2 << 20;
 }
 
 void TestPaging::endsEarly()
@@ -254,6 +261,8 @@ void TestPaging::endsEarly()
         rig.browser.setPage(pageUrl(2), FakeBrowser::serverErrorPage(pageUrl(2)));
     if (trouble == "last")
         addSearch(rig.browser, 3);
+    if (trouble == "repeat") // a looping site: page 3 offers page 2's entries and "next"
+        rig.browser.setPage(pageUrl(2), rig.browser.pageFor(pageUrl(1)));
     rig.browser.show(pageUrl(0));
     const qint64 startedMs = rig.clock.monotonicMs();
 
@@ -261,7 +270,7 @@ void TestPaging::endsEarly()
     for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
         if (rig.browser.isBusy()) {
             const bool third = rig.browser.navigations.last() == pageUrl(2);
-            if (!third || trouble == "error" || trouble == "last")
+            if (!third || trouble == "error" || trouble == "last" || trouble == "repeat")
                 rig.browser.completeLoad();
             else if (trouble == "fail")
                 rig.browser.failLoad();
@@ -277,6 +286,147 @@ void TestPaging::endsEarly()
     QVERIFY(rig.clock.monotonicMs() - startedMs <= secondsAtMost * 1000);
     if (trouble == "hang")
         QVERIFY(rig.clock.monotonicMs() - startedMs > SearchHarvester::LoadWaitLimitMs);
+}
+
+void TestPaging::nextPageThatDidNotCome_data()
+{
+    // Page 3 of 5 does not come as asked: the walk says which page and why,
+    // counts it, and ends (except after the 120 s limit, when it carries on
+    // with what the browser shows).
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<SearchHarvester::LoadProblem>("problem");
+    QTest::addColumn<int>("httpStatus");
+    QTest::addColumn<int>("rows");
+    using P = SearchHarvester::LoadProblem;
+    QTest::newRow("no answer: the engine's error page") << "fail" << P::LoadFailed << 0 << 6;
+    QTest::newRow("404 answer") << "404" << P::HttpError << 404 << 6;
+    QTest::newRow("500 answer") << "500" << P::HttpError << 500 << 6;
+    QTest::newRow("error text with status 200") << "text" << P::ServerErrorPage << 0 << 6;
+    QTest::newRow("120 s without a new page") << "hang" << P::TimedOut << 0 << 6;
+    QTest::newRow("load ends, old page stays") << "abandon" << P::AddressUnchanged << 0 << 6;
+    QTest::newRow("120 s, then the page shows") << "slow" << P::TimedOut << 0 << 15;
+}
+
+void TestPaging::nextPageThatDidNotCome()
+{
+    QFETCH(QString, trouble);
+    QFETCH(SearchHarvester::LoadProblem, problem);
+    QFETCH(int, httpStatus);
+    QFETCH(int, rows);
+
+    HarvestRig rig;
+    addSearch(rig.browser, 5);
+    if (trouble == "404" || trouble == "500") {
+        DocumentSnapshot page;
+        page.rootOuterHtml = QStringLiteral("<html><body><h1>Sorry</h1></body></html>");
+        page.httpErrorStatus = httpStatus;
+        rig.browser.setPage(pageUrl(2), page);
+    } else if (trouble == "text") {
+        DocumentSnapshot page = FakeBrowser::serverErrorPage(pageUrl(2));
+        page.httpErrorStatus = 0;
+        rig.browser.setPage(pageUrl(2), page);
+    }
+    rig.browser.show(pageUrl(0));
+    QSignalSpy notLoaded(&rig.harvester(), &SearchHarvester::nextPageNotLoaded);
+    QSignalSpy finished(&rig.harvester(), &SearchHarvester::addAllFinished);
+
+    rig.harvester().startAddAll();
+    for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
+        if (rig.browser.isBusy()) {
+            const bool third = rig.browser.navigations.last() == pageUrl(2);
+            if (!third || trouble == "404" || trouble == "500" || trouble == "text")
+                rig.browser.completeLoad();
+            else if (trouble == "fail")
+                rig.browser.failLoad();
+            else if (trouble == "abandon")
+                rig.browser.abandonLoad();
+            else if (trouble == "slow")
+                rig.browser.commitLoad(); // shows, never reports completion
+        }
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(notLoaded.count(), 1);
+    QCOMPARE(notLoaded.at(0).at(0).toUrl(), QUrl(pageUrl(2)));
+    QCOMPARE(notLoaded.at(0).at(1).value<SearchHarvester::LoadProblem>(), problem);
+    QCOMPARE(notLoaded.at(0).at(2).toInt(), httpStatus);
+    QCOMPARE(rig.harvester().pagesNotLoaded(), 1);
+    QCOMPARE(rig.list().count(), qint64(rows));
+
+    // A new walk starts with a clean account.
+    rig.browser.show(pageUrl(4));
+    rig.harvester().startAddAll();
+    drive(rig);
+    QCOMPARE(rig.harvester().pagesNotLoaded(), 0);
+}
+
+void TestPaging::walkStaysOnTheHostGiven_data()
+{
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("next");
+    QTest::newRow("the page's own server") << ""
+                                           << "http://127.0.0.1:8123/search?q=x&rows=100&start=0"
+                                           << "http://127.0.0.1:8123/search?q=x&rows=100&start=100";
+    QTest::newRow("https and the default port") << ""
+                                                << "https://localhost/search?q=x"
+                                                << "https://localhost/search?q=x&rows=100&start=0";
+    QTest::newRow("the variable wins") << "http://127.0.0.1:9/"
+                                       << "http://127.0.0.1:8123/search?q=x"
+                                       << "http://127.0.0.1:9/search?q=x&rows=100&start=0";
+}
+
+void TestPaging::walkStaysOnTheHostGiven()
+{
+    QFETCH(QString, variable);
+    QFETCH(QString, page);
+    QFETCH(QString, next);
+    if (variable.isEmpty())
+        qunsetenv("LUMENARC_REPOSITORY");
+    else
+        qputenv("LUMENARC_REPOSITORY", variable.toUtf8());
+    HarvestRig rig;
+    rig.browser.setPage(page, FakeBrowser::resultsPage(page, {{"A", "http://127.0.0.1/a"}}, true));
+    rig.browser.show(page);
+    rig.harvester().nextPage();
+    QCOMPARE(rig.browser.navigations, QStringList{next});
+}
+
+void TestPaging::fragmentIsNoPartOfTheSearch()
+{
+    // The fragment of "search?q=deep%20sea#results" is not part of the
+    // query: the walk reloads the search in pages of 100 and goes through.
+    HarvestRig rig;
+    addSearch(rig.browser, 3);
+    const QString first = Root + "search?q=deep%20sea#results";
+    rig.browser.setPage(first,
+                        FakeBrowser::resultsPage(first, {{"p0 e1", Root + "item/0-1"}}, true));
+    rig.browser.show(first);
+    rig.harvester().startAddAll();
+    drive(rig);
+    QCOMPARE(rig.browser.navigations, (QStringList{pageUrl(0), pageUrl(1), pageUrl(2)}));
+    QCOMPARE(rig.list().count(), qint64(9));
+    QCOMPARE(rig.harvester().pagesNotLoaded(), 0);
+}
+
+void TestPaging::nextAddressSameAsThisPage()
+{
+    // The last start a page address can hold: the next address would be
+    // this page again (apart from a fragment), which is no next page.
+    HarvestRig rig;
+    const QString last = Root + "search?q=x&rows=100&start=9223372036854775807";
+    for (const QString &url : {last, last + "#top"}) {
+        rig.browser.setPage(url, FakeBrowser::resultsPage(url, {{"A", Root + "a"}}, true));
+        rig.browser.show(url);
+        QSignalSpy moved(&rig.harvester(), &SearchHarvester::nextPageFinished);
+        rig.harvester().nextPage();
+        QCOMPARE(moved.count(), 1);
+        QCOMPARE(moved.at(0).at(0).toBool(), false);
+        QVERIFY(rig.browser.navigations.isEmpty());
+    }
 }
 
 void TestPaging::stopDuringWaits_data()

@@ -20,6 +20,7 @@ private slots:
     void manyAnchors();
     void nextMarker_data();
     void nextMarker();
+    void serverErrorPage_data();
     void serverErrorPage();
 };
 
@@ -247,13 +248,41 @@ void TestResultsParser::nextMarker()
     QCOMPARE(hasNextPageMarker(doc), found);
 }
 
+void TestResultsParser::serverErrorPage_data()
+{
+    QTest::addColumn<QString>("title");  // of the one result entry
+    QTest::addColumn<QString>("around"); // text of the page outside the entry
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("error");
+    QTest::newRow("plain results") << "Deep sea"
+                                   << "results" << 0 << false;
+    QTest::newRow("error text outside") << "Deep sea"
+                                        << "internal server error" << 0 << true;
+    QTest::newRow("a result titled so") << "Internal Server Error in grids"
+                                        << "results" << 0 << false;
+    QTest::newRow("titled so, and the page says so")
+        << "Internal Server Error in grids"
+        << "<h1>Internal Server Error</h1>" << 0 << true;
+    QTest::newRow("5xx answer") << "Deep sea"
+                                << "results" << 502 << true;
+    QTest::newRow("4xx answer is no server error") << "Deep sea"
+                                                   << "results" << 404 << false;
+}
+
 void TestResultsParser::serverErrorPage()
 {
-    QVERIFY(isServerErrorPage(FakeBrowser::serverErrorPage("http://h/search?q=x")));
-    DocumentSnapshot doc = FakeBrowser::resultsPage("http://h/search?q=x", {}, true);
-    QVERIFY(!isServerErrorPage(doc));
-    doc.rootOuterHtml = "<html><body>internal server error</body></html>";
-    QVERIFY(isServerErrorPage(doc));
+    QFETCH(QString, title);
+    QFETCH(QString, around);
+    QFETCH(int, status);
+    QFETCH(bool, error);
+    DocumentSnapshot doc =
+        FakeBrowser::resultsPage("http://h/search?q=x", {{title, "http://h/a"}}, true);
+    QString body;
+    for (const AnchorSnapshot &a : doc.anchors)
+        body += a.outerHtml;
+    doc.rootOuterHtml = "<html><body>" + around + body + "</body></html>";
+    doc.httpErrorStatus = status;
+    QCOMPARE(isServerErrorPage(doc), error);
 }
 
 QTEST_GUILESS_MAIN(TestResultsParser)

@@ -98,6 +98,12 @@ void TestTransfer::naming_data()
     QTest::newRow("both empty") << true << "???"
                                 << "http://h/item/.pdf"
                                 << "";
+    // What a hostile site may put in a title: terminal escapes, a bell, C1
+    // controls, a right-to-left override that disguises the extension.
+    QTest::newRow("controls and direction overrides")
+        << false << QStringLiteral("\x1b[2JDeep\x07 sea\u0085\u009b vents\u202Efdp.exe\u2066")
+        << "http://h/i/4.pdf"
+        << "[2JDeep sea ventsfdp.exe";
     // A title of 10 000 characters is cut by the naming rule, never passed whole.
     QTest::newRow("long title cut by the naming rule")
         << false << QString(10000, QChar(u'长')) << "http://h/i/3.pdf"

@@ -1,15 +1,25 @@
 // The embedded browser against real pages served on 127.0.0.1.
 
+#include "engine/app_title.h"
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
+#include "harvest/harvest_list.h"
+#include "harvest/results_parser.h"
 #include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "support/fake_browser.h"
+#include "support/fake_clock.h"
 #include "support/fake_prompter.h"
+#include "support/fake_sound_player.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QPointer>
 #include <QSignalSpy>
@@ -24,7 +34,10 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+
 using namespace lumen;
+using lumen::test::FakeBrowser;
 
 namespace
 {
@@ -373,6 +386,12 @@ private slots:
             << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
                           "<a href=\"/x\">x<b/></a><a href=\"/e\"/></body></html>")
             << 2;
+        QTest::newRow("xml results page")
+            << QByteArray("application/xhtml+xml")
+            << QByteArray("<html xmlns=\"http://www.w3.org/1999/xhtml\"><body>"
+                          "<a title=\"a &gt; b\" href=\"/items/1\"><div class=\"c-clientmarkup\">"
+                          "Deep sea</div></a></body></html>")
+            << 1;
         QTest::newRow("no links") << html << QByteArray("<p>none</p>") << 0;
     }
 
@@ -392,10 +411,16 @@ private slots:
 
         QVariantList own;
         bool done = false;
+        // In an XML document a link's content serialised on its own carries
+        // a namespace it does not have inside the link; the snapshot's inner
+        // markup is the content as the link's own markup holds it.
         browser.page()->runJavaScript(
-            "Array.from(document.getElementsByTagName('a'))"
-            ".map(a => [a.innerHTML, a.innerText || '', typeof a.href == 'string' ? a.href : '',"
-            " a.outerHTML])",
+            "(function () { var xml = document.contentType != 'text/html';"
+            " var cut = function (o) { var e = o.indexOf('>');"
+            "  return o[e - 1] == '/' ? '' : o.slice(e + 1, o.lastIndexOf('</')); };"
+            " return Array.from(document.getElementsByTagName('a'))"
+            ".map(a => [xml ? cut(a.outerHTML) : a.innerHTML, a.innerText || '',"
+            " typeof a.href == 'string' ? a.href : '', a.outerHTML]); })()",
             0, [&](const QVariant &v) {
                 own = v.toList();
                 done = true;
@@ -409,6 +434,12 @@ private slots:
             QCOMPARE(s.anchors[i].innerText, a[1]);
             QCOMPARE(s.anchors[i].href, a[2]);
             QCOMPARE(s.anchors[i].outerHtml, a[3]);
+        }
+        // Result entries are found in XML documents as in HTML ones.
+        if (QByteArray(QTest::currentDataTag()) == "xml results page") {
+            HarvestList list;
+            QCOMPARE(HarvestPage(s, list, QString()), qint64(1));
+            QCOMPARE(list.at(0).title, QString("Deep sea"));
         }
     }
 
@@ -428,31 +459,8 @@ private slots:
             QTest::qWait(200);
             QVERIFY(!called);
         }
-        // An answer that is not a whole snapshot (the page went away
-        // mid-way) is no document either, never half of one.
-        QVERIFY(!WebEngineBrowser::parseSnapshot(QString()).present);
-        QVERIFY(!WebEngineBrowser::parseSnapshot("[\"http://a/\",\"<html>").present);
-        const DocumentSnapshot s = WebEngineBrowser::parseSnapshot(
-            "[\"http://a/\",\"<html>\\u00e4\\\"\\n</html>\",\"counts\",[],[],[\"x\"]]");
-        QVERIFY(s.present);
-        QCOMPARE(s.rootOuterHtml, QString::fromUtf8("<html>\xc3\xa4\"\n</html>"));
-        QCOMPARE(s.elementIds, QStringList{"x"});
-
-        // Links are cut out of the root's markup only when the page's own
-        // count of their attributes confirms the cut.
-        const QString page =
-            "[\"http://a/\",\"<html><body><a href=\\\"/x\\\">x</a></body></html>\","
-            "\"counts\",[\"x\",\"http://a/x\",\"%1\"],[],[]]";
-        bool needsMarkup = true;
-        DocumentSnapshot cut = WebEngineBrowser::parseSnapshot(page.arg(1), &needsMarkup);
-        QVERIFY(!needsMarkup);
-        QCOMPARE(cut.anchors.size(), 1);
-        QCOMPARE(cut.anchors[0].innerHtml, QString("x"));
-        QCOMPARE(cut.anchors[0].outerHtml, QString("<a href=\"/x\">x</a>"));
-        cut = WebEngineBrowser::parseSnapshot(page.arg(2), &needsMarkup);
-        QVERIFY(needsMarkup);
-        QCOMPARE(cut.anchors[0].innerText, QString("x"));
-        QCOMPARE(cut.anchors[0].outerHtml, QString());
+        // How a partial or odd answer reads is checked in
+        // test_snapshot_parser, apart from the engine.
     }
 
     void snapshotOfFiftyThousandAnchorsIsQuick()
@@ -597,6 +605,78 @@ private slots:
         browser.navigate(QUrl());
         QVERIFY(!browser.isBusy());
         QVERIFY(failed.wait(5000));
+    }
+
+    // The fake browser of the paging tests shows what the engine shows when
+    // a load goes wrong; each case is played on both and compared.
+    void failuresAsTheFakeShowsThem()
+    {
+        m_server.page("/before", "<html><body><a href=/x>x</a></body></html>");
+        m_server.route("/gone", [](const PageServer::Request &) {
+            return PageServer::Response{
+                404, "text/html", {}, "<html><body>Not Found</body></html>"};
+        });
+        m_server.route("/nothing", [](const PageServer::Request &) {
+            return PageServer::Response{204, "text/html", {}, {}};
+        });
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const QUrl dead(QStringLiteral("http://127.0.0.1:%1/next").arg(closed.serverPort()));
+        closed.close();
+
+        WebEngineBrowser browser(m_profile.get());
+        FakeBrowser fake;
+        const QUrl before = m_server.url("/before");
+        fake.setPage(before.toString(), FakeBrowser::resultsPage(before.toString(), {}, false));
+
+        // No answer at all: the engine's own error page replaces the old one.
+        QVERIFY(load(browser, before));
+        fake.show(before.toString());
+        QSignalSpy failed(&browser, &Browser::loadFailed);
+        browser.navigate(dead);
+        QVERIFY(failed.wait(20000));
+        fake.navigate(dead);
+        fake.failLoad();
+        DocumentSnapshot real = snapshotOf(browser);
+        DocumentSnapshot faked = fake.current();
+        QVERIFY(real.present);
+        QCOMPARE(real.url, FakeBrowser::ErrorPageUrl);
+        QCOMPARE(faked.url, real.url);
+        // Neither offers an entry or a next page (the engine's page has
+        // links of its own, for its details and the like).
+        HarvestList entries;
+        QCOMPARE(HarvestPage(real, entries, QString()), qint64(0));
+        QCOMPARE(HarvestPage(faked, entries, QString()), qint64(0));
+        QVERIFY(!hasNextPageMarker(real) && !hasNextPageMarker(faked));
+        QCOMPARE(fake.currentUrl(), browser.currentUrl());
+        QVERIFY(!browser.isBusy() && !fake.isBusy());
+
+        // An error status: the server's page, with its status.
+        QVERIFY(load(browser, m_server.url("/gone")));
+        fake.navigate(m_server.url("/gone"));
+        fake.completeLoad();
+        real = snapshotOf(browser);
+        QCOMPARE(real.url, m_server.url("/gone").toString());
+        QCOMPARE(real.httpErrorStatus, 404);
+        QCOMPARE(fake.current().httpErrorStatus, real.httpErrorStatus);
+        QCOMPARE(browser.httpErrorStatus(), 404);
+
+        // No content: the load ends, nothing is reported, the old page stays.
+        QVERIFY(load(browser, before));
+        fake.show(before.toString());
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        failed.clear();
+        browser.navigate(m_server.url("/nothing"));
+        QTRY_VERIFY_WITH_TIMEOUT(!browser.isBusy(), 20000);
+        fake.navigate(m_server.url("/nothing"));
+        fake.abandonLoad();
+        real = snapshotOf(browser);
+        QCOMPARE(real.url, before.toString());
+        QCOMPARE(real.httpErrorStatus, 0);
+        QCOMPARE(fake.current().url, real.url);
+        QCOMPARE(complete.size(), 0);
+        QCOMPARE(failed.size(), 0);
+        QVERIFY(!fake.isBusy());
     }
 
     void jumpWithinDocumentAndStatusText()
@@ -785,6 +865,42 @@ private slots:
         WebEngineBrowser browser(m_profile.get());
         QVERIFY(load(browser, m_server.url("/echo")));
         QVERIFY(snapshotOf(browser).rootOuterHtml.contains("granted=yes"));
+    }
+
+    // The desktop program and the command-line tool run under different
+    // program names; both must find the one profile, and nobody else may
+    // look into it.
+    void profileFiledUnderTheApplication()
+    {
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName("lumenarc");
+        const QString desktop = WebEngineProfile::defaultStorageFolder();
+        QCoreApplication::setApplicationName("lumenarc-get-harvest");
+        const QString tool = WebEngineProfile::defaultStorageFolder();
+        QCoreApplication::setApplicationName(name);
+        QCOMPARE(desktop, tool);
+        QCOMPARE(WebEngineProfile::defaultStorageFolder(), desktop);
+        QVERIFY2(desktop.endsWith(ApplicationTitle + "/browser"), qPrintable(desktop));
+
+        const QString folder = m_dir.filePath("closed");
+        WebEngineProfile profile(folder);
+        struct stat st = {};
+        QCOMPARE(::stat(QFile::encodeName(folder).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+
+        // Downloads of an engine go with the profile's cookies, and the jar
+        // stays the profile's when the engine goes.
+        {
+            DownloadList list;
+            test::FakeClock clock;
+            test::FakeSoundPlayer sound;
+            test::FakePrompter prompter;
+            DownloadEngine engine(list, clock, sound, prompter);
+            profile.shareSessionsWith(engine);
+            for (QNetworkAccessManager *manager : engine.networkManagers())
+                QCOMPARE(manager->cookieJar(), profile.cookieJar());
+        }
+        QVERIFY(profile.cookieJar()->insertCookie(QNetworkCookie("k", "v")));
     }
 
     // A sign-in the user made in an earlier run is still there.

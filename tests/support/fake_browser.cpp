@@ -3,6 +3,8 @@
 namespace lumen::test
 {
 
+const QString FakeBrowser::ErrorPageUrl = QStringLiteral("chrome-error://chromewebdata/");
+
 FakeBrowser::FakeBrowser(QObject *parent) : Browser(parent) {}
 
 void FakeBrowser::setPage(const QString &url, DocumentSnapshot document)
@@ -15,6 +17,7 @@ void FakeBrowser::setPage(const QString &url, DocumentSnapshot document)
 void FakeBrowser::show(const QString &url)
 {
     m_current = pageFor(url);
+    m_currentUrl = QUrl(url);
     m_history = {url};
     m_historyAt = 0;
 }
@@ -22,6 +25,7 @@ void FakeBrowser::show(const QString &url)
 void FakeBrowser::showNothing()
 {
     m_current = DocumentSnapshot{};
+    m_currentUrl = QUrl();
 }
 
 DocumentSnapshot FakeBrowser::pageFor(const QString &url) const
@@ -32,6 +36,7 @@ DocumentSnapshot FakeBrowser::pageFor(const QString &url) const
     missing.present = true;
     missing.url = url;
     missing.rootOuterHtml = QStringLiteral("<html><head></head><body>Not Found</body></html>");
+    missing.httpErrorStatus = 404;
     return missing;
 }
 
@@ -57,6 +62,7 @@ void FakeBrowser::completeLoad()
         return;
     m_busy = false;
     m_current = pageFor(m_loadingUrl);
+    m_currentUrl = QUrl(m_loadingUrl);
     if (m_loadAddsHistory) {
         m_history.resize(m_historyAt + 1);
         m_history << m_loadingUrl;
@@ -68,8 +74,10 @@ void FakeBrowser::completeLoad()
 
 void FakeBrowser::commitLoad()
 {
-    if (m_busy)
+    if (m_busy) {
         m_current = pageFor(m_loadingUrl);
+        m_currentUrl = QUrl(m_loadingUrl);
+    }
 }
 
 void FakeBrowser::failLoad()
@@ -77,7 +85,21 @@ void FakeBrowser::failLoad()
     if (!m_busy)
         return;
     m_busy = false;
+    DocumentSnapshot error;
+    error.present = true;
+    error.url = ErrorPageUrl;
+    error.rootOuterHtml = QStringLiteral("<html dir=\"ltr\"><head></head><body><div "
+                                         "id=\"main-frame-error\">This site can’t be reached"
+                                         "</div></body></html>");
+    error.elementIds = {QStringLiteral("main-frame-error")};
+    m_current = error;
+    m_currentUrl = QUrl(m_loadingUrl);
     emit loadFailed(QUrl(m_loadingUrl));
+}
+
+void FakeBrowser::abandonLoad()
+{
+    m_busy = false;
 }
 
 void FakeBrowser::goBack()
@@ -199,6 +221,7 @@ DocumentSnapshot FakeBrowser::serverErrorPage(const QString &url)
     d.anchors << nextMarker(url + QStringLiteral("#next"));
     d.rootOuterHtml = QStringLiteral("<html><head><title>500 Internal Server Error</title></head>"
                                      "<body><h1>Internal Server Error</h1></body></html>");
+    d.httpErrorStatus = 500;
     return d;
 }
 

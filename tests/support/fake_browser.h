@@ -25,8 +25,9 @@ public:
 
     explicit FakeBrowser(QObject *parent = nullptr);
 
-    // Pages by address. A navigation to an address without a page shows a
-    // small "Not Found" document.
+    // Pages by address (a page's httpErrorStatus is the status it is served
+    // with). A navigation to an address without a page shows a small
+    // "Not Found" document served with 404.
     void setPage(const QString &url, DocumentSnapshot document);
     // Shows the page at once, without any signal (the state before a test).
     void show(const QString &url);
@@ -48,7 +49,15 @@ public:
     // Shows the page being loaded while the load goes on (it never completes
     // unless the test says so).
     void commitLoad();
+    // The load reaches no server (refused, dropped, unreachable). As in the
+    // engine, an error page of the browser's own takes the old page's place:
+    // its document address is ErrorPageUrl, while currentUrl() names the
+    // address that failed.
     void failLoad();
+    static const QString ErrorPageUrl;
+    // The load ends without a new document (a 204 answer): the old page
+    // stays, and no completion is reported.
+    void abandonLoad();
     int pendingSnapshots() const { return m_pending.size(); }
     void deliverSnapshots();
     const DocumentSnapshot &current() const { return m_current; }
@@ -61,7 +70,7 @@ public:
     bool isBusy() const override { return m_busy; }
     void setSilent(bool silent) override { m_silent = silent; }
     bool isSilent() const override { return m_silent; }
-    QUrl currentUrl() const override { return QUrl(m_current.url); }
+    QUrl currentUrl() const override { return m_currentUrl; }
     void snapshot(SnapshotCallback done) override;
     void setInputValue(int inputIndex, const QString &value) override;
     void clickInput(int inputIndex) override;
@@ -81,12 +90,15 @@ public:
                                         bool hasNext);
     static DocumentSnapshot serverErrorPage(const QString &url);
 
-private:
+    // What a load of the address shows.
     DocumentSnapshot pageFor(const QString &url) const;
+
+private:
     void load(const QString &url, bool addToHistory);
 
     QHash<QString, DocumentSnapshot> m_pages;
     DocumentSnapshot m_current;
+    QUrl m_currentUrl;
     QString m_loadingUrl;
     bool m_busy = false;
     bool m_silent = false;

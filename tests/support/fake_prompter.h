@@ -5,6 +5,8 @@
 #include <QList>
 #include <QQueue>
 
+#include <functional>
+
 namespace lumen::test
 {
 
@@ -23,6 +25,9 @@ public:
     QList<Shown> shown;
     QQueue<Answer> answers;
     QQueue<std::optional<QString>> texts;
+    // Runs while a question or an input box is open, as events the box's
+    // own loop serves (a timer, a click elsewhere) would.
+    std::function<void()> whileOpen;
 
     void message(const QString &text, Icon icon, const QString &title) override
     {
@@ -31,12 +36,16 @@ public:
     Answer question(const QString &text, Buttons, Icon icon, const QString &title) override
     {
         shown.append({"question", text, icon, title});
+        if (whileOpen)
+            whileOpen();
         return answers.isEmpty() ? Answer::Yes : answers.dequeue();
     }
     std::optional<QString> inputText(const QString &prompt, const QString &title,
                                      const QString &) override
     {
         shown.append({"input", prompt, Icon::None, title});
+        if (whileOpen)
+            whileOpen();
         return nextText();
     }
     std::optional<QString> saveFileName(const QString &title, const QString &suggested,

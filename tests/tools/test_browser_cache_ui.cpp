@@ -134,6 +134,13 @@ private slots:
         m_profile.reset();
     }
 
+    // The command-line tool finds the shared profile's cache by its place,
+    // without the engine: that place must be where the profile keeps it.
+    void defaultCacheIsTheSharedProfiles()
+    {
+        QCOMPARE(defaultBrowserStorageFolder(), WebEngineProfile::defaultStorageFolder());
+    }
+
     void listsPagesAndDocumentsWithTheirSizes()
     {
         const QList<CacheEntry> entries = listCacheEntries(cacheFolder());

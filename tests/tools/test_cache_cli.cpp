@@ -1,6 +1,7 @@
 // lumenarc-get cache as scripts run it: a real process over cache folders of
 // hand-made entries.
 
+#include "engine/app_title.h"
 #include "support/cli_process.h"
 #include "support/files.h"
 #include "tools/cache_entry_writer.h"
@@ -28,10 +29,10 @@ class TestCacheCli : public QObject
     std::unique_ptr<QTemporaryDir> m_dir;
 
     QString path(const QString &name) const { return m_dir->filePath(name); }
-    // Where the desktop program's profile keeps its cache under the test's home.
+    // Where the shared browser profile keeps its cache under the test's home.
     QString defaultCache() const
     {
-        return path("home/.local/share/lumenarc/browser/cache/Cache/Cache_Data");
+        return path("home/.local/share/" + ApplicationTitle + "/browser/cache/Cache/Cache_Data");
     }
 
     CliResult run(const QStringList &args)

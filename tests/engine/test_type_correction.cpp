@@ -1,5 +1,5 @@
-#include "download_window/type_correction.h"
 #include "engine/download_list.h"
+#include "engine/type_correction.h"
 #include "support/files.h"
 
 #include <QDir>
@@ -164,46 +164,6 @@ private slots:
         QVERIFY(!CorrectFileType(list, list.at(0).id));
         QVERIFY(!CorrectFileType(list, 999999)); // no such record
         QCOMPARE(list.at(0).fileType, QString("pdf"));
-    }
-
-    void correctAllCountsRenamedFiles()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/";
-        DownloadList list;
-        list.append("http://127.0.0.1/1", "one", "pdf", folder, QString());
-        list.append("http://127.0.0.1/2", "two", "pdf", folder, QString());
-        list.append("http://127.0.0.1/3", "three", "caj", folder, QString());
-        list.append("http://127.0.0.1/4", "four", "pdf", folder, QString()); // never stored
-        writeFile(folder + "one.pdf", kPage);
-        writeFile(folder + "two.pdf", kPdf);
-        writeFile(folder + "three.caj", kPdf);
-        QCOMPARE(correctAllFileTypes(list), 2);
-        QCOMPARE(list.at(0).fileType, QString("htm"));
-        QCOMPARE(list.at(1).fileType, QString("pdf"));
-        QCOMPARE(list.at(2).fileType, QString("pdf"));
-        QCOMPARE(list.at(3).fileType, QString("pdf"));
-        QCOMPARE(correctAllFileTypes(list), 0);
-    }
-
-    void checkFilesExistMarksOnlyMissingFiles()
-    {
-        QTemporaryDir dir;
-        const QString folder = dir.path() + "/";
-        DownloadList list;
-        list.append("http://127.0.0.1/1", "here", "pdf", folder, QString());
-        list.append("http://127.0.0.1/2", "gone", "pdf", folder, QString());
-        list.append("http://127.0.0.1/3", "waiting", "pdf", folder, QString());
-        list.update(0, [](DownloadItem &it) { it.percentText = "100%"; });
-        list.update(1, [](DownloadItem &it) { it.percentText = "100%"; });
-        list.setState(1, DownloadState::Finished);
-        writeFile(folder + "here.pdf", kPdf);
-
-        QCOMPARE(CheckFilesExist(list), 2);
-        QCOMPARE(list.at(0).percentText, QString("100%"));
-        QCOMPARE(list.at(1).percentText, QStringLiteral("不存在"));
-        QCOMPARE(list.at(2).percentText, QStringLiteral("不存在"));
-        QCOMPARE(list.at(1).state, DownloadState::Finished); // states stay
     }
 };
 

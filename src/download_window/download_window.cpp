@@ -1,0 +1,726 @@
+#include "download_window/download_window.h"
+
+#include "download_window/download_session.h"
+#include "download_window/settings_dialog.h"
+#include "download_window/url_replace_dialog.h"
+#include "download_window/window_geometry.h"
+#include "engine/app_title.h"
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+
+namespace lumen
+{
+
+const QString DownloadWindow::Caption = QStringLiteral("文件下载");
+const QString DownloadWindow::Slogan = QStringLiteral("澜图：文献自来，专心研读");
+
+namespace
+{
+
+// Twips of the original layout, 15 to a pixel.
+constexpr int px(int twips)
+{
+    return twips / TwipsPerPixel;
+}
+
+// The rows of the list alternate between this light green and white.
+const QColor StripeColour(231, 248, 237);
+
+constexpr int PanelHeight = 52;
+constexpr int FirstRowTop = 4;
+constexpr int SecondRowTop = 27;
+
+// The small pictures that tell a record's state at the start of its row.
+QIcon stateIcon(DownloadState state)
+{
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    switch (state) {
+    case DownloadState::Waiting:
+        p.setPen(QPen(QColor(120, 120, 120), 1.5));
+        p.setBrush(QColor(235, 235, 235));
+        p.drawEllipse(QRectF(2, 2, 12, 12));
+        p.drawLine(QPointF(8, 8), QPointF(8, 4.5));
+        p.drawLine(QPointF(8, 8), QPointF(10.5, 9.5));
+        break;
+    case DownloadState::Downloading: {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(30, 110, 220));
+        QPainterPath arrow;
+        arrow.moveTo(6, 1);
+        arrow.lineTo(10, 1);
+        arrow.lineTo(10, 8);
+        arrow.lineTo(13.5, 8);
+        arrow.lineTo(8, 14);
+        arrow.lineTo(2.5, 8);
+        arrow.lineTo(6, 8);
+        arrow.closeSubpath();
+        p.drawPath(arrow);
+        break;
+    }
+    case DownloadState::Finished:
+        p.setPen(QPen(QColor(20, 150, 60), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
+        break;
+    case DownloadState::Failed:
+        p.setPen(QPen(QColor(210, 40, 40), 2.5, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(4, 4), QPointF(12, 12));
+        p.drawLine(QPointF(12, 4), QPointF(4, 12));
+        break;
+    }
+    return QIcon(pm);
+}
+
+// Draws the state picture in the name column; the model itself stays free
+// of pictures.
+class StateIconDelegate final : public QStyledItemDelegate
+{
+public:
+    explicit StateIconDelegate(QObject *parent) : QStyledItemDelegate(parent)
+    {
+        for (DownloadState s : {DownloadState::Waiting, DownloadState::Downloading,
+                                DownloadState::Finished, DownloadState::Failed})
+            m_icons.insert(int(s), stateIcon(s));
+    }
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.column() != DownloadList::NameColumn)
+            return;
+        option->features |= QStyleOptionViewItem::HasDecoration;
+        option->icon = m_icons.value(index.data(DownloadList::StateRole).toInt());
+        option->decorationSize = QSize(16, 16);
+    }
+
+private:
+    QHash<int, QIcon> m_icons;
+};
+
+// The panel's background: a soft band of colour behind the controls.
+QPixmap panelBackground()
+{
+    QPixmap pm(8, 64);
+    QPainter p(&pm);
+    QLinearGradient g(0, 0, 0, 64);
+    g.setColorAt(0, QColor(246, 250, 255));
+    g.setColorAt(1, QColor(214, 229, 245));
+    p.fillRect(pm.rect(), g);
+    return pm;
+}
+
+// Places a row of controls at their designed left edges, moving a control
+// right when the one before it is wider on this desktop's font.
+void placeRow(const QList<std::pair<QWidget *, int>> &row, int top)
+{
+    int nextFree = 0;
+    for (const auto &[w, leftTwips] : row) {
+        w->adjustSize();
+        const int left = std::max(px(leftTwips), nextFree);
+        w->move(left, top);
+        nextFree = left + w->width() + 4;
+    }
+}
+
+} // namespace
+
+DownloadWindow::DownloadWindow(DownloadSession &session, SettingsDialogOpener &settingsDialog,
+                               UrlReplaceOpener &urlReplace, QWidget *parent)
+    : QMainWindow(parent), m_session(session), m_settingsDialog(settingsDialog),
+      m_urlReplace(urlReplace)
+{
+    setObjectName(QStringLiteral("fFileDownload"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    m_central = new QWidget(this);
+    m_central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(m_central);
+    buildPanel(m_central);
+    buildList(m_central);
+    buildMenus();
+    buildStatusBar();
+    bindEngine();
+    m_central->installEventFilter(this);
+    load();
+}
+
+DownloadWindow::~DownloadWindow() = default;
+
+// --- building ----------------------------------------------------------------------
+
+void DownloadWindow::buildPanel(QWidget *central)
+{
+    DownloadEngine &engine = m_session.engine();
+    m_panel = new QWidget(central);
+    m_panel->setObjectName(QStringLiteral("Picture3"));
+    m_background = new QLabel(m_panel);
+    m_background->setObjectName(QStringLiteral("Image1"));
+    m_background->setPixmap(panelBackground());
+    m_background->setScaledContents(true);
+
+    const auto label = [this](const char *name, const QString &text) {
+        auto *l = new QLabel(text, m_panel);
+        l->setObjectName(QString::fromUtf8(name));
+        return l;
+    };
+    const auto button = [this](const char *name, const QString &text) {
+        auto *b = new QPushButton(text, m_panel);
+        b->setObjectName(QString::fromUtf8(name));
+        return b;
+    };
+    const auto check = [this](const char *name, const QString &text) {
+        auto *c = new QCheckBox(text, m_panel);
+        c->setObjectName(QString::fromUtf8(name));
+        return c;
+    };
+    const auto combo = [this](const char *name) {
+        auto *c = new QComboBox(m_panel);
+        c->setObjectName(QString::fromUtf8(name));
+        return c;
+    };
+
+    // First row.
+    m_methodLabel = label("Label7", engine.methodText());
+    auto *switchMethod = button("Command26", QStringLiteral("切换"));
+    switchMethod->setToolTip(QStringLiteral("更改下载方式"));
+    auto *sameNameLabel = label("Label8", QStringLiteral("同名文件："));
+    auto *sameNameBox = new QWidget(m_panel);
+    sameNameBox->setObjectName(QStringLiteral("Picture1"));
+    m_sameName = new QButtonGroup(this);
+    int x = 0;
+    const QStringList captions = {QStringLiteral("跳过"), QStringLiteral("覆盖"),
+                                  QStringLiteral("重命名")};
+    for (int i = 0; i < 3; ++i) {
+        auto *option = new QRadioButton(captions.at(i), sameNameBox);
+        option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
+        option->adjustSize();
+        option->move(x, 0);
+        x += option->width() + 8;
+        m_sameName->addButton(option, i);
+    }
+    sameNameBox->resize(x, m_sameName->button(0)->height());
+    auto *start = button("Command4", QStringLiteral("开始下载"));
+    auto *stop = button("Command31", QStringLiteral("停止下载"));
+    stop->setToolTip(QStringLiteral("停止下载"));
+    auto *login = button("Command1", QStringLiteral("网页登录"));
+    m_autoRedownload = check("Check3", QStringLiteral("自动重新下载："));
+    m_redownloadFilter = combo("Combo4");
+    m_redownloadFilter->addItems({QStringLiteral("出错项"), QStringLiteral("文件类型为HTM和HTML项"),
+                                  QStringLiteral("出错项和文件类型为HTM和HTML项")});
+    m_autoStart = check("Check4", QStringLiteral("当有待下载项时，自动启动下载"));
+
+    // Second row.
+    auto *listLabel = label("Label4", QStringLiteral("下载列表："));
+    m_countLabel = label("Label1", QStringLiteral("0条"));
+    auto *intervalLabel = label("Label5", QStringLiteral("两个文件下载间隔："));
+    m_interval = combo("Combo2");
+    auto *intervalUnit = label("Label5Unit", QStringLiteral("秒"));
+    auto *threadsLabel = label("Label2", QStringLiteral("线程数："));
+    m_threads = combo("Combo1");
+    for (int i = 1; i <= DownloadEngine::MaxSlots; ++i)
+        m_threads->addItem(QString::number(i));
+    m_errorStop = check("Check5", QStringLiteral("有5个以上下载出错或者网页文件，就停止下载"));
+    m_sound = check("Check6", QStringLiteral("声音提示"));
+
+    // Shown exactly while the scheduler runs.
+    m_runningMark = new QLabel(m_panel);
+    m_runningMark->setObjectName(QStringLiteral("Shape1"));
+    m_runningMark->setFixedSize(12, 12);
+    m_runningMark->setStyleSheet(
+        QStringLiteral("background-color: rgb(40, 190, 80); border: 1px solid rgb(20, 120, 50); "
+                       "border-radius: 6px;"));
+    m_runningMark->setToolTip(QStringLiteral("正在下载"));
+    m_runningMark->hide();
+
+    placeRow({{m_methodLabel, 75},
+              {switchMethod, 1350},
+              {sameNameLabel, 2580},
+              {sameNameBox, 3570},
+              {start, 7260},
+              {stop, 8280},
+              {login, 9300},
+              {m_autoRedownload, 10470},
+              {m_redownloadFilter, 12030},
+              {m_autoStart, 14010}},
+             FirstRowTop);
+    placeRow({{listLabel, 75},
+              {m_countLabel, 1080},
+              {intervalLabel, 2580},
+              {m_interval, 4140},
+              {intervalUnit, 4950},
+              {threadsLabel, 5205},
+              {m_threads, 5895},
+              {m_runningMark, 7260},
+              {m_errorStop, 10470},
+              {m_sound, 14775}},
+             SecondRowTop);
+    m_runningMark->move(start->x() + (start->width() - m_runningMark->width()) / 2,
+                        SecondRowTop + 5);
+    // Keep the labels and boxes of a row on one text line.
+    for (QWidget *w : m_panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (w == m_background || w == m_runningMark)
+            continue;
+        const int row = w->y() < SecondRowTop ? FirstRowTop : SecondRowTop;
+        w->move(w->x(), row + (22 - w->height()) / 2);
+    }
+
+    connect(switchMethod, &QPushButton::clicked, &engine, &DownloadEngine::switchMethod);
+    connect(start, &QPushButton::clicked, &engine, &DownloadEngine::startDownloading);
+    connect(stop, &QPushButton::clicked, &engine, &DownloadEngine::stopDownloading);
+    connect(login, &QPushButton::clicked, this, &DownloadWindow::loginPanelRequested);
+    connect(m_sameName, &QButtonGroup::idToggled, this, [&engine](int id, bool on) {
+        if (on)
+            engine.setSameNamePolicy(SameNamePolicy(id));
+    });
+}
+
+void DownloadWindow::buildList(QWidget *central)
+{
+    m_list = new QTreeView(central);
+    m_list->setObjectName(QStringLiteral("ListView3"));
+    m_list->setModel(&m_session.list());
+    m_list->setItemDelegate(new StateIconDelegate(m_list));
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setToolTip(DownloadList::HintText);
+    m_list->setAlternatingRowColors(true);
+    QPalette pal = m_list->palette();
+    pal.setColor(QPalette::Base, StripeColour);
+    pal.setColor(QPalette::AlternateBase, Qt::white);
+    m_list->setPalette(pal);
+    QHeaderView *header = m_list->header();
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setStretchLastSection(false);
+    for (int c = 0; c < DownloadList::ColumnCount; ++c)
+        m_list->setColumnWidth(c, px(DownloadList::columnInitialWidthTwips(c)));
+
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int column) { m_session.sortByColumn(column); });
+    connect(m_list, &QTreeView::customContextMenuRequested, this, &DownloadWindow::showContextMenu);
+    connect(m_list, &QTreeView::doubleClicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_session.activateRecord(m_session.list().at(index.row()).id);
+    });
+    connect(m_list, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_panels[1]->setText(m_session.pathTextFor(m_session.list().at(index.row()).id));
+    });
+}
+
+QAction *DownloadWindow::addAction(QMenu *menu, const QString &name, const QString &caption,
+                                   const std::function<void()> &run)
+{
+    auto *a = menu->addAction(caption);
+    a->setObjectName(name);
+    if (run)
+        connect(a, &QAction::triggered, this, run);
+    return a;
+}
+
+void DownloadWindow::addSeparator(QMenu *menu, const QString &name)
+{
+    menu->addSeparator()->setObjectName(name);
+}
+
+QMenu *DownloadWindow::addMenu(QMenu *parent, const QString &name, const QString &caption)
+{
+    auto *m = parent->addMenu(caption);
+    m->setObjectName(name);
+    m->menuAction()->setObjectName(name);
+    return m;
+}
+
+void DownloadWindow::buildMenus()
+{
+    DownloadSession &s = m_session;
+    DownloadEngine &engine = s.engine();
+    QMenuBar *bar = menuBar();
+    bar->setObjectName(QStringLiteral("menuBar"));
+    const auto topMenu = [bar](const QString &name, const QString &caption) {
+        auto *m = bar->addMenu(caption);
+        m->setObjectName(name);
+        m->menuAction()->setObjectName(name);
+        return m;
+    };
+
+    QMenu *list = topMenu(QStringLiteral("menu下载"), QStringLiteral("列表操作(&D)"));
+    m_listMenu = list;
+    m_selectAll = addAction(list, QStringLiteral("menu全选专利列表"), QStringLiteral("全选"),
+                            [this] { m_list->selectAll(); });
+    addAction(list, QStringLiteral("menu全不选"), QStringLiteral("全不选"),
+              [this] { m_list->clearSelection(); });
+    addAction(list, QStringLiteral("menu随机排序列表"), QStringLiteral("随机排序列表(打乱)"),
+              [&s] { s.shuffle(); });
+    addAction(list, QStringLiteral("menu自动列宽"), QStringLiteral("自动调整列宽"),
+              [this] { fitColumnWidths(); });
+    addSeparator(list, QStringLiteral("dgt465"));
+    QMenu *again = addMenu(list, QStringLiteral("menu重新下载"), QStringLiteral("重新下载"));
+    addAction(again, QStringLiteral("menu重新下载选中项"), QStringLiteral("选中项"),
+              [this, &s] { s.redownloadSelected(selectedIds()); });
+    addAction(again, QStringLiteral("menu重新下载出错项"), QStringLiteral("出错项"),
+              [&s] { s.redownloadFailed(); });
+    addAction(again, QStringLiteral("menu重新下载文件类型为HTM和HTML项"),
+              QStringLiteral("网页类型文件(HTM/HTML/xml)项"), [&s] { s.redownloadWebPages(); });
+    addAction(again, QStringLiteral("menu重新下载出错项和网页项"),
+              QStringLiteral("重新下载出错项和网页类型文件项"),
+              [&s] { s.redownloadFailedAndWebPages(); });
+    addAction(again, QStringLiteral("menu重新下载文件大小小于指定数字的项"),
+              QStringLiteral("文件大小小于指定数字的项"), [&s] { s.redownloadSmallFiles(); });
+    addSeparator(list, QStringLiteral("dfgfdg454"));
+    m_removeMenu = addMenu(list, QStringLiteral("menu清除"), QStringLiteral("清除"));
+    addAction(m_removeMenu, QStringLiteral("menu清除选中项"), QStringLiteral("选中项"),
+              [this, &s] { s.removeSelected(selectedIds()); });
+    addAction(m_removeMenu, QStringLiteral("menu清除全部出错项"), QStringLiteral("全部出错项"),
+              [&s] { s.removeFailed(); });
+    addAction(m_removeMenu, QStringLiteral("menu清除完成项"), QStringLiteral("完成项"),
+              [&s] { s.removeFinished(); });
+    m_empty = addAction(list, QStringLiteral("menu清空"), QStringLiteral("清空"),
+                        [&s] { s.emptyList(); });
+    QMenu *del = addMenu(list, QStringLiteral("menu删除"), QStringLiteral("删除文件"));
+    addAction(del, QStringLiteral("menu删除网页类型文件项"),
+              QStringLiteral("网页类型文件(HTM/HTML/xml)项"), [&s] { s.deleteWebPageFiles(); });
+    addAction(del, QStringLiteral("menu删除出错项"), QStringLiteral("出错项"),
+              [&s] { s.deleteFailedFiles(); });
+    addSeparator(list, QStringLiteral("fght4565"));
+    m_startAll = addAction(list, QStringLiteral("menu下载全部"), QStringLiteral("开始下载"),
+                           [&engine] { engine.startDownloading(); });
+    m_stop = addAction(list, QStringLiteral("menu停止下载"), QStringLiteral("停止下载"),
+                       [&engine] { engine.stopDownloading(); });
+    addAction(list, QStringLiteral("menu取消下载选中项"), QStringLiteral("取消下载选中项"),
+              [this, &s] { s.cancelSelected(selectedIds()); });
+    addSeparator(list, QStringLiteral("gfhfg456"));
+    addAction(list, QStringLiteral("menu打开下载文件"), QStringLiteral("打开下载文件"),
+              [this, &s] { s.openFile(currentId()); });
+    addAction(list, QStringLiteral("menu打开文件所在文件夹"), QStringLiteral("打开所在文件夹"),
+              [this, &s] { s.openFolder(currentId()); });
+    addAction(list, QStringLiteral("menu用记事本打开文件"), QStringLiteral("用记事本打开文件"),
+              [this, &s] { s.openInTextEditor(currentId()); });
+    addSeparator(list, QStringLiteral("fygu8766"));
+    addAction(list, QStringLiteral("menu复制名称"), QStringLiteral("复制名称"), [this, &s] {
+        const QString name = s.nameForClipboard(currentId());
+        if (!name.isEmpty())
+            QGuiApplication::clipboard()->setText(name);
+    });
+    addAction(list, QStringLiteral("menu批量替换网址"), QStringLiteral("批量替换网址"), [this, &s] {
+        m_urlReplace.open(this, [&s](const QString &find, const QString &replacement) {
+            return s.replaceInUrls(find, replacement);
+        });
+    });
+    QAction *openUrl =
+        addAction(list, QStringLiteral("menu打开网址"), QStringLiteral("打开网址"), nullptr);
+    openUrl->setVisible(false);
+    openUrl->setEnabled(false);
+    QMenu *exportMenu = addMenu(list, QStringLiteral("menu导出名称"), QStringLiteral("导出名称"));
+    addAction(exportMenu, QStringLiteral("menu导出全部名称"), QStringLiteral("全部"),
+              [&s] { s.exportAllNames(); });
+    addAction(exportMenu, QStringLiteral("menu导出未完成项名称"), QStringLiteral("未完成项"),
+              [&s] { s.exportUnfinishedNames(); });
+    addSeparator(list, QStringLiteral("ewe345"));
+    addAction(list, QStringLiteral("menu退出本下载窗口"), QStringLiteral("关闭本下载窗口"),
+              [this] { close(); });
+
+    QMenu *window = topMenu(QStringLiteral("menu窗口"), QStringLiteral("窗口(&W)"));
+    addAction(window, QStringLiteral("menu资料检索分析窗口"), QStringLiteral("资料检索分析窗口"),
+              [this] { emit searchWindowRequested(); });
+
+    QMenu *tools = topMenu(QStringLiteral("menu工具"), QStringLiteral("工具(&T)"));
+    addAction(tools, QStringLiteral("设置"), QStringLiteral("设置"), [this, &s] {
+        m_settingsDialog.open(this, s.settingsDialogValues(),
+                              [&s](const SettingsDialogValues &v) { s.applySettingsDialog(v); });
+    });
+    m_autoLocate = addAction(tools, QStringLiteral("menu自动定位到下载项"),
+                             QStringLiteral("自动定位到下载项"), nullptr);
+    m_autoLocate->setCheckable(true);
+    connect(m_autoLocate, &QAction::toggled, &engine, &DownloadEngine::setAutoLocate);
+    addSeparator(tools, QStringLiteral("dsfwe423"));
+    addAction(tools, QStringLiteral("menu检查文件是否存在"), QStringLiteral("检查文件是否存在"),
+              [&s] { s.checkFilesExist(); });
+    addAction(tools, QStringLiteral("menu检查并纠正磁盘文件类型"),
+              QStringLiteral("检查并纠正磁盘文件类型"), [&s] { s.correctFileTypes(); });
+    addSeparator(tools, QStringLiteral("rtre45365"));
+    addAction(tools, QStringLiteral("menu清空IE浏览器缓存"), QStringLiteral("清空IE浏览器缓存"),
+              [this] { emit clearBrowserCacheRequested(); });
+    addAction(tools, QStringLiteral("menu打开文件判断类型"), QStringLiteral("打开文件判断类型"),
+              [&s] { s.identifyFileType(); });
+
+    using Page = DownloadSession::SitePage;
+    QMenu *help = topMenu(QStringLiteral("menu帮助"), QStringLiteral("帮助(&H)"));
+    addAction(help, QStringLiteral("关于"), QStringLiteral("关于"),
+              [this] { emit aboutRequested(); });
+    addSeparator(help, QStringLiteral("ghgf665"));
+    addAction(help, QStringLiteral("menu软件权限设置方法"), QStringLiteral("软件权限设置方法"),
+              [this] { emit permissionsHelpRequested(); });
+    addAction(help, QStringLiteral("menu微软组件下载安装"), QStringLiteral("微软组件下载安装"),
+              [this] { emit componentHelpRequested(); });
+    addSeparator(help, QStringLiteral("retre6436"));
+    addAction(help, QStringLiteral("menu最新版本"), QStringLiteral("最新版本"),
+              [&s] { s.openSitePage(Page::LatestVersion); });
+    addAction(help, QStringLiteral("menu网店"), QStringLiteral("网店"),
+              [&s] { s.openSitePage(Page::Shop); });
+    QMenu *sites = addMenu(help, QStringLiteral("menu作者网站"), QStringLiteral("作者网站"));
+    addAction(sites, QStringLiteral("menu作者网站澜图软件"), QStringLiteral("作者网站－澜图软件"),
+              [&s] { s.openSitePage(Page::Home); });
+    addAction(sites, QStringLiteral("menu作者网站澜图软件下载"),
+              QStringLiteral("作者网站－澜图软件下载"), [&s] { s.openSitePage(Page::SecondSite); });
+    addAction(help, QStringLiteral("menu软件教程和问答"), QStringLiteral("软件教程和问答"),
+              [&s] { s.openSitePage(Page::Tutorials); });
+    addAction(help, QStringLiteral("menu软件定制"), QStringLiteral("软件定制"),
+              [&s] { s.openSitePage(Page::Custom); });
+    addAction(help, QStringLiteral("menu给软件作者建议"), QStringLiteral("给软件作者建议"),
+              [&s] { s.openSitePage(Page::Suggestions); });
+}
+
+void DownloadWindow::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(true);
+    const int stretch[4] = {0, 3, 1, 2};
+    for (int i = 0; i < 4; ++i) {
+        auto *panel = new QLabel(bar);
+        panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setMinimumWidth(60);
+        panel->installEventFilter(this);
+        bar->addWidget(panel, stretch[i]);
+        m_panels[i] = panel;
+    }
+    m_panels[0]->setText(Slogan);
+    m_panels[0]->setCursor(Qt::PointingHandCursor);
+    m_panels[1]->setCursor(Qt::PointingHandCursor);
+    // Long names must not widen the window.
+    m_panels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_panels[2]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void DownloadWindow::bindEngine()
+{
+    DownloadEngine &engine = m_session.engine();
+    const auto showMethod = [this, &engine] {
+        m_methodLabel->setText(engine.methodText());
+        m_methodLabel->adjustSize();
+        m_threads->setEnabled(engine.threadCountEnabled());
+    };
+    connect(&engine, &DownloadEngine::downloadMethodChanged, this, showMethod);
+    const auto showThreads = [this, &engine] {
+        const QSignalBlocker block(m_threads);
+        m_threads->setCurrentIndex(engine.threadCount() - 1);
+    };
+    connect(&engine, &DownloadEngine::threadCountChanged, this, showThreads);
+    connect(m_threads, &QComboBox::currentIndexChanged, &engine,
+            [&engine](int index) { engine.setThreadCount(index + 1); });
+
+    connect(m_interval, &QComboBox::currentIndexChanged, &engine,
+            [&engine](int index) { engine.setIntervalSeconds(index); });
+    connect(m_autoRedownload, &QCheckBox::toggled, &engine, &DownloadEngine::setAutoRedownload);
+    connect(&engine, &DownloadEngine::autoRedownloadChanged, m_autoRedownload,
+            &QCheckBox::setChecked);
+    connect(m_redownloadFilter, &QComboBox::currentIndexChanged, &engine, [&engine](int index) {
+        engine.setRedownloadFilter(DownloadEngine::RedownloadFilter(qBound(0, index, 2)));
+    });
+    connect(m_autoStart, &QCheckBox::toggled, &engine, &DownloadEngine::setAutoStart);
+    connect(&engine, &DownloadEngine::autoStartChanged, m_autoStart, &QCheckBox::setChecked);
+    connect(m_errorStop, &QCheckBox::toggled, &engine, &DownloadEngine::setErrorStop);
+    connect(m_sound, &QCheckBox::toggled, &engine, &DownloadEngine::setSoundOn);
+
+    connect(&engine, &DownloadEngine::runningChanged, m_runningMark, &QWidget::setVisible);
+    connect(&engine, &DownloadEngine::startEnabledChanged, m_startAll, &QAction::setEnabled);
+    connect(&engine, &DownloadEngine::actionTextChanged, m_panels[1], &QLabel::setText);
+    connect(&engine, &DownloadEngine::connectionTextChanged, m_panels[2], &QLabel::setText);
+    connect(&engine, &DownloadEngine::countersTextChanged, m_panels[3], &QLabel::setText);
+    connect(&engine, &DownloadEngine::locateRecord, this, [this](quint64 id) {
+        const qint64 row = m_session.list().rowOfId(id);
+        if (row >= 0)
+            m_list->scrollTo(m_session.list().index(int(row), 0));
+    });
+    connect(&m_session, &DownloadSession::countTextChanged, m_countLabel, [this](const QString &t) {
+        m_countLabel->setText(t);
+        m_countLabel->adjustSize();
+    });
+}
+
+// --- lifecycle --------------------------------------------------------------------------
+
+void DownloadWindow::load()
+{
+    DownloadEngine &engine = m_session.engine();
+    setWindowTitle(Caption + QLatin1Char('-') + ApplicationTitle);
+    m_redownloadFilter->setCurrentIndex(0);
+    m_redownloadFilter->view()->setMinimumWidth(m_redownloadFilter->view()->sizeHintForColumn(0) +
+                                                24);
+
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QString resolution = screen ? resolutionText(screen->size()) : QString();
+    const WindowPlacement placement = m_session.load(resolution);
+
+    m_methodLabel->setText(engine.methodText());
+    m_methodLabel->adjustSize();
+    m_threads->setCurrentIndex(engine.threadCount() - 1);
+    m_threads->setEnabled(engine.threadCountEnabled());
+    m_sameName->button(int(engine.sameNamePolicy()))->setChecked(true);
+
+    if (placement.maximised) {
+        resize(px(15000), px(10000));
+        setWindowState(windowState() | Qt::WindowMaximized);
+    } else {
+        setGeometry(px(placement.left), px(placement.top), px(placement.width),
+                    px(placement.height));
+    }
+
+    {
+        const QSignalBlocker block(m_interval);
+        QStringList seconds;
+        seconds.reserve(601);
+        for (int i = 0; i <= 600; ++i)
+            seconds << QString::number(i);
+        m_interval->addItems(seconds);
+        m_interval->setCurrentIndex(0);
+    }
+    engine.setIntervalSeconds(0);
+
+    // What the engine holds now, as this window shows it.
+    m_autoStart->setChecked(engine.autoStart());
+    m_autoRedownload->setChecked(engine.autoRedownload());
+    m_errorStop->setChecked(engine.errorStop());
+    m_sound->setChecked(engine.soundOn());
+    m_autoLocate->setChecked(engine.autoLocate());
+    m_runningMark->setVisible(engine.isRunning());
+    m_startAll->setEnabled(engine.startEnabled());
+    m_panels[1]->setText(engine.actionText());
+    m_panels[2]->setText(engine.connectionText());
+    m_panels[3]->setText(DownloadEngine::countersTextFor(m_session.list()));
+    m_countLabel->setText(m_session.countText());
+    m_countLabel->adjustSize();
+}
+
+void DownloadWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+        m_countLabel->setText(m_session.countText());
+        m_countLabel->adjustSize();
+    }
+}
+
+void DownloadWindow::layoutCentral()
+{
+    // The panel across the top with a margin on the right, the list under
+    // it with the panel's width down to the status bar.
+    const QSize area = m_central->size();
+    const int width = std::max(0, area.width() - px(300));
+    m_panel->setGeometry(1, 1, width, PanelHeight);
+    m_background->setGeometry(0, 0, width, PanelHeight);
+    m_background->lower();
+    const int top = 1 + PanelHeight;
+    m_list->setGeometry(1, top, width, std::max(0, area.height() - top));
+}
+
+bool DownloadWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_central && event->type() == QEvent::Resize) {
+        if (!isMinimized())
+            layoutCentral();
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            if (watched == m_panels[0])
+                m_session.openSitePage(DownloadSession::SitePage::SecondSite);
+            else if (watched == m_panels[1])
+                m_session.openStatusText(m_panels[1]->text());
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void DownloadWindow::closeEvent(QCloseEvent *event)
+{
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect g = normalGeometry().isValid() ? normalGeometry() : geometry();
+    WindowGeometryState state;
+    state.maximised = isMaximized();
+    state.top = pixelsToTwips(g.top());
+    state.left = pixelsToTwips(g.left());
+    state.width = pixelsToTwips(g.width());
+    state.height = pixelsToTwips(g.height());
+    if (!m_session.requestClose(state, screen ? resolutionText(screen->size()) : QString())) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    emit closed();
+}
+
+// --- list ---------------------------------------------------------------------------------
+
+QList<quint64> DownloadWindow::selectedIds() const
+{
+    QList<quint64> ids;
+    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    ids.reserve(rows.size());
+    for (const QModelIndex &i : rows)
+        ids.append(m_session.list().at(i.row()).id);
+    return ids;
+}
+
+quint64 DownloadWindow::currentId() const
+{
+    const QModelIndex i = m_list->currentIndex();
+    return i.isValid() && i.row() < m_session.list().count() ? m_session.list().at(i.row()).id : 0;
+}
+
+void DownloadWindow::applyContextMenuState()
+{
+    const DownloadSession::ContextMenuState state = m_session.contextMenuState();
+    m_selectAll->setEnabled(state.selectAll);
+    m_removeMenu->menuAction()->setEnabled(state.remove);
+    m_empty->setEnabled(state.empty);
+    m_stop->setEnabled(state.stop);
+}
+
+void DownloadWindow::showContextMenu(const QPoint &pos)
+{
+    // The entries keep these states when the menu is next opened from the
+    // menu bar.
+    applyContextMenuState();
+    m_listMenu->popup(m_list->viewport()->mapToGlobal(pos));
+}
+
+void DownloadWindow::fitColumnWidths()
+{
+    for (int c = 0; c < DownloadList::ColumnCount; ++c)
+        m_list->resizeColumnToContents(c);
+}
+
+} // namespace lumen

@@ -1,0 +1,19 @@
+#include "download_window/stored_download_settings.h"
+
+#include "download_window/app_settings.h"
+#include "engine/download_engine.h"
+
+namespace lumen
+{
+
+void applyStoredDownloadSettings(DownloadEngine &engine, const AppSettings &app,
+                                 const DownloadWindowSettings &window)
+{
+    engine.setDownloadMethod(app.downloadMethod);
+    engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+    engine.setSameNamePolicy(window.sameNamePolicy);
+    engine.setMaxFileSizeMB(app.maxFileSizeMB);
+    engine.setProxy(app.proxyEnabled == 1, app.proxyAddress, app.proxyPort);
+}
+
+} // namespace lumen

@@ -1,0 +1,795 @@
+#include "download_rig.h"
+
+#include "download_window/download_window.h"
+#include "download_window/settings_dialog.h"
+#include "download_window/url_replace_dialog.h"
+#include "engine/app_title.h"
+#include "engine/naming.h"
+#include "support/test_site.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include <memory>
+
+using namespace lumen;
+using namespace lumen::test;
+
+namespace
+{
+using S = DownloadState;
+
+// Answers the settings dialog as a user would: the real dialog, edited by
+// the script and confirmed with its OK button, without a modal loop.
+class ScriptedSettingsOpener final : public SettingsDialogOpener
+{
+public:
+    std::function<void(SettingsDialog &)> edit;
+    bool pressOk = true;
+    int opened = 0;
+    SettingsDialogValues shownWith;
+
+    void open(QWidget *owner, const SettingsDialogValues &initial, const Confirm &confirm) override
+    {
+        ++opened;
+        shownWith = initial;
+        SettingsDialog dialog(initial, owner);
+        QObject::connect(&dialog, &SettingsDialog::confirmed, &dialog, confirm);
+        if (edit)
+            edit(dialog);
+        const char *button = pressOk ? "Command1" : "Command2";
+        dialog.findChild<QPushButton *>(QString::fromLatin1(button))->click();
+    }
+};
+
+// Types the texts into the real replacement dialog and presses "替换";
+// remembers whether the dialog closed.
+class ScriptedUrlReplaceOpener final : public UrlReplaceOpener
+{
+public:
+    QString find;
+    QString replacement;
+    int result = -1;
+
+    void open(QWidget *owner, const UrlReplaceDialog::Replace &replace) override
+    {
+        UrlReplaceDialog dialog(replace, owner);
+        dialog.findChild<QLineEdit *>("Text1")->setText(find);
+        dialog.findChild<QLineEdit *>("Text2")->setText(replacement);
+        dialog.findChild<QPushButton *>("Command1")->click();
+        result = dialog.result();
+    }
+};
+
+struct WindowRig : DownloadRig {
+    ScriptedSettingsOpener settingsOpener;
+    ScriptedUrlReplaceOpener urlOpener;
+    std::unique_ptr<DownloadWindow> window;
+
+    // Settings stored before the window loads go in first.
+    void open()
+    {
+        window = std::make_unique<DownloadWindow>(session, settingsOpener, urlOpener);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+
+    template <typename T> T *child(const QString &name) const
+    {
+        T *w = window->findChild<T *>(name);
+        if (!w)
+            qWarning("no control named %s", qPrintable(name));
+        return w;
+    }
+    QAction *action(const QString &name) const { return child<QAction>(name); }
+    void trigger(const QString &name) const { action(name)->trigger(); }
+    QTreeView *view() const { return window->listView(); }
+    QPoint rowCentre(int row) const { return view()->visualRect(list.index(row, 0)).center(); }
+    void selectRows(const QList<int> &rows)
+    {
+        view()->clearSelection();
+        for (int r : rows)
+            view()->selectionModel()->select(list.index(r, 0), QItemSelectionModel::Select |
+                                                                   QItemSelectionModel::Rows);
+        if (!rows.isEmpty())
+            view()->selectionModel()->setCurrentIndex(list.index(rows.last(), 0),
+                                                      QItemSelectionModel::NoUpdate);
+    }
+    void rightClickList()
+    {
+        const QPoint at(10, 10);
+        QContextMenuEvent ev(QContextMenuEvent::Mouse, at, view()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view()->viewport(), &ev);
+    }
+    QString panel(int n) const
+    {
+        return child<QLabel>(QStringLiteral("StatusBar1Panel%1").arg(n))->text();
+    }
+};
+
+// A double-click as the desktop delivers it: a click, then the second press.
+void doubleClick(QWidget *w, const QPoint &at)
+{
+    QTest::mouseClick(w, Qt::LeftButton, {}, at);
+    QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class TestDownloadWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void opensWithItsControls()
+    {
+        WindowRig rig;
+        rig.add("a");
+        rig.open();
+        DownloadWindow &w = *rig.window;
+        QCOMPARE(w.objectName(), QStringLiteral("fFileDownload"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("文件下载-") + ApplicationTitle);
+        QCOMPARE(rig.child<QLabel>("Label7")->text(), QStringLiteral("下载方式：2"));
+        QComboBox *threads = rig.child<QComboBox>("Combo1");
+        QCOMPARE(threads->count(), 6);
+        QCOMPARE(threads->currentText(), QStringLiteral("3")); // first run: three connections
+        QVERIFY(threads->isEnabled());
+        QComboBox *interval = rig.child<QComboBox>("Combo2");
+        QCOMPARE(interval->count(), 601);
+        QCOMPARE(interval->currentText(), QStringLiteral("0"));
+        QCOMPARE(interval->itemText(600), QStringLiteral("600"));
+        QCOMPARE(rig.child<QComboBox>("Combo4")->currentText(), QStringLiteral("出错项"));
+        QVERIFY(rig.child<QRadioButton>("Option3")->isChecked());
+        for (const char *c : {"Check3", "Check4", "Check5", "Check6"})
+            QVERIFY(!rig.child<QCheckBox>(c)->isChecked());
+        QVERIFY(!rig.child<QWidget>("Shape1")->isVisible());
+        QCOMPARE(rig.child<QLabel>("Label1")->text(), QStringLiteral("1条"));
+        QVERIFY(w.isMaximized()); // never closed on this screen before
+
+        QCOMPARE(rig.view()->objectName(), QStringLiteral("ListView3"));
+        QCOMPARE(rig.view()->model()->columnCount(), 7);
+        QStringList headers;
+        for (int c = 0; c < 7; ++c)
+            headers << rig.view()->model()->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers,
+                 (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"}));
+        QCOMPARE(rig.view()->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QCOMPARE(rig.view()->selectionMode(), QAbstractItemView::ExtendedSelection);
+        QVERIFY(rig.view()->alternatingRowColors());
+        QCOMPARE(rig.view()->palette().color(QPalette::Base), QColor(231, 248, 237));
+
+        QCOMPARE(rig.panel(1), DownloadWindow::Slogan);
+        QCOMPARE(rig.panel(4), QStringLiteral("总数:1 正在下载:0 等待:1 已完成:0 失败:0"));
+        QVERIFY(!rig.action("menu打开网址")->isVisible());
+        QVERIFY(!rig.action("menu打开网址")->isEnabled());
+    }
+
+    void menuTree()
+    {
+        WindowRig rig;
+        rig.open();
+        // Every entry, separators included, in order, by its control name.
+        const auto entries = [&](const QString &menuName) {
+            QStringList out;
+            for (QAction *a : rig.window->findChild<QMenu *>(menuName)->actions())
+                out << a->objectName() + (a->isSeparator() ? QString() : "=" + a->text());
+            return out;
+        };
+        QCOMPARE(entries("menu下载"), (QStringList{"menu全选专利列表=全选",
+                                                   "menu全不选=全不选",
+                                                   "menu随机排序列表=随机排序列表(打乱)",
+                                                   "menu自动列宽=自动调整列宽",
+                                                   "dgt465",
+                                                   "menu重新下载=重新下载",
+                                                   "dfgfdg454",
+                                                   "menu清除=清除",
+                                                   "menu清空=清空",
+                                                   "menu删除=删除文件",
+                                                   "fght4565",
+                                                   "menu下载全部=开始下载",
+                                                   "menu停止下载=停止下载",
+                                                   "menu取消下载选中项=取消下载选中项",
+                                                   "gfhfg456",
+                                                   "menu打开下载文件=打开下载文件",
+                                                   "menu打开文件所在文件夹=打开所在文件夹",
+                                                   "menu用记事本打开文件=用记事本打开文件",
+                                                   "fygu8766",
+                                                   "menu复制名称=复制名称",
+                                                   "menu批量替换网址=批量替换网址",
+                                                   "menu打开网址=打开网址",
+                                                   "menu导出名称=导出名称",
+                                                   "ewe345",
+                                                   "menu退出本下载窗口=关闭本下载窗口"}));
+        QCOMPARE(entries("menu重新下载"),
+                 (QStringList{"menu重新下载选中项=选中项", "menu重新下载出错项=出错项",
+                              "menu重新下载文件类型为HTM和HTML项=网页类型文件(HTM/HTML/xml)项",
+                              "menu重新下载出错项和网页项=重新下载出错项和网页类型文件项",
+                              "menu重新下载文件大小小于指定数字的项=文件大小小于指定数字的项"}));
+        QCOMPARE(entries("menu清除"),
+                 (QStringList{"menu清除选中项=选中项", "menu清除全部出错项=全部出错项",
+                              "menu清除完成项=完成项"}));
+        QCOMPARE(entries("menu删除"),
+                 (QStringList{"menu删除网页类型文件项=网页类型文件(HTM/HTML/xml)项",
+                              "menu删除出错项=出错项"}));
+        QCOMPARE(entries("menu导出名称"),
+                 (QStringList{"menu导出全部名称=全部", "menu导出未完成项名称=未完成项"}));
+        QCOMPARE(entries("menu窗口"), QStringList{"menu资料检索分析窗口=资料检索分析窗口"});
+        QCOMPARE(entries("menu工具"),
+                 (QStringList{"设置=设置", "menu自动定位到下载项=自动定位到下载项", "dsfwe423",
+                              "menu检查文件是否存在=检查文件是否存在",
+                              "menu检查并纠正磁盘文件类型=检查并纠正磁盘文件类型", "rtre45365",
+                              "menu清空IE浏览器缓存=清空IE浏览器缓存",
+                              "menu打开文件判断类型=打开文件判断类型"}));
+        QCOMPARE(entries("menu帮助").mid(0, 5),
+                 (QStringList{"关于=关于", "ghgf665", "menu软件权限设置方法=软件权限设置方法",
+                              "menu微软组件下载安装=微软组件下载安装", "retre6436"}));
+        QStringList bar;
+        for (QAction *a : rig.window->menuBar()->actions())
+            bar << a->text();
+        QCOMPARE(bar, (QStringList{"列表操作(&D)", "窗口(&W)", "工具(&T)", "帮助(&H)"}));
+    }
+
+    void menuEntries_data()
+    {
+        QTest::addColumn<QString>("entry");
+        // Records r0.. by state letter (W, D, F, X); row 1 is current and
+        // rows 0 and 1 are selected before the entry is chosen.
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<QString>("after"); // state letters after, or "-" to skip the check
+        QTest::addColumn<QStringList>("shown");
+        QTest::addColumn<QStringList>("shell");
+
+        const QStringList none;
+        QTest::newRow("shuffle") << "menu随机排序列表"
+                                 << "W"
+                                 << "W" << QStringList{"随机排序完成！"} << none;
+        QTest::newRow("re-download selected") << "menu重新下载选中项"
+                                              << "XXX"
+                                              << "WWX" << none << none;
+        QTest::newRow("re-download failed") << "menu重新下载出错项"
+                                            << "XFW"
+                                            << "WFW" << none << none;
+        QTest::newRow("re-download small files") << "menu重新下载文件大小小于指定数字的项"
+                                                 << "F"
+                                                 << "F" << QStringList{"请输入数字："} << none;
+        QTest::newRow("remove selected") << "menu清除选中项"
+                                         << "WFX"
+                                         << "X" << none << none;
+        QTest::newRow("remove failed") << "menu清除全部出错项"
+                                       << "XWX"
+                                       << "W" << none << none;
+        QTest::newRow("remove finished") << "menu清除完成项"
+                                         << "FWF"
+                                         << "W" << none << none;
+        QTest::newRow("empty") << "menu清空"
+                               << "WF"
+                               << "" << QStringList{"您确定要清空列表的所有信息吗？"} << none;
+        QTest::newRow("cancel selected") << "menu取消下载选中项"
+                                         << "WWW"
+                                         << "XXW" << none << none;
+        QTest::newRow("open file, missing") << "menu打开下载文件"
+                                            << "FF"
+                                            << "FF" << QStringList{"该文件不存在！"} << none;
+        QTest::newRow("open folder, file missing") << "menu打开文件所在文件夹"
+                                                   << "FF"
+                                                   << "FF" << none << QStringList{"openFolder"};
+        QTest::newRow("text editor, missing") << "menu用记事本打开文件"
+                                              << "F"
+                                              << "F" << QStringList{"该文件不存在！"} << none;
+        QTest::newRow("check files") << "menu检查文件是否存在"
+                                     << "F"
+                                     << "F" << none << none;
+        QTest::newRow("correct types") << "menu检查并纠正磁盘文件类型"
+                                       << "F"
+                                       << "F" << QStringList{"纠正文件类型：0个."} << none;
+        QTest::newRow("identify type") << "menu打开文件判断类型"
+                                       << ""
+                                       << "" << QStringList{""} << none;
+        QTest::newRow("latest version") << "menu最新版本"
+                                        << ""
+                                        << "" << none << QStringList{"openUrl"};
+        QTest::newRow("suggestions") << "menu给软件作者建议"
+                                     << ""
+                                     << "" << none << QStringList{"openUrl"};
+    }
+    void menuEntries()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, states);
+        QFETCH(QString, after);
+        WindowRig rig;
+        for (int i = 0; i < states.size(); ++i) {
+            const QChar c = states.at(i);
+            rig.add(QStringLiteral("r%1").arg(i),
+                    c == 'F'   ? S::Finished
+                    : c == 'X' ? S::Failed
+                    : c == 'D' ? S::Downloading
+                               : S::Waiting,
+                    "pdf", c == 'W' ? QString() : "10");
+        }
+        rig.open();
+        if (states.size() >= 2)
+            rig.selectRows({0, 1});
+        else if (states.size() == 1)
+            rig.selectRows({0});
+
+        rig.trigger(entry);
+
+        QString got;
+        for (const DownloadItem &it : rig.list.items())
+            got += QChar("?WDFX"[int(it.state)]);
+        QCOMPARE(got, after);
+        QStringList shown;
+        for (const auto &s : rig.prompter.shown)
+            shown << s.text;
+        QTEST(shown, "shown");
+        QStringList kinds;
+        for (const QString &r : rig.shell.requests)
+            kinds << r.section('\t', 0, 0);
+        QTEST(kinds, "shell");
+        QCoreApplication::sendPostedEvents(); // the count is told once the change is over
+        QCOMPARE(rig.child<QLabel>("Label1")->text(), rig.session.countText());
+    }
+
+    void selectAllAndNone()
+    {
+        WindowRig rig;
+        for (int i = 0; i < 3; ++i)
+            rig.add(QStringLiteral("r%1").arg(i));
+        rig.open();
+        rig.trigger("menu全选专利列表");
+        QCOMPARE(rig.window->selectedIds().size(), 3);
+        rig.trigger("menu全不选");
+        QVERIFY(rig.window->selectedIds().isEmpty());
+    }
+
+    void startStopAndTheRunningMark()
+    {
+        WindowRig rig;
+        rig.add("a");
+        rig.open();
+        QWidget *mark = rig.child<QWidget>("Shape1");
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QVERIFY(rig.engine.isRunning());
+        QVERIFY(mark->isVisible());
+        QTest::mouseClick(rig.child<QPushButton>("Command31"), Qt::LeftButton);
+        QVERIFY(!rig.engine.isRunning());
+        QVERIFY(!mark->isVisible());
+        rig.trigger("menu下载全部");
+        QVERIFY(mark->isVisible());
+        rig.trigger("menu停止下载");
+        QVERIFY(!mark->isVisible());
+
+        // Stop clears the automatic options, and the boxes show it.
+        QCheckBox *autoStart = rig.child<QCheckBox>("Check4");
+        autoStart->setChecked(true);
+        QVERIFY(rig.engine.autoStart());
+        rig.trigger("menu停止下载");
+        QVERIFY(!autoStart->isChecked());
+    }
+
+    void controlsSetTheEngine()
+    {
+        WindowRig rig;
+        rig.open();
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
+        QCOMPARE(rig.engine.downloadMethod(), 1);
+        QCOMPARE(rig.child<QLabel>("Label7")->text(), QStringLiteral("下载方式：1"));
+        QCOMPARE(rig.child<QComboBox>("Combo1")->currentText(), QStringLiteral("1"));
+        QVERIFY(!rig.child<QComboBox>("Combo1")->isEnabled());
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
+        QVERIFY(rig.child<QComboBox>("Combo1")->isEnabled());
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(5);
+        QCOMPARE(rig.engine.threadCount(), 6);
+        rig.child<QComboBox>("Combo2")->setCurrentIndex(30);
+        QCOMPARE(rig.engine.intervalSeconds(), 30);
+        rig.child<QRadioButton>("Option1")->click();
+        QCOMPARE(rig.engine.sameNamePolicy(), SameNamePolicy::Skip);
+        rig.child<QComboBox>("Combo4")->setCurrentIndex(2);
+        QCOMPARE(rig.engine.redownloadFilter(),
+                 DownloadEngine::RedownloadFilter::FailedAndWebPages);
+        rig.child<QCheckBox>("Check5")->setChecked(true);
+        QVERIFY(rig.engine.errorStop());
+        rig.child<QCheckBox>("Check6")->setChecked(true);
+        QVERIFY(rig.engine.soundOn());
+        rig.trigger("menu自动定位到下载项");
+        QVERIFY(rig.engine.autoLocate());
+        rig.trigger("menu自动定位到下载项");
+        QVERIFY(!rig.engine.autoLocate());
+    }
+
+    void signalsForOtherWindows()
+    {
+        WindowRig rig;
+        rig.open();
+        const QList<std::pair<const char *, void (DownloadWindow::*)()>> cases = {
+            {"menu资料检索分析窗口", &DownloadWindow::searchWindowRequested},
+            {"menu清空IE浏览器缓存", &DownloadWindow::clearBrowserCacheRequested},
+            {"关于", &DownloadWindow::aboutRequested},
+            {"menu软件权限设置方法", &DownloadWindow::permissionsHelpRequested},
+            {"menu微软组件下载安装", &DownloadWindow::componentHelpRequested},
+        };
+        for (const auto &[name, signal] : cases) {
+            QSignalSpy spy(rig.window.get(), signal);
+            rig.trigger(QString::fromUtf8(name));
+            QCOMPARE(spy.count(), 1);
+        }
+        QSignalSpy login(rig.window.get(), &DownloadWindow::loginPanelRequested);
+        QTest::mouseClick(rig.child<QPushButton>("Command1"), Qt::LeftButton);
+        QCOMPARE(login.count(), 1);
+    }
+
+    void guardsRefuseWhileDownloading_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("message");
+        const QString idle = QStringLiteral("停止下载以后，才能执行此操作！");
+        QTest::newRow("shuffle") << "menu随机排序列表" << idle;
+        QTest::newRow("remove selected") << "menu清除选中项" << idle;
+        QTest::newRow("remove failed") << "menu清除全部出错项" << idle;
+        QTest::newRow("remove finished") << "menu清除完成项" << idle;
+        QTest::newRow("empty") << "menu清空" << idle;
+        QTest::newRow("correct types") << "menu检查并纠正磁盘文件类型" << idle;
+    }
+    void guardsRefuseWhileDownloading()
+    {
+        QFETCH(QString, entry);
+        WindowRig rig;
+        rig.add("a", S::Failed, "pdf", "1");
+        rig.add("b", S::Finished, "pdf", "1");
+        rig.open();
+        rig.selectRows({0, 1});
+        rig.trigger("menu下载全部");
+        rig.trigger(entry);
+        QTEST(rig.prompter.messages().join('|'), "message");
+        QCOMPARE(rig.list.count(), 2);
+
+        // The header click has its own refusal.
+        rig.prompter.shown.clear();
+        QHeaderView *header = rig.view()->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+        QCOMPARE(rig.prompter.messages(), QStringList{"停止下载后方可排序！"});
+    }
+
+    void rightClickEnabling()
+    {
+        WindowRig rig;
+        rig.add("a");
+        rig.open();
+        QMenu *menu = rig.window->listMenu();
+        const auto states = [&] {
+            return QList<bool>{
+                rig.action("menu全选专利列表")->isEnabled(),
+                rig.window->findChild<QMenu *>("menu清除")->menuAction()->isEnabled(),
+                rig.action("menu清空")->isEnabled(), rig.action("menu停止下载")->isEnabled()};
+        };
+        QCOMPARE(states(), (QList<bool>{true, true, true, true})); // before the first right click
+        rig.rightClickList();
+        QVERIFY(menu->isVisible());
+        menu->hide();
+        QCOMPARE(states(), (QList<bool>{true, true, true, false}));
+
+        rig.trigger("menu下载全部");
+        rig.rightClickList();
+        menu->hide();
+        QCOMPARE(states(), (QList<bool>{false, false, false, true}));
+        // The states stay when the downloads end, until the next right click.
+        rig.trigger("menu停止下载");
+        QCOMPARE(states(), (QList<bool>{false, false, false, true}));
+        rig.rightClickList();
+        menu->hide();
+        QCOMPARE(states(), (QList<bool>{true, true, true, false}));
+    }
+
+    void doubleClicks()
+    {
+        WindowRig rig;
+        const quint64 done = rig.add("done", S::Finished, "pdf", "9");
+        rig.writeStored(done);
+        const quint64 gone = rig.add("gone", S::Finished, "pdf", "9");
+        const quint64 failed = rig.add("failed", S::Failed, "pdf", "9");
+        rig.writeStored(failed, "%PDF-partial");
+        rig.open();
+        QWidget *vp = rig.view()->viewport();
+
+        doubleClick(vp, rig.rowCentre(0));
+        QCOMPARE(rig.shell.requests, QStringList{"openFile\t" + rig.path("done.pdf")});
+
+        doubleClick(vp, rig.rowCentre(1));
+        QCOMPARE(rig.prompter.messages(), QStringList{"文件不存在！"});
+        QCOMPARE(rig.rec(gone).state, S::Finished);
+
+        doubleClick(vp, rig.rowCentre(2));
+        QCOMPARE(rig.rec(failed).state, S::Waiting);
+        QVERIFY(rig.rec(failed).percentText.isEmpty());
+        QVERIFY(!QFile::exists(rig.path("failed.pdf")));
+        QCOMPARE(rig.view()->model()->data(rig.list.index(2, DownloadList::SizeColumn)),
+                 QVariant(QString()));
+
+        // A click shows the file of a record in panel 2 when it exists.
+        QTest::mouseClick(vp, Qt::LeftButton, {}, rig.rowCentre(0));
+        QCOMPARE(rig.panel(2), rig.path("done.pdf"));
+        QTest::mouseClick(vp, Qt::LeftButton, {}, rig.rowCentre(1));
+        QCOMPARE(rig.panel(2), QString());
+        Q_UNUSED(done);
+    }
+
+    void headerClickSortsOnce()
+    {
+        WindowRig rig;
+        for (const char *size : {"900", "10000", "5"})
+            rig.add(QStringLiteral("s") + size, S::Finished, "pdf", QString::fromLatin1(size));
+        rig.open();
+        QHeaderView *header = rig.view()->header();
+        const QPoint at(header->sectionViewportPosition(DownloadList::SizeColumn) + 5,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(rig.names(), (QStringList{"s10000", "s900", "s5"}));
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(rig.names(), (QStringList{"s5", "s900", "s10000"}));
+    }
+
+    void copyNameTakesTheCurrentRecord()
+    {
+        WindowRig rig;
+        for (int i = 0; i < 3; ++i)
+            rig.add(QStringLiteral("名称%1").arg(i));
+        rig.open();
+        rig.selectRows({0, 2, 1}); // three selected, the last one current
+        rig.trigger("menu复制名称");
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("名称1"));
+    }
+
+    void exportsByteForByte()
+    {
+        WindowRig rig;
+        rig.add("a", S::Finished, "pdf", "1");
+        rig.add(QStringLiteral("中文"));
+        rig.open();
+        const QString all = rig.dir.filePath("all.txt");
+        const QString open = rig.dir.filePath("open.txt");
+        rig.prompter.texts.enqueue(all);
+        rig.trigger("menu导出全部名称");
+        rig.prompter.texts.enqueue(open);
+        rig.trigger("menu导出未完成项名称");
+        QCOMPARE(readAll(all), QByteArray("a\r\n") + QStringLiteral("中文").toUtf8() + "\r\n");
+        QCOMPARE(readAll(open), QStringLiteral("中文").toUtf8() + "\r\n");
+        QCOMPARE(rig.prompter.messages(), (QStringList{"", ""})); // the two save dialogs only
+    }
+
+    void settingsDialogOkOrder_data()
+    {
+        QTest::addColumn<bool>("methodTwo");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("threadBox");
+        QTest::addColumn<bool>("threadBoxEnabled");
+        QTest::newRow("method two resets the box to 1") << true << "3128"
+                                                        << "20" << QStringList{} << "1" << true;
+        QTest::newRow("method one keeps the box's number") << false << "3128"
+                                                           << "20" << QStringList{} << "5" << false;
+        QTest::newRow("port not a number is stored and reported")
+            << true << "80a"
+            << "20" << QStringList{"代理服务器网址或者端口格式不对！"} << "1" << true;
+        QTest::newRow("size not a number keeps the old size")
+            << true << "3128"
+            << "viel" << QStringList{"文件大小必须是数字，仍按原来的10MB限制下载。"} << "1" << true;
+    }
+    void settingsDialogOkOrder()
+    {
+        QFETCH(bool, methodTwo);
+        QFETCH(QString, port);
+        QFETCH(QString, size);
+        WindowRig rig;
+        rig.open();
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(4);
+        rig.settingsOpener.edit = [&](SettingsDialog &d) {
+            QCOMPARE(d.objectName(), QStringLiteral("fOption"));
+            QVERIFY(d.findChild<QRadioButton *>("Option2")->isChecked());
+            QCOMPARE(d.findChild<QLineEdit *>("Text1")->text(), QStringLiteral("10"));
+            d.findChild<QRadioButton *>(methodTwo ? "Option2" : "Option1")->setChecked(true);
+            d.findChild<QCheckBox *>("Check1")->setChecked(true);
+            d.findChild<QLineEdit *>("Text6")->setText(" 127.0.0.1 ");
+            d.findChild<QLineEdit *>("Text8")->setText(port);
+            d.findChild<QLineEdit *>("Text1")->setText(size);
+        };
+        rig.trigger("设置");
+        QCOMPARE(rig.settingsOpener.opened, 1);
+        QTEST(rig.prompter.messages(), "messages");
+        QTEST(rig.child<QComboBox>("Combo1")->currentText(), "threadBox");
+        QTEST(rig.child<QComboBox>("Combo1")->isEnabled(), "threadBoxEnabled");
+        QCOMPARE(rig.child<QLabel>("Label7")->text(),
+                 QStringLiteral("下载方式：") + (methodTwo ? "2" : "1"));
+        QCOMPARE(rig.store.read(setting::ProxyAddress), QStringLiteral("127.0.0.1"));
+        QCOMPARE(rig.store.read(setting::ProxyPort), port);
+        QCOMPARE(rig.store.read(setting::ProxyEnabled), QStringLiteral("1"));
+        QCOMPARE(rig.engine.maxFileSizeMB(), size == "20" ? 20.0 : 10.0);
+    }
+
+    void settingsDialogCloseChangesNothing()
+    {
+        WindowRig rig;
+        rig.open();
+        rig.settingsOpener.pressOk = false;
+        rig.settingsOpener.edit = [](SettingsDialog &d) {
+            d.findChild<QRadioButton *>("Option1")->setChecked(true);
+            d.findChild<QLineEdit *>("Text1")->setText("99");
+        };
+        rig.trigger("设置");
+        QCOMPARE(rig.engine.downloadMethod(), 2);
+        QCOMPARE(rig.store.read(setting::DownloadMethod.section, setting::DownloadMethod.key,
+                                "<absent>"),
+                 QStringLiteral("<absent>"));
+        QCOMPARE(
+            rig.store.read(setting::MaxFileSizeMB.section, setting::MaxFileSizeMB.key, "<absent>"),
+            QStringLiteral("<absent>"));
+    }
+
+    void urlReplacement()
+    {
+        WindowRig rig;
+        rig.list.append("http://h/a/1", "one", "pdf", rig.folder(), "http://h/A/");
+        rig.list.append("http://h/b/1", "two", "pdf", rig.folder(), "");
+        rig.open();
+
+        // A clash is refused as a whole and the dialog stays open.
+        rig.urlOpener.find = "/b/";
+        rig.urlOpener.replacement = "/a/";
+        rig.trigger("menu批量替换网址");
+        QCOMPARE(rig.urlOpener.result, int(QDialog::Rejected));
+        QCOMPARE(rig.list.at(1).url, QStringLiteral("http://h/b/1"));
+        QVERIFY(rig.lastMessage().contains("http://h/a/1"));
+
+        rig.urlOpener.find = "h/a";
+        rig.urlOpener.replacement = "127.0.0.1/x";
+        rig.trigger("menu批量替换网址");
+        QCOMPARE(rig.urlOpener.result, int(QDialog::Accepted));
+        QCOMPARE(rig.list.at(0).url, QStringLiteral("http://127.0.0.1/x/1"));
+        QCOMPARE(rig.list.at(0).referer, QStringLiteral("http://127.0.0.1/x/"));
+        QCOMPARE(rig.lastMessage(), QStringLiteral("全部网址替换完成！"));
+
+        rig.urlOpener.find = "  ";
+        rig.trigger("menu批量替换网址");
+        QCOMPARE(rig.urlOpener.result, int(QDialog::Rejected));
+        QCOMPARE(rig.lastMessage(), QStringLiteral("请输入字符串！"));
+    }
+
+    void closeQuestion_data()
+    {
+        QTest::addColumn<bool>("waiting");
+        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<bool>("closes");
+        QTest::newRow("nothing unfinished") << false << false << true;
+        QTest::newRow("waiting, no") << true << false << false;
+        QTest::newRow("waiting, yes") << true << true << true;
+    }
+    void closeQuestion()
+    {
+        QFETCH(bool, waiting);
+        QFETCH(bool, answerYes);
+        QFETCH(bool, closes);
+        WindowRig rig;
+        rig.add("a", waiting ? S::Waiting : S::Finished, "pdf", waiting ? QString() : "1");
+        rig.open();
+        QSignalSpy closed(rig.window.get(), &DownloadWindow::closed);
+        rig.prompter.answers.enqueue(answerYes ? Prompter::Answer::Yes : Prompter::Answer::No);
+        rig.trigger("menu退出本下载窗口");
+        QCOMPARE(closed.count(), closes ? 1 : 0);
+        QCOMPARE(rig.window->isVisible(), !closes);
+        QCOMPARE(rig.prompter.messages(),
+                 waiting ? QStringList{"正在下载文件或者下载没有完成，要强制关闭窗口吗？"}
+                         : QStringList{});
+        QCOMPARE(rig.store.read(setting::SameNamePolicy), QStringLiteral("重命名"));
+        QCOMPARE(rig.store.read(QStringLiteral("fFileDownload"), setting::ResolutionKey, "-"),
+                 closes ? QStringLiteral("0*0") : "-"); // closed maximised
+    }
+
+    void geometryComesBack()
+    {
+        WindowRig rig;
+        rig.open();
+        rig.window->showNormal();
+        rig.window->setGeometry(40, 60, 900, 600);
+        QVERIFY(rig.window->close());
+        const QString top = rig.store.read(QStringLiteral("fFileDownload"), setting::TopKey, "-");
+        QCOMPARE(top, QString::number(rig.window->normalGeometry().top() * 15));
+
+        DownloadWindow again(rig.session, rig.settingsOpener, rig.urlOpener);
+        QVERIFY(!again.isMaximized());
+        QCOMPARE(again.geometry().size(), QSize(900, 600));
+    }
+
+    void downloadsFromTheRepositorySite()
+    {
+        TestSite site;
+        QVERIFY(site.start());
+        WindowRig rig;
+        rig.open();
+        const auto add = [&](int id, const QString &name) {
+            return rig.list
+                .at(rig.list.append(site.url(QStringLiteral("/items/%1.pdf").arg(id)).toString(),
+                                    name, "pdf", rig.folder(), QString()))
+                .id;
+        };
+        const quint64 pdf = add(20, "paper");
+        const quint64 login = add(5, "gated");
+        const quint64 slow = add(8, "slow");
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(2);
+        rig.child<QCheckBox>("Check6")->setChecked(true);
+        rig.engine.setSoundFolders({QStringLiteral(LUMEN_SOURCE_DIR "/sounds")});
+
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QVERIFY(rig.child<QWidget>("Shape1")->isVisible());
+        rig.clock.advanceSeconds(2);
+        rig.engine.schedulerTick(); // three slots, three downloads
+        QCOMPARE(rig.rec(slow).state, S::Downloading);
+
+        // Progress shows in the list while the slow one comes in.
+        const QModelIndex pct =
+            rig.list.index(int(rig.list.rowOfId(slow)), DownloadList::PercentColumn);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !pct.data().toString().isEmpty() && pct.data().toString() != "100%", 10000);
+        // With LUMEN_SCREENSHOT set, the window as it looks mid-download.
+        if (const QString shot = qEnvironmentVariable("LUMEN_SCREENSHOT"); !shot.isEmpty()) {
+            rig.window->showNormal();
+            rig.window->resize(1560, 720);
+            rig.engine.monitorTick();
+            QVERIFY(rig.window->grab().save(shot));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
+        rig.engine.monitorTick();
+        QVERIFY(!rig.child<QWidget>("Shape1")->isVisible());
+        QCOMPARE(rig.panel(4), QStringLiteral("总数:3 正在下载:0 等待:0 已完成:3 失败:0"));
+
+        QCOMPARE(rig.rec(pdf).state, S::Finished);
+        QCOMPARE(readAll(rig.path("paper.pdf")).left(5), QByteArray("%PDF-"));
+        QCOMPARE(rig.rec(slow).percentText, QStringLiteral("100%"));
+        // The login page came back under the PDF's name and was renamed.
+        QCOMPARE(rig.rec(login).fileType, QStringLiteral("htm"));
+        QVERIFY(QFile::exists(rig.path("gated.htm")));
+        QVERIFY(!QFile::exists(rig.path("gated.pdf")));
+        QCOMPARE(QDir(rig.folder()).entryList({"*.part"}, QDir::Files), QStringList{});
+        QVERIFY(rig.sound.played.contains(QStringLiteral(LUMEN_SOURCE_DIR "/sounds/101.wav")));
+        QVERIFY(rig.sound.played.contains(QStringLiteral(LUMEN_SOURCE_DIR "/sounds/102.wav")));
+
+        // Web pages again: the page goes, the record waits with a type to be found.
+        rig.trigger("menu重新下载文件类型为HTM和HTML项");
+        QCOMPARE(rig.rec(login).state, S::Waiting);
+        QCOMPARE(rig.rec(login).fileType, QStringLiteral("xxx"));
+        QVERIFY(!QFile::exists(rig.path("gated.htm")));
+        QCOMPARE(rig.rec(pdf).state, S::Finished);
+
+        rig.trigger("menu下载全部");
+        rig.clock.advanceSeconds(2);
+        rig.engine.schedulerTick();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
+        QCOMPARE(rig.rec(login).state, S::Finished);
+        QCOMPARE(rig.rec(login).fileType, QStringLiteral("htm")); // still a login page
+        QVERIFY(QFile::exists(rig.path("gated.htm")));
+    }
+};
+
+QTEST_MAIN(TestDownloadWindow)
+#include "test_download_window_ui.moc"
