@@ -2,6 +2,7 @@
 
 #include "download_window/app_settings.h"
 #include "engine/clock.h"
+#include "engine/url_policy.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
 #include "harvest/save_folder_chooser.h"
@@ -140,10 +141,7 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
 
 bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 added)
 {
-    const QUrl shown(document.url);
-    const QString scheme = shown.scheme().toLower();
-    if (!document.present ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!document.present || !isFetchableUrl(QUrl(document.url))) {
         // The engine shows its own error page (an address of its own) when
         // no answer came.
         reportProblem(LoadProblem::LoadFailed);
