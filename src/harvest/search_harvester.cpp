@@ -141,7 +141,8 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
 
 bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 added)
 {
-    if (!document.present || !isFetchableUrl(QUrl(document.url))) {
+    const QUrl shown(document.url);
+    if (!document.present || !isFetchableUrl(shown)) {
         // The engine shows its own error page (an address of its own) when
         // no answer came.
         reportProblem(LoadProblem::LoadFailed);
