@@ -37,11 +37,11 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
 // sounds. The download window binds its controls to the options here; the
 // command-line tool drives the same object.
 //
-// Two 1000 ms ticks drive everything: the scheduler tick (Timer_Down) runs
-// while the scheduler is enabled, the monitor tick (Timer1) while the engine
-// lives. Both are public slots and read time only from the Clock, so tests
-// switch the timers off (setTimersDriven(false)) and call the ticks after
-// advancing a fake clock.
+// Two 1000 ms ticks drive everything: the scheduler tick, which starts the
+// next waiting records, runs while the scheduler is enabled; the monitor
+// tick, which ends runs, restarts and re-queues, while the engine lives. Both are public slots and
+// read time only from the Clock, so tests switch the timers off (setTimersDriven(false)) and call
+// the ticks after advancing a fake clock.
 class DownloadEngine : public QObject
 {
     Q_OBJECT
@@ -124,7 +124,8 @@ public:
     bool proxyEnabled() const { return m_proxyEnabled; }
 
     // --- state ---------------------------------------------------------------
-    // Timer_Down enabled (the window shows its running mark exactly then).
+    // The scheduler tick is enabled (the window shows its running mark
+    // exactly then).
     bool isRunning() const { return m_running; }
     // The "开始下载" menu entry: enabled while the scheduler is stopped or the
     // list is finished; kept by the monitor tick.
@@ -189,9 +190,14 @@ public slots:
     void stopDownloading();
     // The "切换" command: toggles between the methods, thread count back to 1.
     void switchMethod();
-    // Timer_Down.
+    // The scheduler tick: once the pause after the last download is over,
+    // starts the next waiting record (method one) or fills the free slots
+    // (method two).
     void schedulerTick();
-    // Timer1.
+    // The monitor tick: ends a finished run (with its notice sound), keeps the
+    // start entry and the counters up to date, starts a run when records wait
+    // and auto-start is on, re-queues by the auto-redownload choice and stops
+    // a run at the error limit.
     void monitorTick();
     // The method-one stall and header watchdog (also run by its own timer).
     void methodOneWatchdogTick();
