@@ -9,11 +9,11 @@ namespace lumen
 void applyStoredDownloadSettings(DownloadEngine &engine, const AppSettings &app,
                                  const DownloadWindowSettings &window)
 {
-    engine.setDownloadMethod(app.downloadMethod);
+    engine.setDownloadMethod(downloadMethodNumber(app.downloadMethod));
     engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
     engine.setSameNamePolicy(window.sameNamePolicy);
     engine.setMaxFileSizeMB(app.maxFileSizeMB);
-    engine.setProxy(app.proxyEnabled == 1, app.proxyAddress, app.proxyPort);
+    engine.setProxy(app.proxyEnabled, app.proxyAddress, app.proxyPort);
 }
 
 } // namespace lumen

@@ -31,12 +31,12 @@ SearchHarvester::~SearchHarvester() = default;
 
 QString SearchHarvester::harvestFolder() const
 {
-    return m_settings.promptForSaveFolder == 1 ? m_settings.saveFolder : QString();
+    return m_settings.promptForSaveFolder ? m_settings.saveFolder : QString();
 }
 
 void SearchHarvester::harvestThisPage()
 {
-    if (m_settings.promptForSaveFolder == 1)
+    if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // cancelled or not, harvest goes on
     const quint64 serial = ++m_pageSnapshotSerial;
     QPointer<SearchHarvester> self(this);
@@ -67,7 +67,7 @@ void SearchHarvester::startAddAll()
     m_pagesWalked = 0;
     m_pagesNotLoaded = 0;
     emit addAllRunningChanged(true);
-    if (m_settings.promptForSaveFolder == 1)
+    if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // once per walk, before the first page
     if (m_stopRequested) {
         endWalk();

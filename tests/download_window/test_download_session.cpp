@@ -1,8 +1,8 @@
 #include "download_rig.h"
 
 #include "download_window/disk_checks.h"
-#include "engine/type_correction.h"
 #include "engine/naming.h"
+#include "engine/type_correction.h"
 
 #include <QAbstractItemModelTester>
 #include <QFileInfo>
@@ -800,10 +800,10 @@ private slots:
         rig.engine.setThreadCount(4);
 
         SettingsDialogValues v = rig.session.settingsDialogValues();
-        QCOMPARE(v.downloadMethod, 1);
+        QCOMPARE(v.downloadMethod, DownloadMethod::SingleConnection);
         QCOMPARE(v.maxFileSizeText, QStringLiteral("15"));
-        v.downloadMethod = method;
-        v.proxyEnabled = proxyOn;
+        v.downloadMethod = downloadMethodFromNumber(method);
+        v.proxyEnabled = proxyOn == 1;
         v.proxyAddress = address;
         v.proxyPort = port;
         v.maxFileSizeText = size;
