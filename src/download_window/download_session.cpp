@@ -136,8 +136,9 @@ const DownloadItem *DownloadSession::record(quint64 id) const
 WindowPlacement DownloadSession::load(const QString &screenResolution)
 {
     const DownloadWindowSettings window = loadDownloadWindowSettings(m_store, m_settings);
-    m_engine.setDownloadMethod(downloadMethodNumber(m_settings.downloadMethod));
-    m_engine.setThreadCount(m_engine.downloadMethod() == 1 ? 1 : window.threadCount());
+    m_engine.setDownloadMethod(m_settings.downloadMethod);
+    m_engine.setThreadCount(
+        m_engine.downloadMethod() == DownloadMethod::SingleConnection ? 1 : window.threadCount());
     m_engine.setSameNamePolicy(window.sameNamePolicy);
     m_engine.setProxy(m_settings.proxyEnabled, m_settings.proxyAddress, m_settings.proxyPort);
     m_engine.setMaxFileSizeMB(m_settings.maxFileSizeMB);
@@ -154,7 +155,7 @@ bool DownloadSession::downloadUnfinished() const
 bool DownloadSession::requestClose(const WindowGeometryState &geometry,
                                    const QString &screenResolution)
 {
-    m_settings.downloadMethod = downloadMethodFromNumber(m_engine.downloadMethod());
+    m_settings.downloadMethod = m_engine.downloadMethod();
     DownloadWindowSettings window;
     window.threadIndex = m_engine.threadCount() - 1;
     window.sameNamePolicy = m_engine.sameNamePolicy();
@@ -580,7 +581,7 @@ void DownloadSession::applySettingsDialog(const SettingsDialogValues &values)
 {
     const double oldSize = m_settings.maxFileSizeMB;
     const SettingsDialogResult result = storeSettingsDialog(m_store, m_settings, values);
-    m_engine.setDownloadMethod(downloadMethodNumber(m_settings.downloadMethod));
+    m_engine.setDownloadMethod(m_settings.downloadMethod);
     // Method two starts again from one connection; method one leaves the
     // box's number as it was (the box is disabled).
     if (m_settings.downloadMethod == DownloadMethod::MultiConnection)

@@ -9,8 +9,9 @@ namespace lumen
 void applyStoredDownloadSettings(DownloadEngine &engine, const AppSettings &app,
                                  const DownloadWindowSettings &window)
 {
-    engine.setDownloadMethod(downloadMethodNumber(app.downloadMethod));
-    engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+    engine.setDownloadMethod(app.downloadMethod);
+    engine.setThreadCount(
+        engine.downloadMethod() == DownloadMethod::MultiConnection ? window.threadCount() : 1);
     engine.setSameNamePolicy(window.sameNamePolicy);
     engine.setMaxFileSizeMB(app.maxFileSizeMB);
     engine.setProxy(app.proxyEnabled, app.proxyAddress, app.proxyPort);

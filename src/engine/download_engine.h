@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/download_method.h"
 #include "engine/naming.h"
 #include "engine/store_body.h"
 
@@ -45,8 +46,8 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
 class DownloadEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(
-        int downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY downloadMethodChanged)
+    Q_PROPERTY(DownloadMethod downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY
+                   downloadMethodChanged)
     Q_PROPERTY(int threadCount READ threadCount WRITE setThreadCount NOTIFY threadCountChanged)
     Q_PROPERTY(bool threadCountEnabled READ threadCountEnabled NOTIFY downloadMethodChanged)
     Q_PROPERTY(bool autoStart READ autoStart WRITE setAutoStart NOTIFY autoStartChanged)
@@ -80,13 +81,13 @@ public:
     DownloadList &list() const { return m_list; }
 
     // --- options the window binds ------------------------------------------
-    // 1 = one record at a time over one connection, 2 = up to threadCount slots.
-    int downloadMethod() const { return m_method; }
-    void setDownloadMethod(int method);
+    // One record at a time over one connection, or up to threadCount slots.
+    DownloadMethod downloadMethod() const { return m_method; }
+    void setDownloadMethod(DownloadMethod method);
     // Method two's slot count, 1..6.
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count);
-    bool threadCountEnabled() const { return m_method == 2; }
+    bool threadCountEnabled() const { return m_method == DownloadMethod::MultiConnection; }
     // "下载方式：1" / "下载方式：2"
     QString methodText() const;
     // Seconds between the end of one download and the start of the next.
@@ -203,7 +204,7 @@ public slots:
     void methodOneWatchdogTick();
 
 signals:
-    void downloadMethodChanged(int method);
+    void downloadMethodChanged(DownloadMethod method);
     void threadCountChanged(int count);
     void autoStartChanged(bool on);
     void autoRedownloadChanged(bool on);
@@ -263,7 +264,7 @@ private:
     QTimer m_monitorTimer;
     bool m_timersDriven = true;
 
-    int m_method = 1;
+    DownloadMethod m_method = DownloadMethod::SingleConnection;
     int m_threadCount = 1;
     int m_interval = 0;
     SameNamePolicy m_policy = SameNamePolicy::Rename;
