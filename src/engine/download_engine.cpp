@@ -1,6 +1,5 @@
 #include "engine/download_engine.h"
 
-#include "engine/type_correction.h"
 #include "engine/clock.h"
 #include "engine/download_list.h"
 #include "engine/downloader.h"
@@ -9,6 +8,7 @@
 #include "engine/requeue.h"
 #include "engine/single_transfer.h"
 #include "engine/sound_player.h"
+#include "engine/type_correction.h"
 #include "engine/url_policy.h"
 
 #include <QCoreApplication>
@@ -97,9 +97,8 @@ double DownloadEngine::now() const
 
 // --- options -----------------------------------------------------------------
 
-void DownloadEngine::setDownloadMethod(int method)
+void DownloadEngine::setDownloadMethod(DownloadMethod method)
 {
-    method = method == 2 ? 2 : 1;
     if (method == m_method)
         return;
     m_method = method;
@@ -117,7 +116,7 @@ void DownloadEngine::setThreadCount(int count)
 
 QString DownloadEngine::methodText() const
 {
-    return QStringLiteral("下载方式：") + QString::number(m_method);
+    return QStringLiteral("下载方式：") + QString::number(downloadMethodNumber(m_method));
 }
 
 void DownloadEngine::setAutoStart(bool on)
@@ -158,11 +157,13 @@ void DownloadEngine::setProxy(bool enabled, const QString &address, const QStrin
 
 void DownloadEngine::switchMethod()
 {
-    setDownloadMethod(m_method == 2 ? 1 : 2);
+    setDownloadMethod(m_method == DownloadMethod::MultiConnection
+                          ? DownloadMethod::SingleConnection
+                          : DownloadMethod::MultiConnection);
     // In method two the busy flag tells whether the scheduler runs; method
     // one reads it as "a transfer is in flight". Left set, it would keep
     // method one from ever starting while the run goes on.
-    if (m_method == 1)
+    if (m_method == DownloadMethod::SingleConnection)
         m_busy = m_transfer->isActive();
     m_threadCount = 0; // always announce the reset to "1"
     setThreadCount(1);
@@ -361,7 +362,7 @@ void DownloadEngine::schedulerTick()
     if (std::fabs(m_lastFinishTime - now()) <= m_interval)
         return;
 
-    if (m_method == 1) {
+    if (m_method == DownloadMethod::SingleConnection) {
         if (m_busy)
             return;
         const qint64 row = chooseWaitingRow(false);
@@ -429,7 +430,7 @@ void DownloadEngine::monitorTick()
         emit startEnabledChanged(startEnabled);
     }
 
-    if (m_method == 1) {
+    if (m_method == DownloadMethod::SingleConnection) {
         if (!m_transfer->isExecuting() && !m_running)
             setBusy(false);
     } else {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/download_method.h"
 #include "engine/naming.h"
 #include "engine/store_body.h"
 
@@ -37,16 +38,16 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
 // sounds. The download window binds its controls to the options here; the
 // command-line tool drives the same object.
 //
-// Two 1000 ms ticks drive everything: the scheduler tick (Timer_Down) runs
-// while the scheduler is enabled, the monitor tick (Timer1) while the engine
-// lives. Both are public slots and read time only from the Clock, so tests
-// switch the timers off (setTimersDriven(false)) and call the ticks after
-// advancing a fake clock.
+// Two 1000 ms ticks drive everything: the scheduler tick, which starts the
+// next waiting records, runs while the scheduler is enabled; the monitor
+// tick, which ends runs, restarts and re-queues, while the engine lives. Both are public slots and
+// read time only from the Clock, so tests switch the timers off (setTimersDriven(false)) and call
+// the ticks after advancing a fake clock.
 class DownloadEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(
-        int downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY downloadMethodChanged)
+    Q_PROPERTY(DownloadMethod downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY
+                   downloadMethodChanged)
     Q_PROPERTY(int threadCount READ threadCount WRITE setThreadCount NOTIFY threadCountChanged)
     Q_PROPERTY(bool threadCountEnabled READ threadCountEnabled NOTIFY downloadMethodChanged)
     Q_PROPERTY(bool autoStart READ autoStart WRITE setAutoStart NOTIFY autoStartChanged)
@@ -80,13 +81,13 @@ public:
     DownloadList &list() const { return m_list; }
 
     // --- options the window binds ------------------------------------------
-    // 1 = one record at a time over one connection, 2 = up to threadCount slots.
-    int downloadMethod() const { return m_method; }
-    void setDownloadMethod(int method);
+    // One record at a time over one connection, or up to threadCount slots.
+    DownloadMethod downloadMethod() const { return m_method; }
+    void setDownloadMethod(DownloadMethod method);
     // Method two's slot count, 1..6.
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count);
-    bool threadCountEnabled() const { return m_method == 2; }
+    bool threadCountEnabled() const { return m_method == DownloadMethod::MultiConnection; }
     // "下载方式：1" / "下载方式：2"
     QString methodText() const;
     // Seconds between the end of one download and the start of the next.
@@ -124,7 +125,8 @@ public:
     bool proxyEnabled() const { return m_proxyEnabled; }
 
     // --- state ---------------------------------------------------------------
-    // Timer_Down enabled (the window shows its running mark exactly then).
+    // The scheduler tick is enabled (the window shows its running mark
+    // exactly then).
     bool isRunning() const { return m_running; }
     // The "开始下载" menu entry: enabled while the scheduler is stopped or the
     // list is finished; kept by the monitor tick.
@@ -189,15 +191,20 @@ public slots:
     void stopDownloading();
     // The "切换" command: toggles between the methods, thread count back to 1.
     void switchMethod();
-    // Timer_Down.
+    // The scheduler tick: once the pause after the last download is over,
+    // starts the next waiting record (method one) or fills the free slots
+    // (method two).
     void schedulerTick();
-    // Timer1.
+    // The monitor tick: ends a finished run (with its notice sound), keeps the
+    // start entry and the counters up to date, starts a run when records wait
+    // and auto-start is on, re-queues by the auto-redownload choice and stops
+    // a run at the error limit.
     void monitorTick();
     // The method-one stall and header watchdog (also run by its own timer).
     void methodOneWatchdogTick();
 
 signals:
-    void downloadMethodChanged(int method);
+    void downloadMethodChanged(DownloadMethod method);
     void threadCountChanged(int count);
     void autoStartChanged(bool on);
     void autoRedownloadChanged(bool on);
@@ -257,7 +264,7 @@ private:
     QTimer m_monitorTimer;
     bool m_timersDriven = true;
 
-    int m_method = 1;
+    DownloadMethod m_method = DownloadMethod::SingleConnection;
     int m_threadCount = 1;
     int m_interval = 0;
     SameNamePolicy m_policy = SameNamePolicy::Rename;

@@ -22,15 +22,15 @@ namespace
 {
 
 // Progress is reported at most this often; the last figures always go out.
-constexpr qint64 kProgressIntervalMs = 200;
+constexpr qint64 ProgressIntervalMs = 200;
 // Qt stops reading the socket when this much is waiting unread, so a slow
 // disk holds the sender back instead of filling memory.
-constexpr qint64 kReplyBufferBytes = 512 * 1024;
-constexpr qint64 kReadChunkBytes = 256 * 1024;
+constexpr qint64 ReplyBufferBytes = 512 * 1024;
+constexpr qint64 ReadChunkBytes = 256 * 1024;
 
-const QString kMissTimedOut = QStringLiteral("超时");
-const QString kMissCannotDownload = QStringLiteral("无法下载");
-const QString kMissCannotWrite = QStringLiteral("无法写入");
+const QString MissTimedOutText = QStringLiteral("超时");
+const QString CannotDownloadText = QStringLiteral("无法下载");
+const QString CannotWriteText = QStringLiteral("无法写入");
 
 QString cleanUrl(const QString &url)
 {
@@ -95,13 +95,13 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
     m_watchMs = 0;
 
     if (!isFetchableUrl(QUrl(m_sourceUrl))) {
-        failLater(kMissCannotDownload);
+        failLater(CannotDownloadText);
         return;
     }
 
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
-        failLater(kMissCannotWrite);
+        failLater(CannotWriteText);
         return;
     }
 
@@ -123,7 +123,7 @@ void Downloader::startRequest()
     request.setRawHeader("Accept-Encoding", "identity");
 
     QNetworkReply *reply = manager().get(request);
-    reply->setReadBufferSize(kReplyBufferBytes);
+    reply->setReadBufferSize(ReplyBufferBytes);
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &Downloader::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
@@ -140,7 +140,7 @@ void Downloader::onMetaData()
     if (!hasIdentityEncoding(*m_reply)) {
         // A compressed body stored as it comes would be a file of the wrong
         // type under the right name.
-        fail(kMissCannotDownload);
+        fail(CannotDownloadText);
         return;
     }
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
@@ -164,7 +164,7 @@ bool Downloader::handleDrain(Drain result)
     case Drain::Ok:
         return true;
     case Drain::WriteFailed:
-        fail(kMissCannotWrite);
+        fail(CannotWriteText);
         return false;
     case Drain::OverLimit: {
         const qint64 received = m_received;
@@ -185,10 +185,10 @@ Downloader::Drain Downloader::drainReply()
 {
     if (!m_reply || !m_part)
         return Drain::Ok;
-    if (m_buffer.size() < kReadChunkBytes)
-        m_buffer.resize(kReadChunkBytes);
+    if (m_buffer.size() < ReadChunkBytes)
+        m_buffer.resize(ReadChunkBytes);
     for (;;) {
-        const qint64 n = m_reply->read(m_buffer.data(), kReadChunkBytes);
+        const qint64 n = m_reply->read(m_buffer.data(), ReadChunkBytes);
         if (n <= 0)
             break;
         if (!m_part->write(m_buffer.constData(), n))
@@ -210,11 +210,11 @@ void Downloader::reportProgress(bool force)
     // Without an announced size there is nothing to show a share of.
     if (m_announced < 1 || m_received == m_reportedBytes)
         return;
-    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < kProgressIntervalMs) {
+    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < ProgressIntervalMs) {
         // Held back, but not lost: a transfer that pauses now still shows
         // how far it got.
         if (!m_progressTimer.isActive())
-            m_progressTimer.start(kProgressIntervalMs - m_sinceReport.elapsed());
+            m_progressTimer.start(ProgressIntervalMs - m_sinceReport.elapsed());
         return;
     }
     m_progressTimer.stop();
@@ -268,7 +268,7 @@ void Downloader::endRead(bool transportFailed)
         return;
     }
     if (fallback) {
-        fail(kMissCannotDownload);
+        fail(CannotDownloadText);
         return;
     }
     // Nothing usable came: fetch the whole thing once more, in one piece.
@@ -280,7 +280,7 @@ void Downloader::endRead(bool transportFailed)
         m_part->discard();
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
-        fail(kMissCannotWrite);
+        fail(CannotWriteText);
         return;
     }
     startRequest();
@@ -290,7 +290,7 @@ void Downloader::commitAndComplete(qint64 curBytes, qint64 maxBytes)
 {
     const bool stored = m_committer ? m_committer(*m_part) : m_part->commit();
     if (!stored) {
-        fail(kMissCannotWrite);
+        fail(CannotWriteText);
         return;
     }
     m_part.reset();
@@ -324,7 +324,7 @@ void Downloader::watchdogTick()
     if (now - m_watchMs >= StallLimitMs) {
         if (!flushProgress())
             return;
-        fail(kMissTimedOut, /*keepPart=*/true);
+        fail(MissTimedOutText, /*keepPart=*/true);
     }
 }
 

@@ -65,7 +65,7 @@ public:
     QString sourceUrl() const { return m_sourceUrl; }
 
 public slots:
-    // Timer1, every 1000 ms while a transfer runs: the stall watchdog.
+    // The stall watchdog, every 1000 ms while a transfer runs.
     void watchdogTick();
 
 signals:

@@ -17,7 +17,7 @@ QUrl productSiteRoot()
     const QString text = qEnvironmentVariable(ProductSiteVariable).trimmed();
     if (!text.isEmpty()) {
         QUrl url(text);
-        if (url.isValid() && isFetchableUrl(url) && !url.host().isEmpty()) {
+        if (isFetchableUrl(url)) {
             if (!url.path().endsWith(u'/'))
                 url.setPath(url.path() + u'/');
             return url;

@@ -53,7 +53,7 @@ class TestDownloadMethods : public QObject
 
     static void start(EngineFixture &f, int method)
     {
-        f.engine->setDownloadMethod(method);
+        f.engine->setDownloadMethod(downloadMethodFromNumber(method));
         f.engine->setThreadCount(1);
         f.engine->startDownloading();
         f.tickAfter();

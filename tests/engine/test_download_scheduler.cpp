@@ -225,7 +225,7 @@ private slots:
             ids << f.add(server.url(QStringLiteral("/r%1.pdf").arg(i)),
                          QStringLiteral("r%1").arg(i));
         }
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->setThreadCount(3);
         QCOMPARE(f.engine->countSlotInstances(), 1);
         f.engine->startDownloading();
@@ -255,7 +255,7 @@ private slots:
         server.setRoute("/b.pdf", held);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         const quint64 b = f.add(server.url("/b.pdf"), "b");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->setThreadCount(2);
         f.engine->setAutoStart(true);
         f.engine->setAutoRedownload(true);
@@ -452,10 +452,10 @@ private slots:
         QFETCH(int, to);
         QFETCH(bool, threadBoxEnabled);
         EngineFixture f;
-        f.engine->setDownloadMethod(from);
+        f.engine->setDownloadMethod(downloadMethodFromNumber(from));
         f.engine->setThreadCount(threads);
         f.engine->switchMethod();
-        QCOMPARE(f.engine->downloadMethod(), to);
+        QCOMPARE(f.engine->downloadMethod(), downloadMethodFromNumber(to));
         QCOMPARE(f.engine->threadCount(), 1);
         QCOMPARE(f.engine->threadCountEnabled(), threadBoxEnabled);
         QCOMPARE(f.engine->methodText(), QStringLiteral("下载方式：%1").arg(to));
@@ -465,7 +465,7 @@ private slots:
     {
         EngineFixture f;
         f.add(instantFailure(1), "a");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->startDownloading();
         f.engine->monitorTick();
         QVERIFY(f.engine->downloadBusy());
@@ -478,7 +478,7 @@ private slots:
     {
         EngineFixture f;
         const quint64 a = f.add(instantFailure(1), "a");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->startDownloading();
         f.engine->monitorTick();
         QVERIFY(f.engine->downloadBusy());

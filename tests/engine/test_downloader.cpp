@@ -587,11 +587,11 @@ private slots:
 
     void sixSlotsRunAtOnce()
     {
-        constexpr int kSlots = 6;
+        constexpr int SlotCount = 6;
         QTemporaryDir dir;
         std::vector<std::unique_ptr<Slot>> running;
         QList<QByteArray> bodies;
-        for (int i = 0; i < kSlots; ++i) {
+        for (int i = 0; i < SlotCount; ++i) {
             bodies.append(pattern(400000 + i * 1001, i));
             const QByteArray path = "/six" + QByteArray::number(i) + ".pdf";
             m_server.setRoute(path, body(bodies[i], true, 5000));
@@ -600,11 +600,11 @@ private slots:
                                              dir.filePath(QString("six%1.pdf").arg(i)), QString());
         }
         // All six hold an open transfer at the same moment.
-        QTRY_COMPARE(m_server.openConnections(), kSlots);
+        QTRY_COMPARE(m_server.openConnections(), SlotCount);
         for (auto &s : running)
             QTRY_COMPARE(s->lastReceived(), 5000);
         m_server.releaseAll();
-        for (int i = 0; i < kSlots; ++i) {
+        for (int i = 0; i < SlotCount; ++i) {
             Slot &s = *running[i];
             const QString target = dir.filePath(QString("six%1.pdf").arg(i));
             QTRY_VERIFY(s.ended());

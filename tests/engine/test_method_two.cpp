@@ -18,7 +18,7 @@ class TestMethodTwo : public QObject
 
     static void startSlots(EngineFixture &f, int threads)
     {
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->setThreadCount(threads);
         f.engine->startDownloading();
         f.tickAfter();
