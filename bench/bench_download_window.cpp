@@ -213,7 +213,7 @@ double largestGapWhileTransferring(Bench &b, const Site &site, qint64 bytesEach,
     }
     // The rest of a long list, done already: finished or failed.
     b.fill(Records - 6, false);
-    b.engine.setDownloadMethod(2);
+    b.engine.setDownloadMethod(DownloadMethod::MultiConnection);
     b.engine.setThreadCount(6);
     b.engine.setMaxFileSizeMB(1e9);
     b.engine.setIntervalSeconds(0);

@@ -205,7 +205,7 @@ int main(int argc, char **argv)
     HarvestList harvested;
     HarvestPage(page(50000, 50000), harvested, QString());
     AppSettings settings;
-    settings.promptForSaveFolder = 1;
+    settings.promptForSaveFolder = true;
     settings.saveFolder = QStringLiteral("/tmp/bench/");
     NoPrompter prompter;
     NoChooser chooser;

@@ -14,6 +14,9 @@ for bin in "$site_bin" "$get_bin"; do
   [ -x "$bin" ] || { echo "missing $bin: build first (make build)" >&2; exit 1; }
 done
 
+# shellcheck source-path=SCRIPTDIR source=local_site.sh
+. "$root/scripts/local_site.sh"
+
 # Settings, browser profile and cookies of the demo live in a folder of
 # their own, so the user's own are neither read nor changed.
 work=$(mktemp -d)
@@ -25,29 +28,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-export HOME="$work/home"
-export XDG_CONFIG_HOME="$work/home/.config"
-export XDG_DATA_HOME="$work/home/.local/share"
-export XDG_CACHE_HOME="$work/home/.cache"
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-# The site prints its address on its first line.
-"$site_bin" --port 0 --log "$work/requests.log" >"$work/site.out" 2>"$work/site.err" &
-site_pid=$!
-site=""
-for _ in $(seq 100); do
-  site=$(head -n 1 "$work/site.out" 2>/dev/null | sed -n 's/^listening on //p')
-  [ -n "$site" ] && break
-  kill -0 "$site_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ -z "$site" ]; then
-  echo "the local repository site did not start:" >&2
-  cat "$work/site.err" >&2
-  exit 1
-fi
+private_home "$work"
+start_local_site "$site_bin" "$work"
 export LUMENARC_REPOSITORY="$site"
 
 # "demo" returns the first 60 items of the site minus those that stall, so

@@ -2,6 +2,9 @@
 # Installs the Debian packages the build, the tests, the demo and the
 # benchmarks need, but only those that are missing, so a second run costs
 # nothing. Needs root (or sudo) on a machine that lacks any of them.
+#
+# Usage: scripts/deps.sh [deb]   ("deb" adds what building and checking the
+# Debian package needs; make deb asks for it, nothing else does)
 set -euo pipefail
 
 packages=(
@@ -11,6 +14,11 @@ packages=(
   curl nginx-light tinyproxy time openssl ca-certificates
   fonts-noto-cjk xvfb xauth
 )
+if [ "${1:-}" = deb ]; then
+  # dpkg-shlibdeps (dpkg-dev) works out the package's dependencies from the
+  # libraries the programs link; lintian checks the package.
+  packages+=(dpkg-dev file lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -30,8 +30,13 @@
 #include "shell/startup_session.h"
 #include "shell/update_check.h"
 #include "shell/usage_window.h"
+#include "tools/browser_cache.h"
+#include "tools/cache_tool_session.h"
+#include "tools/cache_window.h"
+#include "tools/copy_window.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -99,6 +104,8 @@ DesktopApp::~DesktopApp()
     delete m_usage;
     delete m_componentHelp;
     delete m_permissionsHelp;
+    delete m_cache;
+    delete m_copy;
     delete m_cover;
 }
 
@@ -201,6 +208,16 @@ QWidget *DesktopApp::usageWindow() const
     return m_usage;
 }
 
+QWidget *DesktopApp::cacheWindow() const
+{
+    return m_cache;
+}
+
+QWidget *DesktopApp::copyWindow() const
+{
+    return m_copy;
+}
+
 bool DesktopApp::start()
 {
     if (m_ended)
@@ -263,6 +280,8 @@ SearchWindow &DesktopApp::ensureSearchWindow()
         connect(w, &SearchWindow::settingsRequested, this, &DesktopApp::showSettingsDialog);
         connect(w, &SearchWindow::aboutRequested, this, &DesktopApp::showAboutWindow);
         connect(w, &SearchWindow::usageRequested, this, &DesktopApp::showUsageWindow);
+        connect(w, &SearchWindow::browserCacheRequested, this, &DesktopApp::showCacheWindow);
+        connect(w, &SearchWindow::clearBrowserCacheRequested, this, &DesktopApp::clearBrowserCache);
         m_search = w;
     }
     return *m_search;
@@ -282,6 +301,8 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
                 &DesktopApp::showPermissionsHelp);
         connect(w, &DownloadWindow::componentHelpRequested, this, &DesktopApp::showComponentHelp);
         connect(w, &DownloadWindow::loginPanelRequested, this, &DesktopApp::showLoginPanel);
+        connect(w, &DownloadWindow::clearBrowserCacheRequested, this,
+                &DesktopApp::clearBrowserCache);
         connect(w, &DownloadWindow::closed, this, [this, w] { showStartupIfAlone(w); });
 
         // The login helper starts empty with each opening of the window and
@@ -410,6 +431,43 @@ void DesktopApp::showPermissionsHelp()
                                    executableBaseName(), m_startup->osDescription(), entries)));
 }
 
+void DesktopApp::showCacheWindow()
+{
+    if (m_cache) {
+        bringForward(m_cache);
+        return;
+    }
+    m_cacheSession =
+        std::make_unique<CacheToolSession>(browserCacheFolder(browserProfile().storageFolder()),
+                                           QDir::homePath(), candidateHomeFolders());
+    connect(m_cacheSession.get(), &CacheToolSession::copyRequested, this,
+            &DesktopApp::showCopyWindow);
+    auto *w = new CacheWindow(*m_cacheSession, owner());
+    w->setWindowModality(Qt::ApplicationModal);
+    connect(w, &QObject::destroyed, this, [this] { m_cacheSession.reset(); });
+    present(m_cache, static_cast<QWidget *>(w));
+}
+
+void DesktopApp::showCopyWindow(const QList<CopySource> &sources)
+{
+    if (!m_copy) {
+        m_copySession = std::make_unique<CopySession>(m_store, m_prompter);
+        auto *w = new CopyWindow(*m_copySession);
+        connect(w, &QObject::destroyed, this, [this] { m_copySession.reset(); });
+        present(m_copy, static_cast<QWidget *>(w));
+    }
+    // A run under way keeps its files; the new ones wait for the next.
+    if (!m_copySession->isRunning())
+        m_copySession->setSources(sources);
+    bringForward(m_copy);
+}
+
+void DesktopApp::clearBrowserCache()
+{
+    lumen::clearBrowserCache(browserCacheFolder(browserProfile().storageFolder()), QDir::homePath(),
+                             candidateHomeFolders(), m_prompter, true);
+}
+
 void DesktopApp::showStartupIfAlone(QWidget *closing)
 {
     if (m_ended)
@@ -436,6 +494,8 @@ void DesktopApp::endProgram()
     delete m_usage;
     delete m_componentHelp;
     delete m_permissionsHelp;
+    delete m_cache;
+    delete m_copy;
     delete m_search;
     delete m_download;
     if (m_cover)

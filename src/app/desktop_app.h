@@ -5,6 +5,8 @@
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 
+#include "tools/copy_session.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -18,8 +20,12 @@ namespace lumen
 
 class AboutSession;
 class AboutWindow;
+class CacheToolSession;
+class CacheWindow;
 class Clock;
 class ComponentHelpWindow;
+class CopySession;
+class CopyWindow;
 class CoverWindow;
 class DesktopShell;
 class DialogSaveFolderChooser;
@@ -100,6 +106,8 @@ public:
     LoginPanel *loginPanel() const;
     QWidget *aboutWindow() const;
     QWidget *usageWindow() const;
+    QWidget *cacheWindow() const;
+    QWidget *copyWindow() const;
     bool hasEnded() const { return m_ended; }
 
     // The program's front door: shows the start-up window.
@@ -120,6 +128,12 @@ public slots:
     void showComponentHelp();
     void showPermissionsHelp();
     void showLoginPanel();
+    // The browser cache tool over the shared profile's cache, and the copy
+    // window it hands documents to.
+    void showCacheWindow();
+    void showCopyWindow(const QList<lumen::CopySource> &sources);
+    // "清空IE浏览器缓存" of the search and download windows, with its report.
+    void clearBrowserCache();
     // Ends the run: every window goes without a question, downloads in
     // flight are stopped (their files stay partial, never under a final
     // name), then ended() asks the event loop to finish.
@@ -169,6 +183,10 @@ private:
     // window: its values start empty each time the window loads.
     std::unique_ptr<WebEngineBrowser> m_loginBrowser;
     std::unique_ptr<SiteLogin> m_login;
+    // The cache tool's and copy window's sessions live as long as their
+    // windows.
+    std::unique_ptr<CacheToolSession> m_cacheSession;
+    std::unique_ptr<CopySession> m_copySession;
 
     QPointer<CoverWindow> m_cover;
     QPointer<SearchWindow> m_search;
@@ -178,6 +196,8 @@ private:
     QPointer<QWidget> m_usage;
     QPointer<QWidget> m_componentHelp;
     QPointer<QWidget> m_permissionsHelp;
+    QPointer<QWidget> m_cache;
+    QPointer<QWidget> m_copy;
     bool m_ended = false;
 };
 

@@ -16,6 +16,10 @@ int runDetect(const QStringList &args);
 // download engine and prints the final list, one record per line.
 int runDownload(const QStringList &args);
 
+// lumenarc-get cache list | copy DEST | clear: the embedded browser's cache
+// as the cache tool sees it (see cache_command.cpp for the options).
+int runCache(const QStringList &args);
+
 // lumenarc-get harvest [OPTIONS] URL: harvests the search results page (or,
 // with --all, every page of the search) in a browser without a window and
 // prints the harvest list; with --download downloads every row and prints

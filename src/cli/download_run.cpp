@@ -76,7 +76,7 @@ OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, Download
     } else if (a == QLatin1String("--method")) {
         if (!value(v) || (v != QLatin1String("1") && v != QLatin1String("2")))
             return invalid(QStringLiteral("--method takes 1 or 2"));
-        options.method = v.toInt();
+        options.method = downloadMethodFromNumber(v.toInt());
     } else if (a == QLatin1String("--threads")) {
         bool ok = false;
         const int n = value(v) ? v.toInt(&ok) : 0;
@@ -129,7 +129,8 @@ void applyDownloadOptions(DownloadEngine &engine, const DownloadOptions &options
     if (options.threads)
         engine.setThreadCount(*options.threads);
     else if (options.method)
-        engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+        engine.setThreadCount(
+            engine.downloadMethod() == DownloadMethod::MultiConnection ? window.threadCount() : 1);
     if (options.policy)
         engine.setSameNamePolicy(*options.policy);
     engine.setIntervalSeconds(options.interval);

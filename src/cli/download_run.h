@@ -5,6 +5,7 @@
 // progress on stderr, the stop signals and the final list on stdout.
 
 #include "engine/download_list.h"
+#include "engine/download_method.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
 #include "engine/sound_player.h"
@@ -30,7 +31,7 @@ namespace lumen::cli
 // stored settings.
 struct DownloadOptions {
     std::optional<QString> folder;
-    std::optional<int> method;
+    std::optional<DownloadMethod> method;
     std::optional<int> threads;
     std::optional<SameNamePolicy> policy;
     int interval = 0;

@@ -12,6 +12,7 @@
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "engine/url_policy.h"
 #include "harvest/harvest_session.h"
 #include "harvest/save_folder_chooser.h"
 #include "harvest/web_engine_browser.h"
@@ -147,9 +148,7 @@ int runHarvest(const QStringList &args)
     if (address.isEmpty())
         return usageError(QStringLiteral("no URL given"), usage());
     const QUrl url(address, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (!isFetchableUrl(url))
         return usageError(QStringLiteral("%1 is not an http or https address").arg(address),
                           usage());
 

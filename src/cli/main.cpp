@@ -27,6 +27,7 @@ struct Command {
 constexpr Command Commands[] = {
     {"detect", runDetect, "detect FILE...    print the type each file's content shows"},
     {"download", runDownload, "download [OPTIONS] [URL...]  download the URLs into a folder"},
+    {"cache", runCache, "cache [--cache-dir DIR] list | copy DEST | clear  the browser's cache"},
     {"harvest", nullptr,
      "harvest [--all] [--download] [OPTIONS] URL  harvest a search, download it"},
 };

@@ -1,6 +1,7 @@
 #include "download_window/app_settings.h"
 
 #include "download_window/settings_store.h"
+#include "engine/download_item.h"
 
 #include <cmath>
 #include <limits>
@@ -66,7 +67,7 @@ std::optional<int> settingToInt32(const QString &text)
 
 QString numberSettingText(double value)
 {
-    return QString::number(value, 'g', 15);
+    return plainDecimalText(value);
 }
 
 void readStartupSettings(const SettingsStore &store, AppSettings &app)
@@ -82,9 +83,9 @@ DownloadWindowSettings loadDownloadWindowSettings(const SettingsStore &store, Ap
 {
     DownloadWindowSettings w;
     if (const auto v = settingToInt16(store.read(setting::DownloadMethod)))
-        app.downloadMethod = *v;
+        app.downloadMethod = downloadMethodFromNumber(*v);
     // Method one has no use for several connections: the box stays at "1".
-    if (app.downloadMethod != 1) {
+    if (app.downloadMethod == DownloadMethod::MultiConnection) {
         const auto v = settingToInt16(store.read(setting::ThreadIndex));
         if (v && *v >= 0 && *v < ThreadIndexCount)
             w.threadIndex = *v;
@@ -92,8 +93,9 @@ DownloadWindowSettings loadDownloadWindowSettings(const SettingsStore &store, Ap
     w.sameNamePolicy = sameNamePolicyFromText(store.read(setting::SameNamePolicy));
     app.proxyAddress = store.read(setting::ProxyAddress).trimmed();
     app.proxyPort = store.read(setting::ProxyPort).trimmed();
+    // Only a stored 1 turns the proxy on, as the engine always read it.
     if (const auto v = settingToInt16(store.read(setting::ProxyEnabled)))
-        app.proxyEnabled = *v;
+        app.proxyEnabled = *v == 1;
     if (const auto v = settingToDouble(store.read(setting::MaxFileSizeMB)))
         app.maxFileSizeMB = *v;
     return w;
@@ -102,7 +104,7 @@ DownloadWindowSettings loadDownloadWindowSettings(const SettingsStore &store, Ap
 void storeDownloadWindowClosing(SettingsStore &store, const AppSettings &app, SameNamePolicy policy)
 {
     store.write(setting::SameNamePolicy, sameNamePolicyText(policy));
-    store.write(setting::DownloadMethod, QString::number(app.downloadMethod));
+    store.write(setting::DownloadMethod, QString::number(downloadMethodNumber(app.downloadMethod)));
 }
 
 void storeDownloadWindowClosed(SettingsStore &store, const WindowGeometryState &geometry,
@@ -128,8 +130,15 @@ bool storeOnDownloadWindowClose(SettingsStore &store, const AppSettings &app,
 void readSearchWindowSettings(const SettingsStore &store, AppSettings &app)
 {
     const auto v = settingToInt16(store.read(setting::PromptForSaveFolder));
+    // Only a stored 1 means "ask when harvesting".
     app.promptForSaveFolder =
-        v ? *v : *settingToInt16(setting::PromptForSaveFolder.defaultText.toString());
+        (v ? *v : *settingToInt16(setting::PromptForSaveFolder.defaultText.toString())) == 1;
+}
+
+// Flags are kept as the numbers 1 and 0.
+static QString flagSettingText(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 static bool allDigits(const QString &text)
@@ -147,18 +156,18 @@ SettingsDialogResult storeSettingsDialog(SettingsStore &store, AppSettings &app,
                                          const SettingsDialogValues &values)
 {
     SettingsDialogResult result;
-    app.downloadMethod = values.downloadMethod == 1 ? 1 : 2;
-    store.write(setting::DownloadMethod, QString::number(app.downloadMethod));
-    app.proxyEnabled = values.proxyEnabled ? 1 : 0;
-    store.write(setting::ProxyEnabled, QString::number(app.proxyEnabled));
+    app.downloadMethod = values.downloadMethod;
+    store.write(setting::DownloadMethod, QString::number(downloadMethodNumber(app.downloadMethod)));
+    app.proxyEnabled = values.proxyEnabled;
+    store.write(setting::ProxyEnabled, flagSettingText(app.proxyEnabled));
     app.proxyAddress = values.proxyAddress.trimmed();
     store.write(setting::ProxyAddress, app.proxyAddress);
     app.proxyPort = values.proxyPort.trimmed();
     store.write(setting::ProxyPort, app.proxyPort);
     result.proxyMalformed =
-        app.proxyEnabled == 1 && (app.proxyAddress.isEmpty() || !allDigits(app.proxyPort));
-    app.promptForSaveFolder = values.promptForSaveFolder ? 1 : 0;
-    store.write(setting::PromptForSaveFolder, QString::number(app.promptForSaveFolder));
+        app.proxyEnabled && (app.proxyAddress.isEmpty() || !allDigits(app.proxyPort));
+    app.promptForSaveFolder = values.promptForSaveFolder;
+    store.write(setting::PromptForSaveFolder, flagSettingText(app.promptForSaveFolder));
     if (const auto size = settingToDouble(values.maxFileSizeText)) {
         app.maxFileSizeMB = *size;
         store.write(setting::MaxFileSizeMB, numberSettingText(app.maxFileSizeMB));

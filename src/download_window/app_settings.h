@@ -1,6 +1,7 @@
 #pragma once
 
 #include "download_window/window_geometry.h"
+#include "engine/download_method.h"
 #include "engine/naming.h"
 
 #include <QString>
@@ -14,17 +15,19 @@ namespace lumen
 class SettingsStore;
 
 // The program-wide values. One object, owned by the application and handed
-// to whoever needs it; everything starts at zero, empty or false and is
-// filled by the readers below as the windows load.
+// to whoever needs it; everything starts at the single connection, zero,
+// empty or false and is filled by the readers below as the windows load.
+// The settings file keeps numbers: the readers and writers below turn them
+// into these types and back.
 struct AppSettings {
-    int downloadMethod = 0; // 1 = single connection, 2 = several connections
-    int proxyEnabled = 0;   // 1 when the single-connection method goes through the proxy
-    QString proxyAddress;   // trimmed host
-    QString proxyPort;      // trimmed port text
+    DownloadMethod downloadMethod = DownloadMethod::SingleConnection;
+    bool proxyEnabled = false; // the single-connection method goes through the proxy
+    QString proxyAddress;      // trimmed host
+    QString proxyPort;         // trimmed port text
     double maxFileSizeMB = 0;
-    int promptForSaveFolder = 0;    // 1: ask for the folder when harvesting; 0: at manual analysis
-    QString saveFolder;             // ends in "/" once the save-folder dialog set it
-    bool useSourceFileName = false; // run only: name files by the link's own name
+    bool promptForSaveFolder = false; // ask for the folder when harvesting, not at manual analysis
+    QString saveFolder;               // ends in "/" once the save-folder dialog set it
+    bool useSourceFileName = false;   // run only: name files by the link's own name
     bool saveFolderDialogCancelled = false; // run only: the save-folder dialog was cancelled
 };
 
@@ -89,11 +92,11 @@ void readSearchWindowSettings(const SettingsStore &store, AppSettings &app);
 
 // What the settings dialog hands over on OK.
 struct SettingsDialogValues {
-    int downloadMethod = 2; // 1 or 2
-    int proxyEnabled = 0;   // check box value
-    QString proxyAddress;   // as typed; trimmed when stored
-    QString proxyPort;      // as typed; trimmed when stored
-    int promptForSaveFolder = 1;
+    DownloadMethod downloadMethod = DownloadMethod::MultiConnection;
+    bool proxyEnabled = false; // check box value
+    QString proxyAddress;      // as typed; trimmed when stored
+    QString proxyPort;         // as typed; trimmed when stored
+    bool promptForSaveFolder = true;
     QString maxFileSizeText; // as typed
 };
 struct SettingsDialogResult {

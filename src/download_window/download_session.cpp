@@ -1,7 +1,5 @@
 #include "download_window/download_session.h"
 
-#include "harvest/product_site.h"
-
 #include "download_window/disk_checks.h"
 #include "download_window/settings_store.h"
 #include "engine/download_engine.h"
@@ -13,6 +11,7 @@
 #include "engine/type_correction.h"
 #include "engine/type_detection.h"
 #include "engine/url_policy.h"
+#include "harvest/product_site.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -143,9 +142,10 @@ WindowPlacement DownloadSession::load(const QString &screenResolution)
 {
     const DownloadWindowSettings window = loadDownloadWindowSettings(m_store, m_settings);
     m_engine.setDownloadMethod(m_settings.downloadMethod);
-    m_engine.setThreadCount(m_engine.downloadMethod() == 1 ? 1 : window.threadCount());
+    m_engine.setThreadCount(
+        m_engine.downloadMethod() == DownloadMethod::SingleConnection ? 1 : window.threadCount());
     m_engine.setSameNamePolicy(window.sameNamePolicy);
-    m_engine.setProxy(m_settings.proxyEnabled == 1, m_settings.proxyAddress, m_settings.proxyPort);
+    m_engine.setProxy(m_settings.proxyEnabled, m_settings.proxyAddress, m_settings.proxyPort);
     m_engine.setMaxFileSizeMB(m_settings.maxFileSizeMB);
     m_engine.setIntervalSeconds(0);
     return restoreGeometry(m_store, setting::DownloadWindowName, screenResolution);
@@ -574,7 +574,7 @@ bool DownloadSession::replaceInUrls(const QString &findText, const QString &repl
 SettingsDialogValues DownloadSession::settingsDialogValues() const
 {
     SettingsDialogValues v;
-    v.downloadMethod = m_settings.downloadMethod == 1 ? 1 : 2;
+    v.downloadMethod = m_settings.downloadMethod;
     v.proxyEnabled = m_settings.proxyEnabled;
     v.proxyAddress = m_settings.proxyAddress;
     v.proxyPort = m_settings.proxyPort;
@@ -590,9 +590,9 @@ void DownloadSession::applySettingsDialog(const SettingsDialogValues &values)
     m_engine.setDownloadMethod(m_settings.downloadMethod);
     // Method two starts again from one connection; method one leaves the
     // box's number as it was (the box is disabled).
-    if (m_settings.downloadMethod == 2)
+    if (m_settings.downloadMethod == DownloadMethod::MultiConnection)
         m_engine.setThreadCount(1);
-    m_engine.setProxy(m_settings.proxyEnabled == 1, m_settings.proxyAddress, m_settings.proxyPort);
+    m_engine.setProxy(m_settings.proxyEnabled, m_settings.proxyAddress, m_settings.proxyPort);
     if (result.proxyMalformed)
         m_prompter.message(ProxyMalformedText, Prompter::Icon::Critical);
     if (result.maxFileSizeRejected)

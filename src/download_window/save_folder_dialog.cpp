@@ -122,7 +122,10 @@ QStringList SaveFolderDialog::folders() const
 void SaveFolderDialog::accept()
 {
     m_settings.useSourceFileName = m_sourceName->isChecked();
-    const QString folder = CreateFolderPath(withSlash(m_folder->currentText()), m_prompter);
+    const FolderPathResult made = CreateFolderPath(withSlash(m_folder->currentText()));
+    if (made.badName)
+        m_prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
+    const QString folder = made.path;
     if (folder.isEmpty()) {
         m_prompter.message(FolderErrorMessage, Prompter::Icon::Critical);
         return;

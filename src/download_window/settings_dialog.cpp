@@ -77,13 +77,13 @@ SettingsDialog::SettingsDialog(const SettingsDialogValues &initial, QWidget *par
         placed<QPushButton>(this, "Command2", twips(5400, 3800, 1400, 420), QStringLiteral("关闭"));
     ok->setDefault(true);
 
-    // Load: every value as it stands; a method other than 1 or 2 leaves the
-    // first option chosen.
-    m_proxyOn->setChecked(initial.proxyEnabled != 0);
+    // Load: every value as it stands.
+    m_proxyOn->setChecked(initial.proxyEnabled);
     m_address->setText(initial.proxyAddress);
     m_port->setText(initial.proxyPort);
-    (initial.downloadMethod == 2 ? m_methodTwo : m_methodOne)->setChecked(true);
-    m_askFolder->setChecked(initial.promptForSaveFolder != 0);
+    (initial.downloadMethod == DownloadMethod::MultiConnection ? m_methodTwo : m_methodOne)
+        ->setChecked(true);
+    m_askFolder->setChecked(initial.promptForSaveFolder);
     m_maxSize->setText(initial.maxFileSizeText);
 
     connect(ok, &QPushButton::clicked, this, [this] {
@@ -96,11 +96,12 @@ SettingsDialog::SettingsDialog(const SettingsDialogValues &initial, QWidget *par
 SettingsDialogValues SettingsDialog::values() const
 {
     SettingsDialogValues v;
-    v.downloadMethod = m_methodTwo->isChecked() ? 2 : 1;
-    v.proxyEnabled = m_proxyOn->isChecked() ? 1 : 0;
+    v.downloadMethod = m_methodTwo->isChecked() ? DownloadMethod::MultiConnection
+                                                : DownloadMethod::SingleConnection;
+    v.proxyEnabled = m_proxyOn->isChecked();
     v.proxyAddress = m_address->text();
     v.proxyPort = m_port->text();
-    v.promptForSaveFolder = m_askFolder->isChecked() ? 1 : 0;
+    v.promptForSaveFolder = m_askFolder->isChecked();
     v.maxFileSizeText = m_maxSize->text();
     return v;
 }

@@ -10,10 +10,11 @@ void applyStoredDownloadSettings(DownloadEngine &engine, const AppSettings &app,
                                  const DownloadWindowSettings &window)
 {
     engine.setDownloadMethod(app.downloadMethod);
-    engine.setThreadCount(engine.downloadMethod() == 2 ? window.threadCount() : 1);
+    engine.setThreadCount(
+        engine.downloadMethod() == DownloadMethod::MultiConnection ? window.threadCount() : 1);
     engine.setSameNamePolicy(window.sameNamePolicy);
     engine.setMaxFileSizeMB(app.maxFileSizeMB);
-    engine.setProxy(app.proxyEnabled == 1, app.proxyAddress, app.proxyPort);
+    engine.setProxy(app.proxyEnabled, app.proxyAddress, app.proxyPort);
 }
 
 } // namespace lumen

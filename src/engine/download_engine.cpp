@@ -1,13 +1,15 @@
 #include "engine/download_engine.h"
 
-#include "engine/type_correction.h"
 #include "engine/clock.h"
 #include "engine/download_list.h"
 #include "engine/downloader.h"
+#include "engine/part_file.h"
 #include "engine/prompter.h"
 #include "engine/requeue.h"
 #include "engine/single_transfer.h"
 #include "engine/sound_player.h"
+#include "engine/type_correction.h"
+#include "engine/url_policy.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -27,68 +29,31 @@ const QString StartingPrefix = QStringLiteral("正在下载:");
 const QString FinishedPrefix = QStringLiteral("完成下载:");
 const QString IdleGuardText = QStringLiteral("停止下载以后，才能执行此操作！");
 
-bool isFetchableUrl(const QString &text)
-{
-    const QUrl url(text.trimmed());
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
-QString percentOf(qint64 received, qint64 total)
-{
-    return QString::number(qint64(std::floor(double(received) / double(total) * 100.0))) +
-           QLatin1Char('%');
-}
-
-// Passes every box on and remembers whether one was shown, so a folder whose
-// name cannot be made is known as such.
-class WatchingPrompter final : public Prompter
-{
-public:
-    explicit WatchingPrompter(Prompter &inner) : m_inner(inner) {}
-    bool shown = false;
-
-    void message(const QString &text, Icon icon, const QString &title) override
-    {
-        shown = true;
-        m_inner.message(text, icon, title);
-    }
-    Answer question(const QString &text, Buttons buttons, Icon icon, const QString &title) override
-    {
-        shown = true;
-        return m_inner.question(text, buttons, icon, title);
-    }
-    std::optional<QString> inputText(const QString &prompt, const QString &title,
-                                     const QString &defaultText) override
-    {
-        return m_inner.inputText(prompt, title, defaultText);
-    }
-    std::optional<QString> saveFileName(const QString &title, const QString &suggestedName,
-                                        const QString &filter) override
-    {
-        return m_inner.saveFileName(title, suggestedName, filter);
-    }
-    std::optional<QString> openFileName(const QString &title, const QString &filter) override
-    {
-        return m_inner.openFileName(title, filter);
-    }
-    std::optional<QString> pickFolder(const QString &title, const QString &startFolder) override
-    {
-        return m_inner.pickFolder(title, startFolder);
-    }
-
-private:
-    Prompter &m_inner;
-};
-
 } // namespace
+
+bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy)
+{
+    if (row < 0 || row >= list.count())
+        return false;
+    const QString path = ItemFilePath(list.at(row));
+    if (policy == SameNamePolicy::Skip && FileExists(path)) {
+        const QString length = QString::number(QFileInfo(localFilePath(path)).size());
+        list.update(row, [&](DownloadItem &it) {
+            it.state = DownloadState::Finished;
+            it.sizeText = length;
+            it.receivedText = length;
+            it.percentText = RecordText::ExistsSkipped;
+        });
+        return false;
+    }
+    return true;
+}
 
 DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &sound,
                                Prompter &prompter, QObject *parent)
     : QObject(parent), m_list(list), m_clock(clock), m_sound(sound), m_prompter(prompter)
 {
-    m_transfer = new SingleTransfer(m_list, m_methodOneNam, m_clock, this);
+    m_transfer = new SingleTransfer(m_list, m_methodOneNam, m_clock, m_reservations, this);
     m_transfer->setFolderMaker([this](const QString &folder) { return makeFolder(folder); });
     connect(m_transfer, &SingleTransfer::finished, this, &DownloadEngine::onMethodOneFinished);
     connect(m_transfer, &SingleTransfer::connectionStateChanged, this,
@@ -101,6 +66,9 @@ DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &so
     const QString userData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (!userData.isEmpty())
         m_soundFolders << userData;
+    // Where an installation puts them, relative to the installed program.
+    m_soundFolders << QCoreApplication::applicationDirPath() +
+                          QStringLiteral("/../share/lumenarc/sounds");
 
     m_schedulerTimer.setInterval(TickMs);
     m_monitorTimer.setInterval(TickMs);
@@ -116,6 +84,10 @@ DownloadEngine::~DownloadEngine()
 {
     for (int t = 1; t <= MaxSlots; ++t)
         unloadSlot(t);
+    // Before the members it uses go: a body in flight is dropped, and its
+    // partial file with it.
+    delete m_transfer;
+    m_transfer = nullptr;
 }
 
 double DownloadEngine::now() const
@@ -125,9 +97,8 @@ double DownloadEngine::now() const
 
 // --- options -----------------------------------------------------------------
 
-void DownloadEngine::setDownloadMethod(int method)
+void DownloadEngine::setDownloadMethod(DownloadMethod method)
 {
-    method = method == 2 ? 2 : 1;
     if (method == m_method)
         return;
     m_method = method;
@@ -145,7 +116,7 @@ void DownloadEngine::setThreadCount(int count)
 
 QString DownloadEngine::methodText() const
 {
-    return QStringLiteral("下载方式：") + QString::number(m_method);
+    return QStringLiteral("下载方式：") + QString::number(downloadMethodNumber(m_method));
 }
 
 void DownloadEngine::setAutoStart(bool on)
@@ -164,12 +135,21 @@ void DownloadEngine::setAutoRedownload(bool on)
     emit autoRedownloadChanged(on);
 }
 
+void DownloadEngine::setMaxFileSizeMB(double mb)
+{
+    m_maxFileSizeMB = std::isfinite(mb) && mb >= 0 ? mb : DefaultMaxFileSizeMB;
+}
+
 void DownloadEngine::setProxy(bool enabled, const QString &address, const QString &port)
 {
     m_proxyEnabled = enabled;
-    if (enabled) {
+    bool numeric = false;
+    const uint number = port.trimmed().toUInt(&numeric);
+    const bool usable = !address.trimmed().isEmpty() && numeric && number >= 1 && number <= 65535;
+    m_transfer->setProxyUnusable(enabled && !usable);
+    if (enabled && usable) {
         m_methodOneNam.setProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, address.trimmed(), port.trimmed().toUShort()));
+            QNetworkProxy(QNetworkProxy::HttpProxy, address.trimmed(), quint16(number)));
     } else {
         m_methodOneNam.setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
     }
@@ -177,11 +157,13 @@ void DownloadEngine::setProxy(bool enabled, const QString &address, const QStrin
 
 void DownloadEngine::switchMethod()
 {
-    setDownloadMethod(m_method == 2 ? 1 : 2);
+    setDownloadMethod(m_method == DownloadMethod::MultiConnection
+                          ? DownloadMethod::SingleConnection
+                          : DownloadMethod::MultiConnection);
     // In method two the busy flag tells whether the scheduler runs; method
     // one reads it as "a transfer is in flight". Left set, it would keep
     // method one from ever starting while the run goes on.
-    if (m_method == 1)
+    if (m_method == DownloadMethod::SingleConnection)
         m_busy = m_transfer->isActive();
     m_threadCount = 0; // always announce the reset to "1"
     setThreadCount(1);
@@ -325,15 +307,15 @@ QString DownloadEngine::makeFolder(const QString &folder)
 {
     if (m_badFolders.contains(folder))
         return QString();
-    WatchingPrompter watch(m_prompter);
-    const QString made = CreateFolderPath(folder, watch);
-    if (watch.shown) {
-        // The message was shown once; this record and the next ones bound
+    const FolderPathResult made = CreateFolderPath(folder);
+    if (made.badName) {
+        // The message is shown once; this record and the next ones bound
         // for the same folder fail quietly until the next run.
+        m_prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
         m_badFolders.insert(folder);
         return QString();
     }
-    return made;
+    return made.path;
 }
 
 // The first waiting record that needs downloading, top to bottom. Records
@@ -351,12 +333,18 @@ qint64 DownloadEngine::chooseWaitingRow(bool createFolders)
         }
         m_list.update(row, [&](DownloadItem &it) {
             it.name = SanitizeFileName(it.name);
-            it.folder = folderWithSeparator(folder);
+            // A folder that could not be made stays in the record as the
+            // user gave it, so the row still says where the file belonged.
             if (folderFailed)
                 it.state = DownloadState::Failed;
+            else
+                it.folder = folderWithSeparator(folder);
         });
         if (folderFailed)
             continue;
+        if (m_policy != SameNamePolicy::Rename &&
+            m_reservations.isReserved(ItemFilePath(m_list.at(row))))
+            continue; // a running transfer stores this name: decide after it
         if (needsDownload(m_list, row, m_policy))
             return row;
     }
@@ -374,7 +362,7 @@ void DownloadEngine::schedulerTick()
     if (std::fabs(m_lastFinishTime - now()) <= m_interval)
         return;
 
-    if (m_method == 1) {
+    if (m_method == DownloadMethod::SingleConnection) {
         if (m_busy)
             return;
         const qint64 row = chooseWaitingRow(false);
@@ -403,9 +391,24 @@ void DownloadEngine::schedulerTick()
         const DownloadItem item = m_list.at(row);
         if (m_autoLocate)
             emit locateRecord(item.id);
-        const SavePath target = renameSavePath(item.folder, item.name, item.fileType, m_policy);
+        // Only rename numbers the name; skip and overwrite keep it (an
+        // existing file was dealt with above, a reserved name waits).
+        const SavePath target =
+            m_policy == SameNamePolicy::Rename
+                ? renameSavePath(item.folder, item.name, item.fileType, m_policy, &m_reservations)
+                : SavePath{item.name, ItemFilePath(item)};
         if (target.path.isEmpty()) {
             m_list.setState(row, DownloadState::Failed);
+            continue;
+        }
+        if (m_policy == SameNamePolicy::Overwrite && !isReplaceable(target.path)) {
+            const QString length = QString::number(QFileInfo(target.path).size());
+            m_list.update(row, [&](DownloadItem &it) {
+                it.state = DownloadState::Failed;
+                it.sizeText = length;
+                it.receivedText = length;
+                it.percentText = RecordText::CannotReplace;
+            });
             continue;
         }
         m_list.update(row, [&](DownloadItem &it) { it.name = target.name; });
@@ -427,7 +430,7 @@ void DownloadEngine::monitorTick()
         emit startEnabledChanged(startEnabled);
     }
 
-    if (m_method == 1) {
+    if (m_method == DownloadMethod::SingleConnection) {
         if (!m_transfer->isExecuting() && !m_running)
             setBusy(false);
     } else {
@@ -548,7 +551,15 @@ void DownloadEngine::multiThreadDownload(int slot, quint64 recordId, const QStri
     if (row < 0)
         return;
     auto *d = new Downloader(m_methodTwoNam, m_clock, this);
-    m_slots[slot] = {recordId, d};
+    m_slots[slot] = Slot{};
+    m_slots[slot].recordId = recordId;
+    m_slots[slot].downloader = d;
+    if (m_reservations.reserve(path))
+        m_slots[slot].reserved = path;
+    d->setCommitter([this, slot](PartFile &part) { return storeSlotBody(slot, part); });
+    d->setSizeLimit(qint64(m_maxFileSizeMB * 1024.0 * 1024.0));
+    connect(d, &Downloader::sizeLimitExceeded, this,
+            [this, slot](qint64 received, const QString &) { onSlotSizeLimit(slot, received); });
     connect(
         d, &Downloader::downloadProgress, this,
         [this, slot](qint64 cur, qint64 max, const QString &) { onSlotProgress(slot, cur, max); });
@@ -566,7 +577,7 @@ void DownloadEngine::multiThreadDownload(int slot, quint64 recordId, const QStri
         it.receivedText.clear();
         it.percentText.clear();
     });
-    if (!isFetchableUrl(url)) {
+    if (!isFetchableUrl(QStringView(url))) {
         // Only http and https are fetched; nothing is read or written.
         onSlotError(slot);
         return;
@@ -585,7 +596,7 @@ void DownloadEngine::onSlotProgress(int slot, qint64 cur, qint64 max)
     m_list.update(row, [&](DownloadItem &it) {
         it.sizeText = QString::number(max);
         it.receivedText = QString::number(cur);
-        it.percentText = percentOf(cur, max);
+        it.percentText = percentText(cur, max);
         if (tooLarge) {
             it.state = DownloadState::Finished;
             it.percentText = RecordText::BigFileSkipped;
@@ -599,7 +610,26 @@ void DownloadEngine::onSlotProgress(int slot, qint64 cur, qint64 max)
     }
 }
 
-void DownloadEngine::onSlotComplete(int slot, qint64 cur, qint64 max, const QString &saveFile)
+bool DownloadEngine::storeSlotBody(int slot, PartFile &part)
+{
+    Slot &s = m_slots[slot];
+    const qint64 row = m_list.rowOfId(s.recordId);
+    if (row < 0) {
+        part.discard();
+        return false;
+    }
+    const DownloadItem item = m_list.at(row);
+    // The slot's own hold on its planned name must not push it aside.
+    if (!s.reserved.isEmpty()) {
+        m_reservations.release(s.reserved);
+        s.reserved.clear();
+    }
+    s.outcome = storeBody(part, item.folder, item.name, item.fileType, m_policy, m_reservations);
+    s.stored = true;
+    return s.outcome.kind != StoreOutcome::Kind::Failed;
+}
+
+void DownloadEngine::onSlotComplete(int slot, qint64 cur, qint64 max, const QString &)
 {
     const quint64 id = m_slots[slot].recordId;
     const qint64 row = m_list.rowOfId(id);
@@ -607,22 +637,64 @@ void DownloadEngine::onSlotComplete(int slot, qint64 cur, qint64 max, const QStr
         unloadSlot(slot);
         return;
     }
+    const bool stored = m_slots[slot].stored;
+    const StoreOutcome outcome = m_slots[slot].outcome;
     m_list.update(row, [&](DownloadItem &it) {
         if (max > 0 && max >= cur) {
             it.sizeText = QString::number(max);
             it.receivedText = QString::number(cur);
-            it.percentText = percentOf(cur, max);
+            it.percentText = percentText(cur, max);
         }
-        // A completion without the file on disk is no success.
-        const bool stored = FileExists(saveFile) && QFileInfo(saveFile).size() == cur;
-        it.state = it.percentText == QLatin1String("100%") && stored ? DownloadState::Finished
-                                                                     : DownloadState::Failed;
+        // A body that ended short was never stored: its figures show how far
+        // it got, and the record failed.
+        if (!stored) {
+            it.state = DownloadState::Failed;
+            return;
+        }
+        switch (outcome.kind) {
+        case StoreOutcome::Kind::Stored:
+            it.name = outcome.name;
+            it.fileType = outcome.fileType;
+            it.storedPath = outcome.path;
+            it.state = it.percentText == QLatin1String("100%") ? DownloadState::Finished
+                                                               : DownloadState::Failed;
+            break;
+        case StoreOutcome::Kind::ExistsSkipped:
+        case StoreOutcome::Kind::CannotReplace: {
+            const bool skipped = outcome.kind == StoreOutcome::Kind::ExistsSkipped;
+            it.fileType = outcome.fileType;
+            it.sizeText = QString::number(outcome.existingSize);
+            it.receivedText = it.sizeText;
+            it.percentText = skipped ? RecordText::ExistsSkipped : RecordText::CannotReplace;
+            it.state = skipped ? DownloadState::Finished : DownloadState::Failed;
+            break;
+        }
+        case StoreOutcome::Kind::Failed:
+            it.state = DownloadState::Failed;
+            break;
+        }
     });
     unloadSlot(slot);
-    if (m_list.at(row).state == DownloadState::Finished)
-        CorrectFileType(m_list, id);
+    if (stored && outcome.kind == StoreOutcome::Kind::Stored &&
+        m_list.at(row).state == DownloadState::Finished && CorrectFileType(m_list, id)) {
+        // The file moved to its detected type: the record follows it.
+        m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+    }
     setActionText(FinishedPrefix + m_list.at(m_list.rowOfId(id)).name);
     noticeEnd(id);
+    m_lastFinishTime = now();
+    emit downloadEnded(id);
+}
+
+void DownloadEngine::onSlotSizeLimit(int slot, qint64 received)
+{
+    const quint64 id = m_slots[slot].recordId;
+    m_list.updateById(id, [&](DownloadItem &it) {
+        it.receivedText = QString::number(received);
+        it.state = DownloadState::Finished;
+        it.percentText = RecordText::BigFileSkipped;
+    });
+    unloadSlot(slot);
     m_lastFinishTime = now();
     emit downloadEnded(id);
 }
@@ -641,7 +713,9 @@ void DownloadEngine::onSlotError(int slot)
 void DownloadEngine::unloadSlot(int slot)
 {
     Downloader *d = m_slots[slot].downloader;
-    m_slots[slot] = {};
+    if (!m_slots[slot].reserved.isEmpty())
+        m_reservations.release(m_slots[slot].reserved);
+    m_slots[slot] = Slot{};
     if (!d)
         return;
     d->disconnect(this);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "engine/download_method.h"
 #include "engine/naming.h"
+#include "engine/store_body.h"
 
 #include <QHash>
 #include <QNetworkAccessManager>
@@ -18,9 +20,17 @@ namespace lumen
 class Clock;
 class Downloader;
 class DownloadList;
+class PartFile;
 class Prompter;
 class SingleTransfer;
 class SoundPlayer;
+
+// 确定是需要下载: false when the record's file exists and the policy is
+// Skip; the record is then Finished, its size and received texts are the
+// file's length and its percent text is "已存在，跳过". Also false when row is
+// not in the list. Otherwise true (overwrite and rename never stop a download
+// here). row is 0-based.
+bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
 
 // The download engine: the scheduler that walks the download list and starts
 // waiting records by the chosen method, the monitor that ends runs, restarts
@@ -28,16 +38,16 @@ class SoundPlayer;
 // sounds. The download window binds its controls to the options here; the
 // command-line tool drives the same object.
 //
-// Two 1000 ms ticks drive everything: the scheduler tick (Timer_Down) runs
-// while the scheduler is enabled, the monitor tick (Timer1) while the engine
-// lives. Both are public slots and read time only from the Clock, so tests
-// switch the timers off (setTimersDriven(false)) and call the ticks after
-// advancing a fake clock.
+// Two 1000 ms ticks drive everything: the scheduler tick, which starts the
+// next waiting records, runs while the scheduler is enabled; the monitor
+// tick, which ends runs, restarts and re-queues, while the engine lives. Both are public slots and
+// read time only from the Clock, so tests switch the timers off (setTimersDriven(false)) and call
+// the ticks after advancing a fake clock.
 class DownloadEngine : public QObject
 {
     Q_OBJECT
-    Q_PROPERTY(
-        int downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY downloadMethodChanged)
+    Q_PROPERTY(DownloadMethod downloadMethod READ downloadMethod WRITE setDownloadMethod NOTIFY
+                   downloadMethodChanged)
     Q_PROPERTY(int threadCount READ threadCount WRITE setThreadCount NOTIFY threadCountChanged)
     Q_PROPERTY(bool threadCountEnabled READ threadCountEnabled NOTIFY downloadMethodChanged)
     Q_PROPERTY(bool autoStart READ autoStart WRITE setAutoStart NOTIFY autoStartChanged)
@@ -55,6 +65,8 @@ public:
     static constexpr int MaxSlots = 6;
     // CountErrorOrPageItems at which the error stop ends a run.
     static constexpr qint64 ErrorStopCount = 5;
+    // The size limit when none usable is set.
+    static constexpr double DefaultMaxFileSizeMB = 10;
 
     // The "自动重新下载：" choices.
     enum class RedownloadFilter { Failed, WebPages, FailedAndWebPages };
@@ -69,13 +81,13 @@ public:
     DownloadList &list() const { return m_list; }
 
     // --- options the window binds ------------------------------------------
-    // 1 = one record at a time over one connection, 2 = up to threadCount slots.
-    int downloadMethod() const { return m_method; }
-    void setDownloadMethod(int method);
+    // One record at a time over one connection, or up to threadCount slots.
+    DownloadMethod downloadMethod() const { return m_method; }
+    void setDownloadMethod(DownloadMethod method);
     // Method two's slot count, 1..6.
     int threadCount() const { return m_threadCount; }
     void setThreadCount(int count);
-    bool threadCountEnabled() const { return m_method == 2; }
+    bool threadCountEnabled() const { return m_method == DownloadMethod::MultiConnection; }
     // "下载方式：1" / "下载方式：2"
     QString methodText() const;
     // Seconds between the end of one download and the start of the next.
@@ -102,14 +114,19 @@ public:
     void setAutoLocate(bool on) { m_autoLocate = on; }
 
     // Settings that method one uses: the size limit (both methods) and the
-    // proxy (method one only, for http and https alike).
+    // proxy (method one only, for http and https alike). A negative or
+    // non-numeric limit would skip every file: the default stands instead.
     double maxFileSizeMB() const { return m_maxFileSizeMB; }
-    void setMaxFileSizeMB(double mb) { m_maxFileSizeMB = mb; }
+    void setMaxFileSizeMB(double mb);
+    // A proxy without an address or with a port that is not a number from 1
+    // to 65535 is unusable: method one then fails every record with
+    // "代理服务器设置有误" rather than going out another way.
     void setProxy(bool enabled, const QString &address, const QString &port);
     bool proxyEnabled() const { return m_proxyEnabled; }
 
     // --- state ---------------------------------------------------------------
-    // Timer_Down enabled (the window shows its running mark exactly then).
+    // The scheduler tick is enabled (the window shows its running mark
+    // exactly then).
     bool isRunning() const { return m_running; }
     // The "开始下载" menu entry: enabled while the scheduler is stopped or the
     // list is finished; kept by the monitor tick.
@@ -117,6 +134,8 @@ public:
     bool downloadBusy() const { return m_busy; }
     // Seconds since midnight of the last end of a download.
     double lastFinishTime() const { return m_lastFinishTime; }
+    // Final names held by running transfers (both methods).
+    const NameReservations &reservations() const { return m_reservations; }
     // Record ids the method-two slots 1..6 work on; 0 for a free slot.
     quint64 slotRecord(int slot) const;
     // CountSlotInstances: loaded slots plus the idle template (1 when idle).
@@ -172,15 +191,20 @@ public slots:
     void stopDownloading();
     // The "切换" command: toggles between the methods, thread count back to 1.
     void switchMethod();
-    // Timer_Down.
+    // The scheduler tick: once the pause after the last download is over,
+    // starts the next waiting record (method one) or fills the free slots
+    // (method two).
     void schedulerTick();
-    // Timer1.
+    // The monitor tick: ends a finished run (with its notice sound), keeps the
+    // start entry and the counters up to date, starts a run when records wait
+    // and auto-start is on, re-queues by the auto-redownload choice and stops
+    // a run at the error limit.
     void monitorTick();
     // The method-one stall and header watchdog (also run by its own timer).
     void methodOneWatchdogTick();
 
 signals:
-    void downloadMethodChanged(int method);
+    void downloadMethodChanged(DownloadMethod method);
     void threadCountChanged(int count);
     void autoStartChanged(bool on);
     void autoRedownloadChanged(bool on);
@@ -203,6 +227,9 @@ private:
     struct Slot {
         quint64 recordId = 0;
         Downloader *downloader = nullptr;
+        QString reserved;     // the planned target this slot holds
+        bool stored = false;  // the body reached storeBody
+        StoreOutcome outcome; // what storeBody made of it
     };
 
     void setRunning(bool running);
@@ -220,12 +247,15 @@ private:
     void onSlotProgress(int slot, qint64 cur, qint64 max);
     void onSlotComplete(int slot, qint64 cur, qint64 max, const QString &saveFile);
     void onSlotError(int slot);
+    void onSlotSizeLimit(int slot, qint64 received);
+    bool storeSlotBody(int slot, PartFile &part);
     void unloadSlot(int slot);
 
     DownloadList &m_list;
     Clock &m_clock;
     SoundPlayer &m_sound;
     Prompter &m_prompter;
+    NameReservations m_reservations;
     QNetworkAccessManager m_methodOneNam;
     QNetworkAccessManager m_methodTwoNam;
     SingleTransfer *m_transfer = nullptr;
@@ -234,7 +264,7 @@ private:
     QTimer m_monitorTimer;
     bool m_timersDriven = true;
 
-    int m_method = 1;
+    DownloadMethod m_method = DownloadMethod::SingleConnection;
     int m_threadCount = 1;
     int m_interval = 0;
     SameNamePolicy m_policy = SameNamePolicy::Rename;
@@ -244,7 +274,7 @@ private:
     bool m_errorStop = false;
     bool m_soundOn = false;
     bool m_autoLocate = false;
-    double m_maxFileSizeMB = 10;
+    double m_maxFileSizeMB = DefaultMaxFileSizeMB;
     bool m_proxyEnabled = false;
 
     bool m_running = false;

@@ -2,12 +2,26 @@
 
 #include "engine/naming.h"
 
+#include <QLocale>
+
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <vector>
 
 namespace lumen
 {
+
+QString percentText(qint64 received, qint64 total)
+{
+    const double pct = double(received) / double(total) * 100.0;
+    return QString::number(qint64(std::floor(pct))) + QLatin1Char('%');
+}
+
+QString plainDecimalText(double value)
+{
+    return QString::number(value, 'f', QLocale::FloatingPointShortest);
+}
 
 const QString DownloadList::HintText = QStringLiteral("双击鼠标：下载当前项或者打开文件");
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/download_item.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
@@ -10,38 +12,6 @@
 
 namespace lumen
 {
-
-// The four states of a record; the numbers are what the list shows as the
-// row's icon and what exports and tests see.
-enum class DownloadState : int { Waiting = 1, Downloading = 2, Finished = 3, Failed = 4 };
-
-// Texts the engine writes into records.
-namespace RecordText
-{
-inline const QString WaitingAgain = QStringLiteral("等待重新下载");
-inline const QString SizeUnknown = QStringLiteral("未知");
-inline const QString BigFileSkipped = QStringLiteral("大文件，跳过");
-inline const QString ExistsSkipped = QStringLiteral("已存在，跳过");
-inline const QString CannotReplace = QStringLiteral("无法替换");
-inline const QString Cancelled = QStringLiteral("下载取消");
-} // namespace RecordText
-
-// One file to fetch. Every field is text, as the list shows it.
-struct DownloadItem {
-    quint64 id = 0;       // stable identity: running transfers find their record by it
-    QString name;         // file name without extension, already sanitised
-    QString fileType;     // extension without the dot, may be empty
-    QString sizeText;     // total bytes, "未知", "等待重新下载" or empty
-    QString receivedText; // bytes received so far, or empty
-    QString percentText;  // "37%", "100%", a status text, or empty
-    QString folder;       // save folder
-    QString baseFlag;     // never set by the system
-    QString url;          // unique within the list
-    QString referer;      // page sent as Referer, or empty
-    DownloadState state = DownloadState::Waiting;
-    QString
-        storedPath; // the file this record itself stored; delete-file operations delete only this
-};
 
 struct StatusCounts {
     qint64 total = 0;

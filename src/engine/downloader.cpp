@@ -2,6 +2,9 @@
 
 #include "engine/clock.h"
 #include "engine/part_file.h"
+#include "engine/reply_checks.h"
+#include "engine/transfer_limits.h"
+#include "engine/url_policy.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,30 +15,22 @@
 #include <QNetworkRequest>
 #include <QUrl>
 
-#include <array>
-
 namespace lumen
 {
 
 namespace
 {
 
-constexpr int kWatchdogIntervalMs = 1000;
-constexpr qint64 kStallLimitMs = 300 * 1000;
 // Progress is reported at most this often; the last figures always go out.
-constexpr qint64 kProgressIntervalMs = 200;
+constexpr qint64 ProgressIntervalMs = 200;
 // Qt stops reading the socket when this much is waiting unread, so a slow
 // disk holds the sender back instead of filling memory.
-constexpr qint64 kReplyBufferBytes = 512 * 1024;
-constexpr qint64 kReadChunkBytes = 64 * 1024;
+constexpr qint64 ReplyBufferBytes = 512 * 1024;
+constexpr qint64 ReadChunkBytes = 256 * 1024;
 
-const QString kMissTimedOut = QStringLiteral("超时");
-const QString kMissCannotDownload = QStringLiteral("无法下载");
-const QString kMissCannotWrite = QStringLiteral("无法写入");
-
-// The two bytes (a 16-bit 1) that hold a final name while the body streams
-// into the .part file beside it.
-const QByteArray kPlaceholder("\x01\x00", 2);
+const QString MissTimedOutText = QStringLiteral("超时");
+const QString CannotDownloadText = QStringLiteral("无法下载");
+const QString CannotWriteText = QStringLiteral("无法写入");
 
 QString cleanUrl(const QString &url)
 {
@@ -44,19 +39,12 @@ QString cleanUrl(const QString &url)
     return s.trimmed();
 }
 
-bool isFetchable(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
 } // namespace
 
 Downloader::Downloader(QNetworkAccessManager &nam, Clock &clock, QObject *parent)
     : QObject(parent), m_nam(nam), m_clock(clock)
 {
-    m_watchdog.setInterval(kWatchdogIntervalMs);
+    m_watchdog.setInterval(WatchdogIntervalMs);
     connect(&m_watchdog, &QTimer::timeout, this, &Downloader::watchdogTick);
     m_progressTimer.setSingleShot(true);
     connect(&m_progressTimer, &QTimer::timeout, this, [this] {
@@ -106,16 +94,14 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
     m_reportedBytes = -1;
     m_watchMs = 0;
 
-    const QUrl target(m_sourceUrl);
-    if (!isFetchable(target)) {
-        failLater(kMissCannotDownload);
+    if (!isFetchableUrl(QUrl(m_sourceUrl))) {
+        failLater(CannotDownloadText);
         return;
     }
 
-    reservePlaceholder();
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
-        failLater(kMissCannotWrite);
+        failLater(CannotWriteText);
         return;
     }
 
@@ -123,35 +109,6 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
     m_watchdog.start();
     m_phase = Phase::Streaming;
     startRequest();
-}
-
-void Downloader::reservePlaceholder()
-{
-    m_placeholderOurs = false;
-    // A file already standing there (the overwrite policy chose its name)
-    // holds the name by itself and keeps its content until the new body is
-    // complete.
-    QFile f(m_saveFile);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return;
-    m_placeholderOurs = f.write(kPlaceholder) == kPlaceholder.size();
-    f.close();
-    if (!m_placeholderOurs)
-        f.remove();
-}
-
-void Downloader::dropPlaceholder()
-{
-    if (!m_placeholderOurs)
-        return;
-    m_placeholderOurs = false;
-    QFile f(m_saveFile);
-    if (!f.open(QIODevice::ReadOnly))
-        return;
-    const bool stillOurs = f.size() == kPlaceholder.size() && f.readAll() == kPlaceholder;
-    f.close();
-    if (stillOurs)
-        f.remove();
 }
 
 void Downloader::startRequest()
@@ -166,7 +123,7 @@ void Downloader::startRequest()
     request.setRawHeader("Accept-Encoding", "identity");
 
     QNetworkReply *reply = manager().get(request);
-    reply->setReadBufferSize(kReplyBufferBytes);
+    reply->setReadBufferSize(ReplyBufferBytes);
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &Downloader::onMetaData);
     connect(reply, &QNetworkReply::readyRead, this, &Downloader::onReadyRead);
@@ -180,6 +137,12 @@ void Downloader::onMetaData()
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300 && status < 400)
         return; // a redirect being followed: its headers are not the file's
+    if (!hasIdentityEncoding(*m_reply)) {
+        // A compressed body stored as it comes would be a file of the wrong
+        // type under the right name.
+        fail(CannotDownloadText);
+        return;
+    }
     const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
     m_announced = length.isValid() ? length.toLongLong() : -1;
     reportProgress(true);
@@ -188,32 +151,58 @@ void Downloader::onMetaData()
 void Downloader::onReadyRead()
 {
     QPointer<Downloader> self(this);
-    if (!drainReply()) {
-        if (self)
-            fail(kMissCannotWrite);
+    if (!handleDrain(drainReply()))
         return;
-    }
     if (self)
         reportProgress(false);
 }
 
-bool Downloader::drainReply()
+// False when the transfer ended (or the slot went away) on the way.
+bool Downloader::handleDrain(Drain result)
+{
+    switch (result) {
+    case Drain::Ok:
+        return true;
+    case Drain::WriteFailed:
+        fail(CannotWriteText);
+        return false;
+    case Drain::OverLimit: {
+        const qint64 received = m_received;
+        stopTransfer();
+        if (m_part) {
+            m_part->discard();
+            m_part.reset();
+        }
+        m_phase = Phase::Finished;
+        emit sizeLimitExceeded(received, m_saveFile);
+        return false;
+    }
+    }
+    return false;
+}
+
+Downloader::Drain Downloader::drainReply()
 {
     if (!m_reply || !m_part)
-        return true;
-    std::array<char, kReadChunkBytes> buffer;
+        return Drain::Ok;
+    if (m_buffer.size() < ReadChunkBytes)
+        m_buffer.resize(ReadChunkBytes);
     for (;;) {
-        const qint64 n = m_reply->read(buffer.data(), buffer.size());
+        const qint64 n = m_reply->read(m_buffer.data(), ReadChunkBytes);
         if (n <= 0)
             break;
-        if (!m_part->write(buffer.data(), n))
-            return false;
+        if (!m_part->write(m_buffer.constData(), n))
+            return Drain::WriteFailed;
         m_received += n;
     }
     // The watchdog looks at bytes arriving, announced size or not: a body
     // that keeps coming is not stalled.
     m_lastBytes = m_received;
-    return true;
+    // Without an announced size the limit is held to the bytes themselves:
+    // an endless body must not fill the disk.
+    if (m_sizeLimit > 0 && m_announced < 1 && m_received > m_sizeLimit)
+        return Drain::OverLimit;
+    return Drain::Ok;
 }
 
 void Downloader::reportProgress(bool force)
@@ -221,11 +210,11 @@ void Downloader::reportProgress(bool force)
     // Without an announced size there is nothing to show a share of.
     if (m_announced < 1 || m_received == m_reportedBytes)
         return;
-    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < kProgressIntervalMs) {
+    if (!force && m_sinceReport.isValid() && m_sinceReport.elapsed() < ProgressIntervalMs) {
         // Held back, but not lost: a transfer that pauses now still shows
         // how far it got.
         if (!m_progressTimer.isActive())
-            m_progressTimer.start(kProgressIntervalMs - m_sinceReport.elapsed());
+            m_progressTimer.start(ProgressIntervalMs - m_sinceReport.elapsed());
         return;
     }
     m_progressTimer.stop();
@@ -234,88 +223,90 @@ void Downloader::reportProgress(bool force)
     emit downloadProgress(m_received, m_announced, m_saveFile);
 }
 
+// Sends figures the throttle held back, so that an end reported next finds
+// the record showing how far the body got. False when the owner stopped
+// the slot from its progress handler.
+bool Downloader::flushProgress()
+{
+    const Phase phase = m_phase;
+    QPointer<Downloader> self(this);
+    reportProgress(true);
+    return self && m_phase == phase;
+}
+
 void Downloader::onFinished()
 {
     if (!m_reply)
         return;
     QPointer<Downloader> self(this);
-    if (!drainReply()) {
-        if (self)
-            fail(kMissCannotWrite);
+    if (!handleDrain(drainReply()) || !self || !m_reply)
         return;
-    }
-    if (!self || !m_reply)
-        return;
-    // An HTTP error status still comes with the server's page, which is
-    // stored like any body (it is how a login page reaches the user); a
-    // connection that failed or broke off is another matter.
-    const int error = m_reply->error();
-    const bool statusError =
-        (error >= QNetworkReply::ContentAccessDenied &&
-         error <= QNetworkReply::UnknownContentError) ||
-        (error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError);
-    const bool transportFailed = error != QNetworkReply::NoError && !statusError;
+    const bool transportFailed = isTransportFailure(*m_reply);
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
     reply->deleteLater();
-
-    if (m_phase == Phase::Streaming)
-        endStreaming(transportFailed);
-    else if (m_phase == Phase::Fallback)
-        endFallback(transportFailed);
+    endRead(transportFailed);
 }
 
-void Downloader::endStreaming(bool transportFailed)
+void Downloader::endRead(bool transportFailed)
 {
-    if (m_announced < 1 || m_received < 1) {
-        // Nothing sized arrived: fetch the whole thing once more, in one piece.
-        m_phase = Phase::Fallback;
-        m_received = 0;
-        m_announced = -1;
-        m_reportedBytes = -1;
-        m_part = std::make_unique<PartFile>(m_saveFile); // starts the .part file afresh
-        if (!m_part->open()) {
-            fail(kMissCannotWrite);
+    const bool fallback = m_phase == Phase::Fallback;
+    const bool sized = m_announced >= 1;
+    const bool complete = !transportFailed && (sized ? m_received == m_announced : true);
+    if (complete && m_received >= 2) {
+        if (!flushProgress())
             return;
-        }
-        startRequest();
+        commitAndComplete(m_received, sized ? m_announced : m_received);
         return;
     }
-    if (transportFailed || m_received != m_announced) {
-        fail(kMissCannotDownload);
+    if (m_received >= 1 && (sized || transportFailed) && !complete) {
+        // The body broke off or ended short: the owner hears how far it got,
+        // and nothing is stored.
+        if (!flushProgress())
+            return;
+        completeUnstored(m_received, sized ? m_announced : 0);
         return;
     }
-    QPointer<Downloader> self(this);
-    reportProgress(true);
-    if (!self || m_phase != Phase::Streaming)
-        return; // the progress handler stopped us (a file over the size limit)
-    commitAndComplete(m_received, m_announced);
-}
-
-void Downloader::endFallback(bool transportFailed)
-{
-    if (transportFailed || m_received < 2 || (m_announced >= 0 && m_received != m_announced)) {
-        fail(kMissCannotDownload);
+    if (fallback) {
+        fail(CannotDownloadText);
         return;
     }
-    QPointer<Downloader> self(this);
-    reportProgress(true);
-    if (!self || m_phase != Phase::Fallback)
+    // Nothing usable came: fetch the whole thing once more, in one piece.
+    m_phase = Phase::Fallback;
+    m_received = 0;
+    m_announced = -1;
+    m_reportedBytes = -1;
+    if (m_part)
+        m_part->discard();
+    m_part = std::make_unique<PartFile>(m_saveFile);
+    if (!m_part->open()) {
+        fail(CannotWriteText);
         return;
-    commitAndComplete(m_received, m_received);
+    }
+    startRequest();
 }
 
 void Downloader::commitAndComplete(qint64 curBytes, qint64 maxBytes)
 {
-    if (!m_part->commit()) {
-        fail(kMissCannotWrite);
+    const bool stored = m_committer ? m_committer(*m_part) : m_part->commit();
+    if (!stored) {
+        fail(CannotWriteText);
         return;
     }
-    // The committed file now stands where the placeholder stood.
-    m_placeholderOurs = false;
     m_part.reset();
     m_watchdog.stop();
     m_progressTimer.stop();
+    m_phase = Phase::Finished;
+    emit downloadComplete(curBytes, maxBytes, m_saveFile);
+}
+
+void Downloader::completeUnstored(qint64 curBytes, qint64 maxBytes)
+{
+    stopTransfer();
+    if (m_part) {
+        m_part->discard();
+        m_part.reset();
+    }
     m_phase = Phase::Finished;
     emit downloadComplete(curBytes, maxBytes, m_saveFile);
 }
@@ -330,8 +321,11 @@ void Downloader::watchdogTick()
         m_watchMs = now;
         return;
     }
-    if (now - m_watchMs >= kStallLimitMs)
-        fail(kMissTimedOut, /*keepPart=*/true);
+    if (now - m_watchMs >= StallLimitMs) {
+        if (!flushProgress())
+            return;
+        fail(MissTimedOutText, /*keepPart=*/true);
+    }
 }
 
 void Downloader::stopTransfer()
@@ -355,7 +349,6 @@ void Downloader::fail(const QString &missCode, bool keepPart)
             m_part->discard();
         m_part.reset();
     }
-    dropPlaceholder();
     m_phase = Phase::Finished;
     emit downloadError(missCode, m_saveFile);
 }
@@ -368,7 +361,6 @@ void Downloader::failLater(const QString &missCode)
         m_part->discard();
         m_part.reset();
     }
-    dropPlaceholder();
     m_phase = Phase::ErrorPending;
     m_pendingError = missCode;
     QMetaObject::invokeMethod(
@@ -389,7 +381,6 @@ void Downloader::cancelAsyncRead()
         m_part->discard();
         m_part.reset();
     }
-    dropPlaceholder();
     m_phase = Phase::Finished;
 }
 

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class QNetworkAccessManager;
@@ -19,22 +21,24 @@ class PartFile;
 
 // One download slot of the multi-connection method. It fetches one URL with
 // no Referer and without the proxy the single-connection method may use,
-// streams the body into "<saveFile>.part" and moves it onto saveFile only when
-// the whole body is on disk. A watchdog ends a transfer that shows no progress
-// for 300 seconds.
+// streams the body into a partial file of its own beside saveFile and moves
+// it onto its final name only when the whole body is on disk. A watchdog ends
+// a transfer that shows no progress for 300 seconds. Nothing is written under
+// saveFile before that: the name is held by the owner's name reservations,
+// never by a file.
 //
-// While the slot runs, a two-byte placeholder stands under saveFile so that a
-// second slot started in the same tick does not pick the same numbered name.
-// The placeholder is removed again (if it is still ours) when the download is
-// cancelled, fails, stalls or the slot is deleted; only a completed download
-// leaves a file under saveFile.
+// A body that ends short of its announced size, or breaks off after some
+// bytes arrived, is reported by downloadComplete with the figures reached and
+// nothing stored, so that the owner can show how far it got. A body of
+// unannounced size that ended cleanly is complete; only a read that gave
+// nothing usable is fetched a second time in one piece.
 //
-// downloadComplete and downloadError are each raised at most once per
-// beginDownload, never both, and never from inside beginDownload itself, so a
-// handler may delete the slot (deleteLater) right away. Miss codes:
-// "超时" (no progress for 300 s), "无法下载" (nothing usable could be
-// fetched, or the URL is not http/https), "无法写入" (the file could not be
-// written).
+// downloadComplete, downloadError and sizeLimitExceeded are each raised at
+// most once per beginDownload, only one of them, and never from inside
+// beginDownload itself, so a handler may delete the slot (deleteLater) right
+// away. Miss codes: "超时" (no progress for 300 s), "无法下载" (nothing usable
+// could be fetched, the body came compressed, or the URL is not http/https),
+// "无法写入" (the file could not be written).
 class Downloader : public QObject
 {
     Q_OBJECT
@@ -47,18 +51,29 @@ public:
     // CancelAsyncRead: stops the transfer; no signal follows.
     void cancelAsyncRead();
 
+    // Stores a complete body in place of the plain move onto saveFile: the
+    // owner decides the final name (type and same-name policy) and moves or
+    // drops the partial file. False when the body could not be stored.
+    using Committer = std::function<bool(PartFile &part)>;
+    void setCommitter(Committer committer) { m_committer = std::move(committer); }
+    // Bodies of unannounced size are stopped and dropped once they pass this
+    // many bytes (sizeLimitExceeded); 0 or less: no limit.
+    void setSizeLimit(qint64 bytes) { m_sizeLimit = bytes; }
+
     QString saveFilePath() const { return m_saveFile; }
     // The URL given to beginDownload, "&amp;" replaced by "&" and trimmed.
     QString sourceUrl() const { return m_sourceUrl; }
 
 public slots:
-    // Timer1, every 1000 ms while a transfer runs: the stall watchdog.
+    // The stall watchdog, every 1000 ms while a transfer runs.
     void watchdogTick();
 
 signals:
     void downloadProgress(qint64 curBytes, qint64 maxBytes, const QString &saveFile);
     void downloadComplete(qint64 curBytes, qint64 maxBytes, const QString &saveFile);
     void downloadError(const QString &missCode, const QString &saveFile);
+    // A body of unannounced size outgrew the size limit; nothing was kept.
+    void sizeLimitExceeded(qint64 curBytes, const QString &saveFile);
 
 private:
     enum class Phase { Idle, Streaming, Fallback, ErrorPending, Finished };
@@ -68,16 +83,17 @@ private:
     void onMetaData();
     void onReadyRead();
     void onFinished();
-    bool drainReply();
+    enum class Drain { Ok, WriteFailed, OverLimit };
+    Drain drainReply();
+    bool handleDrain(Drain result);
     void reportProgress(bool force);
-    void endStreaming(bool transportFailed);
-    void endFallback(bool transportFailed);
+    bool flushProgress();
+    void endRead(bool transportFailed);
     void commitAndComplete(qint64 curBytes, qint64 maxBytes);
+    void completeUnstored(qint64 curBytes, qint64 maxBytes);
     void fail(const QString &missCode, bool keepPart = false);
     void failLater(const QString &missCode);
     void stopTransfer();
-    void reservePlaceholder();
-    void dropPlaceholder();
 
     QNetworkAccessManager &m_nam;
     std::unique_ptr<QNetworkAccessManager> m_directNam; // only when m_nam carries a proxy
@@ -89,7 +105,9 @@ private:
 
     QString m_saveFile;
     QString m_sourceUrl;
-    bool m_placeholderOurs = false;
+    Committer m_committer;
+    qint64 m_sizeLimit = 0;
+    QByteArray m_buffer;
 
     qint64 m_watchMs = 0;   // start, then the last time the watchdog saw bytes move
     qint64 m_lastBytes = 0; // bytes received at the latest progress report

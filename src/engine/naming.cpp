@@ -1,8 +1,7 @@
 #include "engine/naming.h"
 
-#include "engine/download_list.h"
+#include "engine/download_item.h"
 #include "engine/gbk.h"
-#include "engine/prompter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -225,19 +224,21 @@ QString folderWithSeparator(const QString &folder)
     return folder + Separator;
 }
 
-QString CreateFolderPath(const QString &path, Prompter &prompter)
+FolderPathResult CreateFolderPath(const QString &path)
 {
+    FolderPathResult result;
+    if (path.trimmed().isEmpty())
+        return result;
     QString current;
-    QStringList pieces;
-    qsizetype next = 0;
 #ifdef Q_OS_WIN
     QString p = path;
     p.replace(QLatin1Char('/'), QLatin1Char('\\'));
-    pieces = p.split(QLatin1Char('\\'));
+    const QStringList pieces = p.split(QLatin1Char('\\'));
+    qsizetype next = 0;
     if (p.startsWith(QLatin1String("\\\\"))) {
         if (pieces.size() < 3 || pieces.at(2).isEmpty()) {
-            prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
-            return QString();
+            result.badName = true;
+            return result;
         }
         current = QLatin1String("\\\\") + pieces.at(2);
         next = 3;
@@ -245,40 +246,51 @@ QString CreateFolderPath(const QString &path, Prompter &prompter)
         current = pieces.at(0); // the drive, "C:"
         next = 1;
     }
-#else
-    // No network paths here: "//x" is the root like "/", and so repeated
-    // separators anywhere count as one, as the system itself reads them.
-    QString p = path;
-    while (p.contains(QLatin1String("//")))
-        p.replace(QLatin1String("//"), QLatin1String("/"));
-    pieces = p.split(QLatin1Char('/'));
-    // An absolute path starts at the root (current stays empty, so that the
-    // first folder becomes "/" + piece); a relative one at its first piece,
-    // which is a folder name like any other.
-    next = 0;
-    if (pieces.at(0).isEmpty())
-        next = 1;
-#endif
     for (; next < pieces.size(); ++next) {
         QString piece = pieces.at(next);
         if (piece.isEmpty())
             break; // a trailing separator ends the walk
         piece = SanitizeFileName(piece);
         if (piece.isEmpty()) {
-            prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
+            result.badName = true;
             break;
         }
-#ifdef Q_OS_WIN
         current = current + Separator + piece;
-#else
-        current = (next == 0 ? QString() : current + Separator) + piece;
-#endif
         if (!FolderExists(current))
-            QDir().mkdir(current); // a failure shows when the file is opened
+            QDir().mkdir(current);
     }
-    if (current.isEmpty())
-        return QString();
-    return FolderExists(current) ? current : QString();
+#else
+    // "./out", "../x" and "a/./b" are ordinary ways to name a folder: they
+    // are resolved, never taken for folder names of their own.
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    const QStringList pieces = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    for (const QString &piece : pieces) {
+        // The only names Linux file systems refuse.
+        if (piece.contains(QChar(0)) || piece.toUtf8().size() > 255) {
+            result.badName = true;
+            break;
+        }
+        current += Separator + piece;
+        if (!FolderExists(current))
+            QDir().mkdir(current); // a failure shows below as a missing folder
+    }
+#endif
+    if (!current.isEmpty() && FolderExists(current))
+        result.path = current;
+    return result;
+}
+
+QString NameReservations::key(const QString &path)
+{
+    return QDir::cleanPath(QDir(path).absolutePath());
+}
+
+bool NameReservations::reserveKey(const QString &key)
+{
+    if (m_paths.contains(key))
+        return false;
+    m_paths.insert(key);
+    return true;
 }
 
 bool isSafeFileName(const QString &fileName)
@@ -300,27 +312,12 @@ QString ItemFilePath(const DownloadItem &item)
     return folder + fileName;
 }
 
-bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy)
-{
-    if (row < 0 || row >= list.count())
-        return false;
-    const QString path = ItemFilePath(list.at(row));
-    if (policy == SameNamePolicy::Skip && FileExists(path)) {
-        const QString length = QString::number(QFileInfo(localFilePath(path)).size());
-        list.update(row, [&](DownloadItem &it) {
-            it.state = DownloadState::Finished;
-            it.sizeText = length;
-            it.receivedText = length;
-            it.percentText = RecordText::ExistsSkipped;
-        });
-        return false;
-    }
-    return true;
-}
-
 SavePath renameSavePath(const QString &folder, const QString &name, const QString &type,
-                        SameNamePolicy policy)
+                        SameNamePolicy policy, const NameReservations *reserved)
 {
+    auto taken = [reserved](const QString &path) {
+        return nameTaken(path) || (reserved && reserved->isReserved(path));
+    };
     const QString dir = folderWithSeparator(folder);
     auto pathOf = [&](const QString &candidate) {
         const QString fileName = withType(candidate, type);
@@ -332,7 +329,7 @@ SavePath renameSavePath(const QString &folder, const QString &name, const QStrin
     const QString full = pathOf(name);
     if (full.isEmpty())
         return {name, QString()};
-    if (policy == SameNamePolicy::Overwrite || !nameTaken(full))
+    if (policy == SameNamePolicy::Overwrite || !taken(full))
         return {name, full};
 
     qint64 n = 0;
@@ -359,7 +356,7 @@ SavePath renameSavePath(const QString &folder, const QString &name, const QStrin
 
     QString candidate = n != 0 ? numbered(n) : base;
     QString path = pathOf(candidate);
-    while (path.isEmpty() || nameTaken(path)) {
+    while (path.isEmpty() || taken(path)) {
         ++n;
         candidate = numbered(n);
         path = pathOf(candidate);

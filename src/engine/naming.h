@@ -1,13 +1,12 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 namespace lumen
 {
 
-class DownloadList;
 struct DownloadItem;
-class Prompter;
 
 // The window's "同名文件：" option group.
 enum class SameNamePolicy { Skip, Overwrite, Rename };
@@ -59,23 +58,46 @@ bool FolderExists(const QString &path);
 // empty (an empty folder is no place to store a file).
 QString folderWithSeparator(const QString &folder);
 
-// Creates every missing folder of path, piece by piece, each piece cleaned by
-// SanitizeFileName. A piece that becomes empty (for example "..", "<>" or
-// ".") shows FolderNameErrorText through the prompter and ends the walk; what
-// was built before it is then the answer. Returns the deepest folder built,
-// without trailing separator, when it exists, else empty.
-// An empty answer means there is no folder for the record: callers must not
-// turn it into "/" (the file-system root) and store there.
-// On Linux an absolute path starts at "/" and repeated separators count as
-// one; a relative path starts at its first (cleaned) piece.
-QString CreateFolderPath(const QString &path, Prompter &prompter);
+// What CreateFolderPath made of a folder path.
+struct FolderPathResult {
+    // The deepest folder built, without trailing separator, when it exists;
+    // empty when there is no folder to store in.
+    QString path;
+    // A piece names no folder the file system can hold: the caller tells the
+    // user (FolderNameErrorText) and stores nothing there.
+    bool badName = false;
+};
 
-// 确定是需要下载: false when the record's file exists and the policy is
-// Skip; the record is then Finished, its size and received texts are the
-// file's length and its percent text is "已存在，跳过". Also false when row is
-// not in the list. Otherwise true (overwrite and rename never stop a download
-// here). row is 0-based.
-bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy);
+// Creates every missing folder of path. On Linux the path is first made
+// absolute (a relative path counts from the working folder) and cleaned
+// (QDir::cleanPath: "./", "../" and repeated separators resolved), and only
+// what the file system cannot hold is refused: a piece with a NUL character
+// or longer than 255 bytes. Every other name ("with space ", ".hidden",
+// "x:y*z?") is made as the user wrote it. On Windows each piece is cleaned by
+// SanitizeFileName and a piece that becomes empty is refused. The file-system
+// root is no folder to store in. A folder that cannot be made (a file stands
+// in the way, no permission) gives an empty path without badName.
+FolderPathResult CreateFolderPath(const QString &path);
+
+// Final names that running transfers hold. A transfer reserves its target
+// before its body arrives and frees it when it ends, so the same-name rules
+// see the name as taken although nothing is on disk yet: nothing but a
+// complete file ever stands under a final name, and two transfers never
+// commit to one name at the same time.
+class NameReservations
+{
+public:
+    static QString key(const QString &path);
+    bool isReserved(const QString &path) const { return m_paths.contains(key(path)); }
+    // False when another transfer holds the name already.
+    bool reserve(const QString &path) { return reserveKey(key(path)); }
+    void release(const QString &path) { m_paths.remove(key(path)); }
+    bool isEmpty() const { return m_paths.isEmpty(); }
+
+private:
+    bool reserveKey(const QString &key);
+    QSet<QString> m_paths;
+};
 
 struct SavePath {
     QString name; // the name to store in the record (without extension)
@@ -86,10 +108,11 @@ struct SavePath {
 // nothing exists at folder/name.type, the name is kept. Otherwise the name is
 // numbered: a trailing "[number]" is taken as the start, "[" and "]" left in
 // the name become "『" and "』", and the first free "name[NNN]" (at least
-// three digits) is chosen. The path is empty when folder is empty or the
-// file name would not be a single safe name inside folder.
+// three digits) is chosen. A name that running transfers reserved counts as
+// taken. The path is empty when folder is empty or the file name would not
+// be a single safe name inside folder.
 SavePath renameSavePath(const QString &folder, const QString &name, const QString &type,
-                        SameNamePolicy policy);
+                        SameNamePolicy policy, const NameReservations *reserved = nullptr);
 
 // A path that names nothing existing, for renaming a stored file to its
 // detected type: path itself when nothing exists there; otherwise the base

@@ -22,9 +22,10 @@ bool isWebPageType(const QString &fileType, bool includeXml)
 
 void deleteItemFile(const DownloadItem &item)
 {
-    const QString path = ItemFilePath(item);
-    if (!path.isEmpty() && FileExists(path))
-        QFile::remove(path);
+    // Only what this record stored: a file that merely has the record's name
+    // (the user's own, or another record's) is never touched.
+    if (!item.storedPath.isEmpty() && FileExists(item.storedPath))
+        QFile::remove(item.storedPath);
 }
 
 void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx)
@@ -39,8 +40,8 @@ void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx)
         it.sizeText.clear();
         it.receivedText.clear();
         it.percentText.clear();
+        it.storedPath.clear();
     });
-    deleteItemFile(list.at(row));
 }
 
 qint64 requeueFailed(DownloadList &list)

@@ -13,13 +13,14 @@ struct DownloadItem;
 // "html", and "xml" where the caller asks for it. Compared without case.
 bool isWebPageType(const QString &fileType, bool includeXml = false);
 
-// DeleteItemFile: deletes the record's file when one exists; says nothing.
+// DeleteItemFile: deletes the file this record stored (storedPath) when it
+// is still there; says nothing. A record that stored nothing deletes nothing.
 void deleteItemFile(const DownloadItem &item);
 
-// RequeueRecord: puts a finished or failed record back in the queue. The old
-// file goes first (under its current type), the record becomes Waiting with
-// empty progress texts, a web-page type becomes "xxx" so the next download
-// decides the type afresh, and the file under the changed type goes too.
+// RequeueRecord: puts a finished or failed record back in the queue. The
+// file the record stored goes first, the record becomes Waiting with empty
+// progress texts and no stored path, and a web-page type becomes "xxx" so
+// the next download decides the type afresh.
 // forceXxx sets "xxx" whatever the type was. row is 0-based.
 void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx = false);
 

@@ -5,15 +5,15 @@
 #include "engine/content_types.h"
 #include "engine/download_list.h"
 #include "engine/part_file.h"
+#include "engine/reply_checks.h"
+#include "engine/store_body.h"
+#include "engine/url_policy.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
-
-#include <cmath>
 
 namespace lumen
 {
@@ -34,82 +34,83 @@ QString siteRoot(const QString &url)
     return slash > 3 ? url.left(slash) : url;
 }
 
-bool isFetchableScheme(const QUrl &url)
+// The Referer for a record: its page, else its site's root, never with the
+// user name and password a URL may carry (the header also goes to every
+// host a redirect leads to).
+QByteArray refererFor(const DownloadItem &item)
 {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && !url.host().isEmpty() &&
-           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
-}
-
-QString percentText(qint64 received, qint64 total)
-{
-    const double pct = double(received) / double(total) * 100.0;
-    return QString::number(qint64(std::floor(pct))) + QLatin1Char('%');
-}
-
-double elapsed(double from, double to)
-{
-    return std::fabs(to - from);
+    const QString text = item.referer.isEmpty() ? siteRoot(item.url.trimmed()) : item.referer;
+    return urlWithoutUserInfo(text).toUtf8();
 }
 
 } // namespace
 
 SingleTransfer::SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
-                               QObject *parent)
-    : QObject(parent), m_list(list), m_nam(nam), m_clock(clock)
+                               NameReservations &reservations, QObject *parent)
+    : QObject(parent), m_list(list), m_nam(nam), m_clock(clock), m_reservations(reservations)
 {
-    m_watchdog.setInterval(1000);
+    m_watchdog.setInterval(WatchdogIntervalMs);
     connect(&m_watchdog, &QTimer::timeout, this, &SingleTransfer::watchdogTick);
+    m_progressTimer.setSingleShot(true);
+    connect(&m_progressTimer, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Streaming)
+            writeProgress();
+    });
 }
 
 SingleTransfer::~SingleTransfer()
 {
     dropReply();
+    // Going away mid-transfer (the program ends): what came is no file.
+    if (m_part)
+        m_part->discard();
+    if (!m_reserved.isEmpty())
+        m_reservations.release(m_reserved);
 }
 
-QString SingleTransfer::connectionStateText(int state, int responseCode,
+QString SingleTransfer::connectionStateText(ConnectionState state, int responseCode,
                                             const QString &responseInfo)
 {
     const QString error = QString::number(responseCode) + QLatin1Char(':') + responseInfo;
     switch (state) {
-    case 0:
+    case ConnectionState::None:
         return QStringLiteral("0 无状态可报告。");
-    case 1:
+    case ConnectionState::Resolving:
         return QStringLiteral("1 正在查询所指定的主机的 IP 地址...");
-    case 2:
+    case ConnectionState::Resolved:
         return QStringLiteral("2 已成功地找到所指定的主机的 IP 地址。");
-    case 3:
+    case ConnectionState::Connecting:
         return QStringLiteral("3 正在与主机连接...");
-    case 4:
+    case ConnectionState::Connected:
         return QStringLiteral("4 已与主机连接成功。");
-    case 5:
+    case ConnectionState::Requesting:
         return QStringLiteral("5 正在向主机发送请求...");
-    case 6:
+    case ConnectionState::RequestSent:
         return QStringLiteral("6 发送请求已成功。");
-    case 7:
+    case ConnectionState::ReceivingResponse:
         return QStringLiteral("7 正在接收主机的响应...");
-    case 8:
+    case ConnectionState::ResponseReceived:
         return QStringLiteral("8 已成功地接收到主机的响应。");
-    case 9:
+    case ConnectionState::Disconnecting:
         return QStringLiteral("9 正在解除与主机的连接...");
-    case 10:
+    case ConnectionState::Disconnected:
         return QStringLiteral("10 已成功地与主机解除了连接。");
-    case 11:
+    case ConnectionState::Error:
         return QStringLiteral("11 与主机通讯时出现了错误:") + error;
-    case 12:
+    case ConnectionState::Completed:
         return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
-    default:
-        return error;
     }
+    return error;
 }
 
-void SingleTransfer::setConnectionState(int state)
+void SingleTransfer::setConnectionState(ConnectionState state)
 {
     int code = 0;
     QString info;
     if (m_reply && m_reply->error() != QNetworkReply::NoError) {
         code = int(m_reply->error());
-        info = m_reply->errorString();
+        // Qt's error texts quote the URL, with any password in it.
+        info = redactUserInfo(m_reply->errorString(), m_reply->request().url());
     }
     emit connectionStateChanged(connectionStateText(state, code, info));
 }
@@ -124,24 +125,30 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
     m_recordId = recordId;
     m_policy = policy;
     m_maxFileSizeMB = maxFileSizeMB;
-    m_startTime = m_clock.secondsSinceMidnight();
-    m_lastGrowthTime = m_startTime;
+    m_startMs = m_clock.monotonicMs();
+    m_lastGrowthMs = m_startMs;
     m_size = 0;
     m_lastLength = 0;
-    m_received = false;
+    m_shownLength = -1;
+    m_reserved.clear();
 
     const DownloadItem item = m_list.at(row);
     const QUrl url(item.url.trimmed());
-    if (!isFetchableScheme(url)) {
+    if (!isFetchableUrl(url)) {
         // Only http and https leave the machine; anything else is never read.
-        m_list.updateById(recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
+        endAs(DownloadState::Failed);
+        finish(false);
+        return true;
+    }
+    if (m_proxyUnusable) {
+        // Going out directly instead would bypass the proxy the user asked for.
+        endAs(DownloadState::Failed, RecordText::BadProxy);
         finish(false);
         return true;
     }
 
     QNetworkRequest request(url);
-    const QString referer = item.referer.isEmpty() ? siteRoot(item.url) : item.referer;
-    request.setRawHeader("Referer", referer.toUtf8());
+    request.setRawHeader("Referer", refererFor(item));
     // Sizes must be the bytes stored: a compressed body would make the
     // announced length and the written length disagree.
     request.setRawHeader("Accept-Encoding", "identity");
@@ -149,13 +156,14 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
                          QNetworkRequest::AlwaysNetwork);
 
     m_phase = Phase::AwaitingHeaders;
-    setConnectionState(1);
+    setConnectionState(ConnectionState::Resolving);
     m_reply = m_nam.get(request);
     // Bounds what Qt buffers when the event loop falls behind the network.
     m_reply->setReadBufferSize(ReadChunkBytes);
     connect(m_reply, &QNetworkReply::socketStartedConnecting, this,
-            [this] { setConnectionState(3); });
-    connect(m_reply, &QNetworkReply::requestSent, this, [this] { setConnectionState(6); });
+            [this] { setConnectionState(ConnectionState::Connecting); });
+    connect(m_reply, &QNetworkReply::requestSent, this,
+            [this] { setConnectionState(ConnectionState::RequestSent); });
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &SingleTransfer::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &SingleTransfer::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &SingleTransfer::onReplyFinished);
@@ -172,7 +180,9 @@ void SingleTransfer::onMetaDataChanged()
     // are not the file's.
     if (status >= 300 && status < 400 && m_reply->hasRawHeader("location"))
         return;
-    setConnectionState(8);
+    // The response is being received, and now its headers are in.
+    setConnectionState(ConnectionState::ReceivingResponse);
+    setConnectionState(ConnectionState::ResponseReceived);
     takeHeaders();
 }
 
@@ -183,7 +193,14 @@ bool SingleTransfer::takeHeaders()
     QNetworkReply *reply = m_reply;
     if (!reply || reply->rawHeaderPairs().isEmpty()) {
         // No answer at all (refused, unreachable, reset before the headers).
-        m_list.updateById(m_recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
+        endAs(DownloadState::Failed);
+        finish(false);
+        return false;
+    }
+    if (!hasIdentityEncoding(*reply)) {
+        // Stored as it comes, a compressed body would be a file of the wrong
+        // type under the right name.
+        endAs(DownloadState::Failed);
         finish(false);
         return false;
     }
@@ -196,19 +213,12 @@ bool SingleTransfer::takeHeaders()
                           [this](DownloadItem &it) { it.sizeText = QString::number(m_size); });
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        m_list.updateById(m_recordId, [](DownloadItem &it) {
-            it.state = DownloadState::Finished;
-            it.percentText = RecordText::BigFileSkipped;
-        });
+        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
         finish(true);
         return false;
     }
 
-    QString contentType = QString::fromLatin1(reply->rawHeader("content-type")).trimmed();
-    const qsizetype semicolon = contentType.indexOf(QLatin1Char(';'));
-    if (semicolon >= 0)
-        contentType = contentType.left(semicolon).trimmed();
-    const QString extension = MimeToExtension(contentType);
+    const QString extension = extensionForContentType(*reply);
 
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row < 0) {
@@ -218,59 +228,83 @@ bool SingleTransfer::takeHeaders()
     const QString folder =
         m_makeFolder ? m_makeFolder(m_list.at(row).folder) : m_list.at(row).folder;
     if (folder.isEmpty()) {
-        // No folder could be made: fail rather than store anywhere else.
-        m_list.updateById(m_recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
+        // No folder could be made: fail rather than store anywhere else. The
+        // record keeps the folder it names, so the user sees which one.
+        endAs(DownloadState::Failed);
         finish(false);
         return false;
     }
 
+    // The same-name policy on the name the file will have, now that its
+    // type is known.
+    DownloadItem planned = m_list.at(row);
+    planned.folder = folderWithSeparator(folder);
+    if (!extension.isEmpty())
+        planned.fileType = extension;
     QString path;
+    if (m_policy == SameNamePolicy::Rename) {
+        const SavePath target = renameSavePath(planned.folder, planned.name, planned.fileType,
+                                               m_policy, &m_reservations);
+        if (!target.path.isEmpty())
+            planned.name = target.name;
+        path = target.path;
+    } else {
+        path = ItemFilePath(planned);
+    }
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
-        it.folder = folderWithSeparator(folder);
-        if (!extension.isEmpty() && !extension.contains(QLatin1Char('/')))
-            it.fileType = extension;
-        if (m_policy == SameNamePolicy::Rename) {
-            const SavePath target = renameSavePath(it.folder, it.name, it.fileType, m_policy);
-            if (!target.path.isEmpty())
-                it.name = target.name;
-            path = target.path;
-        } else {
-            path = ItemFilePath(it);
-        }
+        it.folder = planned.folder;
+        it.fileType = planned.fileType;
+        it.name = planned.name;
     });
     if (path.isEmpty()) {
-        m_list.updateById(m_recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
+        endAs(DownloadState::Failed);
         finish(false);
         return false;
     }
-
+    if (m_reservations.isReserved(path)) {
+        // Another transfer is storing this very name: try again after it.
+        m_list.updateById(m_recordId, [](DownloadItem &it) {
+            it.state = DownloadState::Waiting;
+            it.sizeText = RecordText::WaitingAgain;
+        });
+        finish(false);
+        return false;
+    }
     const QFileInfo existing(path);
-    if (existing.exists() || existing.isSymLink()) {
+    if (m_policy == SameNamePolicy::Skip && FileExists(path)) {
+        const QString length = QString::number(existing.size());
+        m_list.updateById(m_recordId, [&](DownloadItem &it) {
+            it.state = DownloadState::Finished;
+            it.sizeText = length;
+            it.receivedText = length;
+            it.percentText = RecordText::ExistsSkipped;
+        });
+        finish(true);
+        return false;
+    }
+    if (m_policy == SameNamePolicy::Overwrite && !isReplaceable(path)) {
         // The new file replaces the old one only when complete; what cannot
         // be replaced (a read-only file, a folder, a locked folder) fails now.
-        const bool replaceable = existing.isFile() &&
-                                 (existing.permissions() & QFileDevice::WriteOwner) &&
-                                 QFileInfo(existing.absolutePath()).isWritable();
-        if (!replaceable) {
-            const QString length = QString::number(existing.size());
-            m_list.updateById(m_recordId, [&](DownloadItem &it) {
-                it.state = DownloadState::Failed;
-                it.sizeText = length;
-                it.receivedText = length;
-                it.percentText = RecordText::CannotReplace;
-            });
-            finish(false);
-            return false;
-        }
+        const QString length = QString::number(existing.size());
+        m_list.updateById(m_recordId, [&](DownloadItem &it) {
+            it.state = DownloadState::Failed;
+            it.sizeText = length;
+            it.receivedText = length;
+            it.percentText = RecordText::CannotReplace;
+        });
+        finish(false);
+        return false;
     }
 
     m_part = std::make_unique<PartFile>(path);
     if (!m_part->open()) {
-        m_list.updateById(m_recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
         m_part.reset();
+        endAs(DownloadState::Failed);
         finish(false);
         return false;
     }
+    m_reservations.reserve(path);
+    m_reserved = path;
     m_list.updateById(m_recordId, [this](DownloadItem &it) {
         if (m_size > 0) {
             it.sizeText = QString::number(m_size);
@@ -281,7 +315,8 @@ bool SingleTransfer::takeHeaders()
     });
     m_phase = Phase::Streaming;
     m_lastLength = 0;
-    m_lastGrowthTime = m_startTime;
+    m_lastGrowthMs = m_startMs;
+    m_sinceProgress.invalidate();
     return true;
 }
 
@@ -293,21 +328,17 @@ void SingleTransfer::onReadyRead()
     }
     if (m_phase != Phase::Streaming)
         return;
-    if (!m_received) {
-        m_received = true;
-        setConnectionState(7);
-    }
     drain();
 }
 
 // Moves everything the reply holds into the part file. False when the
-// transfer ended (a write failed).
+// transfer ended (a write failed, or the body outgrew the size limit).
 bool SingleTransfer::drain()
 {
     if (m_buffer.size() < ReadChunkBytes)
         m_buffer.resize(ReadChunkBytes);
     bool grew = false;
-    while (m_reply && m_reply->bytesAvailable() > 0) {
+    while (m_reply) {
         const qint64 n = m_reply->read(m_buffer.data(), ReadChunkBytes);
         if (n <= 0)
             break;
@@ -317,24 +348,53 @@ bool SingleTransfer::drain()
         }
         grew = true;
     }
-    if (grew && m_part->written() > m_lastLength) {
-        m_lastLength = m_part->written();
-        m_lastGrowthTime = m_clock.secondsSinceMidnight();
-        if (m_size > 0) {
-            m_list.updateById(m_recordId, [this](DownloadItem &it) {
-                it.receivedText = QString::number(m_lastLength);
-                it.percentText = percentText(m_lastLength, m_size);
-            });
+    if (!grew || m_part->written() <= m_lastLength)
+        return true;
+    m_lastLength = m_part->written();
+    m_lastGrowthMs = m_clock.monotonicMs();
+    // A body of unannounced size is held to the limit as it arrives: an
+    // endless one must not fill the disk.
+    if (m_size <= 0 && double(m_lastLength) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
+        const QString received = QString::number(m_lastLength);
+        dropReply();
+        m_part->discard();
+        m_part.reset();
+        m_list.updateById(m_recordId, [&](DownloadItem &it) { it.receivedText = received; });
+        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
+        finish(true);
+        return false;
+    }
+    if (m_size > 0) {
+        // The texts are rewritten a few times a second, not per read: at
+        // network speed the list would otherwise cost more than the bytes.
+        if (m_sinceProgress.isValid() && m_sinceProgress.elapsed() < ProgressIntervalMs) {
+            if (!m_progressTimer.isActive())
+                m_progressTimer.start(int(ProgressIntervalMs - m_sinceProgress.elapsed()));
+        } else {
+            writeProgress();
         }
     }
     return true;
+}
+
+void SingleTransfer::writeProgress()
+{
+    m_progressTimer.stop();
+    m_sinceProgress.start();
+    if (m_size <= 0 || m_lastLength == m_shownLength)
+        return;
+    m_shownLength = m_lastLength;
+    m_list.updateById(m_recordId, [this](DownloadItem &it) {
+        it.receivedText = QString::number(m_lastLength);
+        it.percentText = percentText(m_lastLength, m_size);
+    });
 }
 
 void SingleTransfer::onReplyFinished()
 {
     if (m_phase == Phase::AwaitingHeaders) {
         if (!m_reply || m_reply->error() != QNetworkReply::NoError)
-            setConnectionState(11);
+            setConnectionState(ConnectionState::Error);
         if (!takeHeaders())
             return;
     }
@@ -343,44 +403,84 @@ void SingleTransfer::onReplyFinished()
     if (!drain())
         return;
     if (m_reply && m_reply->error() != QNetworkReply::NoError)
-        setConnectionState(11);
+        setConnectionState(ConnectionState::Error);
+    if (m_reply && isTransportFailure(*m_reply)) {
+        // The body broke off (a cut chunked body, a bad chunk size, a reset):
+        // what came is no file, whatever its length.
+        writeProgress();
+        fail();
+        return;
+    }
     complete();
 }
 
 void SingleTransfer::complete()
 {
+    writeProgress();
     const qint64 written = m_part->written();
     const bool whole = m_size > 0 ? written >= m_size : written >= 2;
     if (!whole) {
         // The connection ended early (or gave less than two bytes where no
         // size was announced).
-        if (m_size > 0) {
-            fail();
-        } else {
+        if (m_size <= 0) {
             m_list.updateById(m_recordId, [](DownloadItem &it) {
                 it.sizeText.clear();
                 it.receivedText.clear();
                 it.percentText.clear();
             });
-            fail();
         }
-        return;
-    }
-    if (!m_part->commit()) {
         fail();
         return;
     }
-    m_part.reset();
-    m_list.updateById(m_recordId, [&](DownloadItem &it) {
-        if (m_size <= 0)
-            it.sizeText = QString::number(written);
-        it.receivedText = QString::number(written);
-        it.percentText = m_size > 0 ? percentText(written, m_size) : QStringLiteral("100%");
-        it.state = DownloadState::Finished;
-    });
-    setConnectionState(12);
     dropReply();
-    CorrectFileType(m_list, m_recordId);
+    const qint64 row = m_list.rowOfId(m_recordId);
+    if (row < 0) {
+        fail();
+        return;
+    }
+    const DownloadItem item = m_list.at(row);
+    m_reservations.release(m_reserved);
+    m_reserved.clear();
+    const StoreOutcome stored =
+        storeBody(*m_part, item.folder, item.name, item.fileType, m_policy, m_reservations);
+    m_part.reset();
+    switch (stored.kind) {
+    case StoreOutcome::Kind::Stored:
+        m_list.updateById(m_recordId, [&](DownloadItem &it) {
+            it.name = stored.name;
+            it.fileType = stored.fileType;
+            it.storedPath = stored.path;
+            if (m_size <= 0)
+                it.sizeText = QString::number(written);
+            it.receivedText = QString::number(written);
+            it.percentText = m_size > 0 ? percentText(written, m_size) : QStringLiteral("100%");
+            it.state = DownloadState::Finished;
+        });
+        break;
+    case StoreOutcome::Kind::ExistsSkipped:
+    case StoreOutcome::Kind::CannotReplace: {
+        const bool skipped = stored.kind == StoreOutcome::Kind::ExistsSkipped;
+        const QString length = QString::number(stored.existingSize);
+        m_list.updateById(m_recordId, [&](DownloadItem &it) {
+            it.fileType = stored.fileType;
+            it.sizeText = length;
+            it.receivedText = length;
+            it.percentText = skipped ? RecordText::ExistsSkipped : RecordText::CannotReplace;
+            it.state = skipped ? DownloadState::Finished : DownloadState::Failed;
+        });
+        finish(skipped);
+        return;
+    }
+    case StoreOutcome::Kind::Failed:
+        endAs(DownloadState::Failed);
+        finish(false);
+        return;
+    }
+    setConnectionState(ConnectionState::Completed);
+    if (CorrectFileType(m_list, m_recordId)) {
+        // The file moved to its detected type: the record follows it.
+        m_list.updateById(m_recordId, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+    }
     finish(true);
 }
 
@@ -392,12 +492,17 @@ void SingleTransfer::fail(const QString &percent, bool keepPart)
             m_part->discard();
         m_part.reset(); // a kept part file is closed as far as it got
     }
+    endAs(DownloadState::Failed, percent);
+    finish(false);
+}
+
+void SingleTransfer::endAs(DownloadState state, const QString &percent)
+{
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
-        it.state = DownloadState::Failed;
+        it.state = state;
         if (!percent.isEmpty())
             it.percentText = percent;
     });
-    finish(false);
 }
 
 void SingleTransfer::cancel()
@@ -406,26 +511,28 @@ void SingleTransfer::cancel()
         fail(RecordText::Cancelled);
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
-        m_list.updateById(m_recordId, [](DownloadItem &it) { it.state = DownloadState::Failed; });
+        endAs(DownloadState::Failed);
         finish(false);
     }
 }
 
 void SingleTransfer::watchdogTick()
 {
-    const double now = m_clock.secondsSinceMidnight();
+    // Monotonic time: a transfer running across midnight is no older for it.
+    const qint64 now = m_clock.monotonicMs();
     if (m_phase == Phase::AwaitingHeaders) {
-        if (elapsed(m_startTime, now) > HeaderWaitSeconds) {
+        if (now - m_startMs > HeaderWaitMs) {
             dropReply();
-            m_list.updateById(m_recordId,
-                              [](DownloadItem &it) { it.state = DownloadState::Failed; });
+            endAs(DownloadState::Failed);
             finish(false);
         }
     } else if (m_phase == Phase::Streaming) {
-        if (m_reply)
-            drain();
-        if (m_phase == Phase::Streaming && elapsed(m_lastGrowthTime, now) > StallSeconds)
-            fail(QString(), true); // the partial stays as .part, never under the final name
+        if (m_reply && !drain())
+            return;
+        if (m_phase == Phase::Streaming && now - m_lastGrowthMs > StallLimitMs) {
+            writeProgress();
+            fail(QString(), true); // the partial stays, never under the final name
+        }
     }
 }
 
@@ -433,7 +540,12 @@ void SingleTransfer::finish(bool success)
 {
     dropReply();
     m_part.reset();
+    if (!m_reserved.isEmpty()) {
+        m_reservations.release(m_reserved);
+        m_reserved.clear();
+    }
     m_watchdog.stop();
+    m_progressTimer.stop();
     m_phase = Phase::Idle;
     emit finished(m_recordId, success);
 }
@@ -447,7 +559,7 @@ void SingleTransfer::dropReply()
     reply->disconnect(this);
     if (reply->isRunning()) {
         reply->abort();
-        emit connectionStateChanged(connectionStateText(10));
+        emit connectionStateChanged(connectionStateText(ConnectionState::Disconnected));
     }
     reply->deleteLater();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "engine/download_item.h"
 #include "engine/naming.h"
+#include "engine/transfer_limits.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -24,31 +27,56 @@ class PartFile;
 // Method one: one record at a time over a single connection (Inet下载文件).
 // A small state machine driven by the reply's signals: it sends the Referer,
 // learns size and content type from the response headers, refuses files
-// above the size limit, picks the target by the same-name policy, streams the
-// body into "<target>.part" with live progress, and moves it onto the target
-// only when the whole body is on disk. The proxy, if any, is the network
-// manager's. The record is always found again by its id.
+// above the size limit, plans the target by the same-name policy and holds
+// it in the name reservations, streams the body into its own partial file
+// with live progress, and moves it onto its final name (decided once the
+// body's type is known) only when the whole body arrived without a transport
+// error. The proxy, if any, is the network manager's. The record is always
+// found again by its id.
 class SingleTransfer : public QObject
 {
     Q_OBJECT
 public:
     // Longest wait for the response headers, in seconds.
-    static constexpr double HeaderWaitSeconds = 30;
+    static constexpr double HeaderWaitSeconds = HeaderWaitMs / 1000.0;
     // A body that does not grow for longer than this fails, in seconds.
-    static constexpr double StallSeconds = 300;
+    static constexpr double StallSeconds = StallLimitMs / 1000.0;
     // Bytes taken from the network per read: big enough to keep the CPU cost
     // per byte low, small enough that memory stays flat whatever the size.
-    static constexpr qint64 ReadChunkBytes = 256 * 1024;
+    static constexpr qint64 ReadChunkBytes = 1024 * 1024;
+    // The record's progress texts are rewritten at most this often while the
+    // body streams; the final figures are always written.
+    static constexpr qint64 ProgressIntervalMs = 100;
+
+    // The connection states the status panel shows, by their number.
+    enum class ConnectionState {
+        None = 0,
+        Resolving = 1,
+        Resolved = 2,
+        Connecting = 3,
+        Connected = 4,
+        Requesting = 5,
+        RequestSent = 6,
+        ReceivingResponse = 7,
+        ResponseReceived = 8,
+        Disconnecting = 9,
+        Disconnected = 10,
+        Error = 11,
+        Completed = 12,
+    };
 
     // Creates the record's folder; answers it without trailing separator, or
     // empty when there is no folder to store in.
     using FolderMaker = std::function<QString(const QString &folder)>;
 
     SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
-                   QObject *parent = nullptr);
+                   NameReservations &reservations, QObject *parent = nullptr);
     ~SingleTransfer() override;
 
     void setFolderMaker(FolderMaker maker) { m_makeFolder = std::move(maker); }
+    // The proxy the user set names no usable address and port: every start
+    // fails with a record text that says so, and nothing is sent.
+    void setProxyUnusable(bool unusable) { m_proxyUnusable = unusable; }
 
     // Starts the download of the record. False (nothing done) while another
     // download runs. The end is always announced by finished(), possibly
@@ -66,8 +94,8 @@ public:
     // dropped and the record fails as one that got no headers.
     void cancel();
 
-    // The connection-state panel's text for a state number of the table.
-    static QString connectionStateText(int state, int responseCode = 0,
+    // The connection-state panel's text.
+    static QString connectionStateText(ConnectionState state, int responseCode = 0,
                                        const QString &responseInfo = QString());
 
 public slots:
@@ -77,7 +105,7 @@ public slots:
 
 signals:
     void connectionStateChanged(const QString &text);
-    // The record is Finished or Failed (or Finished as too large).
+    // The record is Finished or Failed (or Finished as too large or skipped).
     void finished(quint64 recordId, bool success);
 
 private:
@@ -88,30 +116,37 @@ private:
     void onReplyFinished();
     bool takeHeaders();
     bool drain();
+    void writeProgress();
     void complete();
     void fail(const QString &percentText = QString(), bool keepPart = false);
+    void endAs(DownloadState state, const QString &percentText = QString());
     void finish(bool success);
     void dropReply();
-    void setConnectionState(int state);
+    void setConnectionState(ConnectionState state);
 
     DownloadList &m_list;
     QNetworkAccessManager &m_nam;
     Clock &m_clock;
+    NameReservations &m_reservations;
     FolderMaker m_makeFolder;
     QTimer m_watchdog;
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<PartFile> m_part;
     QByteArray m_buffer;
     Phase m_phase = Phase::Idle;
+    bool m_proxyUnusable = false;
 
     quint64 m_recordId = 0;
     SameNamePolicy m_policy = SameNamePolicy::Rename;
     double m_maxFileSizeMB = 10;
-    double m_startTime = 0;      // seconds since midnight
-    double m_lastGrowthTime = 0; // seconds since midnight
-    qint64 m_size = 0;           // announced length, 0 when none
+    QString m_reserved;            // the target this transfer holds
+    qint64 m_startMs = 0;          // monotonic
+    qint64 m_lastGrowthMs = 0;     // monotonic
+    QElapsedTimer m_sinceProgress; // since the progress texts were last written
+    QTimer m_progressTimer;        // writes figures held back by the throttle
+    qint64 m_size = 0;             // announced length, 0 when none
     qint64 m_lastLength = 0;
-    bool m_received = false; // first body byte seen (for the state panel)
+    qint64 m_shownLength = -1; // the received count the record shows
 };
 
 } // namespace lumen

@@ -12,7 +12,7 @@ namespace lumen
 namespace
 {
 // Longer endings are not extensions but part of the name ("report.version2").
-constexpr qsizetype kMaxExtensionLength = 6;
+constexpr qsizetype MaxExtensionLength = 6;
 } // namespace
 
 SplitName SplitFileName(const QString &path)
@@ -22,7 +22,7 @@ SplitName SplitFileName(const QString &path)
     if (sep >= 0)
         s = s.mid(sep + 1);
     const qsizetype dot = s.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0 || s.size() - dot - 1 > kMaxExtensionLength)
+    if (dot < 0 || s.size() - dot - 1 > MaxExtensionLength)
         return {s.trimmed(), QString()};
     return {s.left(dot).trimmed(), s.mid(dot + 1).trimmed()};
 }

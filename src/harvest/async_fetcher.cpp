@@ -1,6 +1,7 @@
 #include "harvest/async_fetcher.h"
 
 #include "engine/gbk.h"
+#include "engine/url_policy.h"
 
 #include <QHash>
 #include <QNetworkAccessManager>
@@ -137,9 +138,7 @@ bool AsyncFetcher::open(const QString &method, const QString &url, const QString
         return false;
     }
     const QUrl target(url);
-    const QString scheme = target.scheme();
-    if (!target.isValid() || target.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!isFetchableUrl(target)) {
         // Never repeat a password the address may carry.
         m_error = UnsupportedAddressText.arg(
             target.isValid() ? target.toDisplayString(QUrl::RemovePassword) : url);

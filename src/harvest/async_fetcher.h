@@ -37,7 +37,7 @@ public:
     // XMLHTTP's ready states.
     enum ReadyState { Unsent = 0, Opened = 1, HeadersReceived = 2, Loading = 3, Done = 4 };
 
-    // `tmrReader`'s interval.
+    // How often the poll tick reports the ready state while a request runs.
     static constexpr int PollIntervalMs = 10;
     // The body is kept in memory up to this size for responseBody() and
     // responseText(). A longer body is refused unless it is being saved, in
@@ -94,7 +94,8 @@ public:
     static QString statusDescription(int code);
 
 public slots:
-    // One tick of `tmrReader`.
+    // The poll tick: announces the ready state and, once the reply is done,
+    // stops polling, keeps or drops the saved file and reports the outcome.
     void pollTick();
 
 signals:
@@ -121,7 +122,7 @@ private:
 
     QNetworkAccessManager *m_manager = nullptr;
     std::unique_ptr<QNetworkAccessManager> m_ownManager;
-    QTimer m_timer; // tmrReader
+    QTimer m_timer; // drives pollTick() while a request runs
     Phase m_phase = Phase::Idle;
     bool m_downOk = false;
 

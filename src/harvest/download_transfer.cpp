@@ -3,7 +3,7 @@
 #include "download_window/app_settings.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
-#include "harvest/results_parser.h"
+#include "engine/url_policy.h"
 
 namespace lumen
 {
@@ -54,7 +54,7 @@ bool DownloadTransfer::addToDownloadList(const QString &fullTextLink, const QStr
                                          const QString &fileType, const QString &folder,
                                          const QString &pageLink)
 {
-    if (!isFetchableLink(fullTextLink))
+    if (!isFetchableUrl(QStringView(fullTextLink)))
         return false;
     const QString target = folder.isEmpty() ? m_settings.saveFolder : folder;
     m_downloadList().append(fullTextLink, fileNameFor(fullTextLink, title), fileType, target,

@@ -49,7 +49,7 @@ void HarvestAnalysis::run(AnalysisKind kind, const QList<quint64> &selectedIds)
     }
     // The folder is asked for either when pages are harvested or here, never
     // at both; the automatic run never asks.
-    if ((kind == AnalysisKind::Unanalysed && m_automatic) || m_settings.promptForSaveFolder == 1)
+    if ((kind == AnalysisKind::Unanalysed && m_automatic) || m_settings.promptForSaveFolder)
         m_settings.saveFolderDialogCancelled = false;
     else
         m_saveFolderChooser.chooseSaveFolder(m_settings);

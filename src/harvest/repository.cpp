@@ -1,5 +1,7 @@
 #include "harvest/repository.h"
 
+#include "engine/url_policy.h"
+
 #include <QtGlobal>
 
 #include <QUrlQuery>
@@ -74,8 +76,7 @@ std::optional<QUrl> overrideAddress()
     const QString override = qEnvironmentVariable(RepositoryVariable).trimmed();
     if (!override.isEmpty()) {
         QUrl url(override, QUrl::StrictMode);
-        const QString scheme = url.scheme().toLower();
-        if (url.isValid() && !url.host().isEmpty() && (scheme == "http" || scheme == "https")) {
+        if (isFetchableUrl(url)) {
             // Only the root counts: the paths of the site are built on it.
             url.setPath(QStringLiteral("/"));
             url.setQuery(QString());
@@ -98,12 +99,10 @@ QUrl walkRootFor(const QUrl &page)
 {
     if (const std::optional<QUrl> override = overrideAddress())
         return *override;
-    const QString scheme = page.scheme().toLower();
-    if (!page.isValid() || page.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+    if (!isFetchableUrl(page))
         return defaultRepositoryAddress();
     QUrl root;
-    root.setScheme(scheme);
+    root.setScheme(page.scheme().toLower());
     root.setHost(page.host());
     root.setPort(page.port());
     root.setPath(QStringLiteral("/"));

@@ -1,5 +1,6 @@
 #include "harvest/results_parser.h"
 
+#include "engine/url_policy.h"
 #include "harvest/harvest_list.h"
 
 namespace lumen
@@ -70,12 +71,6 @@ bool isResultEntryMarkup(QStringView innerHtml)
     return containsIgnoring(innerHtml, marker, isStrippedFromMarkup);
 }
 
-bool isFetchableLink(QStringView link)
-{
-    return link.startsWith(u"http://", Qt::CaseInsensitive) ||
-           link.startsWith(u"https://", Qt::CaseInsensitive);
-}
-
 qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QString &saveFolder)
 {
     if (!document.present)
@@ -92,7 +87,7 @@ qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QS
             continue;
         // A result entry that points at no web address (a script, a mail
         // link) cannot give a full text that may be fetched.
-        if (!isFetchableLink(link))
+        if (!isFetchableUrl(link))
             continue;
         // Reuses the buffer while entries are already listed (a page seen
         // twice); a row that keeps the text takes it over.

@@ -16,10 +16,6 @@ class HarvestList;
 // Runs without building the stripped copy.
 bool isResultEntryMarkup(QStringView innerHtml);
 
-// Whether a link may become a full-text link: only http and https are ever
-// fetched, so an entry pointing anywhere else cannot be downloaded.
-bool isFetchableLink(QStringView link);
-
 // HarvestPage: appends one row per result entry of the document to the list
 // (title, link + ".pdf", the document's address, "pdf", the save folder,
 // "搜索"). Entries without title or link are skipped; entries already in the

@@ -2,6 +2,7 @@
 
 #include "download_window/app_settings.h"
 #include "engine/clock.h"
+#include "engine/url_policy.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
 #include "harvest/save_folder_chooser.h"
@@ -30,12 +31,12 @@ SearchHarvester::~SearchHarvester() = default;
 
 QString SearchHarvester::harvestFolder() const
 {
-    return m_settings.promptForSaveFolder == 1 ? m_settings.saveFolder : QString();
+    return m_settings.promptForSaveFolder ? m_settings.saveFolder : QString();
 }
 
 void SearchHarvester::harvestThisPage()
 {
-    if (m_settings.promptForSaveFolder == 1)
+    if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // cancelled or not, harvest goes on
     const quint64 serial = ++m_pageSnapshotSerial;
     QPointer<SearchHarvester> self(this);
@@ -66,7 +67,7 @@ void SearchHarvester::startAddAll()
     m_pagesWalked = 0;
     m_pagesNotLoaded = 0;
     emit addAllRunningChanged(true);
-    if (m_settings.promptForSaveFolder == 1)
+    if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // once per walk, before the first page
     if (m_stopRequested) {
         endWalk();
@@ -141,9 +142,7 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
 bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 added)
 {
     const QUrl shown(document.url);
-    const QString scheme = shown.scheme().toLower();
-    if (!document.present ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!document.present || !isFetchableUrl(shown)) {
         // The engine shows its own error page (an address of its own) when
         // no answer came.
         reportProblem(LoadProblem::LoadFailed);

@@ -17,10 +17,11 @@ class Shell;
 class AboutSession : public QObject
 {
     Q_OBJECT
-    // `Text1`.
+    // The description of this computer the window's text box shows.
     Q_PROPERTY(QString systemInformation READ systemInformation NOTIFY systemInformationChanged)
 public:
-    // `Timer1`: the window is on screen before the system is described.
+    // The delayed fill: the window is on screen before the system is
+    // described.
     static constexpr int FillDelayMs = 100;
 
     static const QString LoadingText;             // "正在加载信息，请稍候...\r\n"
@@ -67,7 +68,7 @@ private:
     QString m_osDescription;
     QUrl m_productPage;
     QUrl m_repositoryHome;
-    QTimer m_timer; // Timer1
+    QTimer m_timer; // the delayed fill, once
     QString m_systemInformation;
 };
 

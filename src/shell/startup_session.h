@@ -26,7 +26,7 @@ class StartupSession : public QObject
     // `Label2`, the update notice; empty while there is none.
     Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
 public:
-    // `Timer1`'s interval: the window is on screen before the search button
+    // The deferred start: the window is on screen before the search button
     // comes alive and the network is asked.
     static constexpr int DeferredStartMs = 100;
 
@@ -87,7 +87,7 @@ private:
     RegistryStore &m_registry;
     QString m_programName;
     QStringList m_osReleasePaths;
-    QTimer m_timer; // Timer1
+    QTimer m_timer; // the deferred start, once
     bool m_started = false;
     bool m_loading = true;
     bool m_searchEnabled = false;

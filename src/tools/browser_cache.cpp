@@ -1,5 +1,6 @@
 #include "tools/browser_cache.h"
 
+#include "engine/app_title.h"
 #include "engine/naming.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumen
 {
@@ -71,13 +78,24 @@ QString urlOfKey(const QByteArray &key)
             return {};
         rest = rest.mid(space + 1);
     }
-    if (rest.contains(' ') || rest.contains('\0'))
+    // The engine keeps URLs in their encoded form: no spaces, no control
+    // characters. Checked by hand, as a full parse of every key would cost
+    // more than the rest of a listing.
+    qsizetype hostStart;
+    if (rest.startsWith("http://"))
+        hostStart = 7;
+    else if (rest.startsWith("https://"))
+        hostStart = 8;
+    else
         return {};
-    const QUrl url = QUrl::fromEncoded(rest, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty())
-        return {};
-    const QString scheme = url.scheme();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+    for (const char c : rest) {
+        if (uchar(c) <= 0x20 || uchar(c) == 0x7f)
+            return {};
+    }
+    const qsizetype hostEnd = rest.indexOf('/', hostStart);
+    const QByteArray authority = rest.mid(hostStart, hostEnd < 0 ? -1 : hostEnd - hostStart);
+    if (authority.isEmpty() || authority.startsWith(':') || authority.contains('?') ||
+        authority.contains('#'))
         return {};
     return QString::fromUtf8(rest);
 }
@@ -129,47 +147,129 @@ ResponseHead parseHead(const QByteArray &head)
     return r;
 }
 
-bool readExactly(QFile &f, qint64 offset, char *data, qint64 size)
+// An entry file read through its first and last few kilobytes, which hold
+// every field but the body in all but the rarest entries: listing a large
+// cache then costs an open, a read and a close per file (a stat and a second
+// read more for a file larger than the window).
+class EntryFile
 {
-    return f.seek(offset) && f.read(data, size) == size;
-}
+public:
+    explicit EntryFile(const QString &path, int flags = 0)
+        : EntryFile(::open(QFile::encodeName(path).constData(),
+                           O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags),
+                    true)
+    {
+    }
+    // Reads through a file opened elsewhere, which stays open.
+    EntryFile(int fd, bool own) : m_fd(fd), m_own(own)
+    {
+        if (m_fd < 0)
+            return;
+        // Most entries are smaller than the window: a short first read then
+        // tells the size without asking for it.
+        m_head = readAt(0, WindowBytes);
+        struct stat st = {};
+        if (m_head.size() < WindowBytes) {
+            m_size = m_readFailed ? -1 : m_head.size();
+            m_tail = m_head;
+            return;
+        }
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            m_size = -1;
+            return;
+        }
+        m_size = st.st_size;
+        const qint64 tailStart = qMax<qint64>(0, m_size - WindowBytes);
+        m_tailStart = tailStart;
+        m_tail = tailStart == 0 ? m_head : readAt(tailStart, m_size - tailStart);
+    }
+    ~EntryFile()
+    {
+        if (m_own && m_fd >= 0)
+            ::close(m_fd);
+    }
+    EntryFile(const EntryFile &) = delete;
+    EntryFile &operator=(const EntryFile &) = delete;
 
-std::optional<CacheEntry> readEntry(QFile &f, const QString &filePath)
+    qint64 size() const { return m_size; }
+
+    // size bytes at offset, or an empty array when the file has not that many.
+    QByteArray bytes(qint64 offset, qint64 size) const
+    {
+        if (offset < 0 || size < 0 || offset + size > m_size)
+            return {};
+        if (offset + size <= m_head.size())
+            return m_head.mid(offset, size);
+        if (offset >= m_tailStart && offset + size - m_tailStart <= m_tail.size())
+            return m_tail.mid(offset - m_tailStart, size);
+        const QByteArray b = readAt(offset, size);
+        return b.size() == size ? b : QByteArray();
+    }
+
+private:
+    static constexpr qint64 WindowBytes = 8 * 1024;
+
+    QByteArray readAt(qint64 offset, qint64 size) const
+    {
+        QByteArray b(size, Qt::Uninitialized);
+        qint64 done = 0;
+        while (done < size) {
+            const ssize_t n =
+                ::pread(m_fd, b.data() + done, size_t(size - done), off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                m_readFailed = true; // a folder, or a read error
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        b.truncate(done);
+        return b;
+    }
+
+    int m_fd = -1;
+    bool m_own = true;
+    mutable bool m_readFailed = false;
+    qint64 m_size = -1;
+    QByteArray m_head;
+    QByteArray m_tail;
+    qint64 m_tailStart = 0;
+};
+
+std::optional<CacheEntry> readEntry(const EntryFile &f, const QString &filePath)
 {
     const qint64 fileSize = f.size();
     if (fileSize < HeaderSize + 2 * EndRecordSize)
         return std::nullopt;
-    char header[HeaderSize];
-    if (!readExactly(f, 0, header, HeaderSize) || u64At(header) != EntryMagic)
+    const QByteArray header = f.bytes(0, HeaderSize);
+    if (header.isEmpty() || u64At(header.constData()) != EntryMagic)
         return std::nullopt;
-    const quint32 keyLength = u32At(header + 12);
+    const quint32 keyLength = u32At(header.constData() + 12);
     if (keyLength == 0 || keyLength > MaxKeyLength ||
         HeaderSize + qint64(keyLength) + 2 * EndRecordSize > fileSize)
         return std::nullopt;
-    QByteArray key(keyLength, Qt::Uninitialized);
-    if (f.read(key.data(), keyLength) != keyLength)
-        return std::nullopt;
-    const QString url = urlOfKey(key);
+    const QString url = urlOfKey(f.bytes(HeaderSize, keyLength));
     if (url.isEmpty())
         return std::nullopt;
 
     // The head's closing record sits at the very end of the file.
-    char end[EndRecordSize];
-    if (!readExactly(f, fileSize - EndRecordSize, end, EndRecordSize) || u64At(end) != EndMagic)
+    const QByteArray end = f.bytes(fileSize - EndRecordSize, EndRecordSize);
+    if (end.isEmpty() || u64At(end.constData()) != EndMagic)
         return std::nullopt;
-    const quint32 headSize = u32At(end + 16);
-    const qint64 digest = (u32At(end + 8) & FlagHasKeyDigest) ? KeyDigestSize : 0;
+    const quint32 headSize = u32At(end.constData() + 16);
+    const qint64 digest = (u32At(end.constData() + 8) & FlagHasKeyDigest) ? KeyDigestSize : 0;
     const qint64 bodyOffset = HeaderSize + keyLength;
     const qint64 headOffset = fileSize - EndRecordSize - digest - headSize;
     const qint64 bodyEndRecord = headOffset - EndRecordSize;
     if (headSize > MaxHeadSize || bodyEndRecord < bodyOffset)
         return std::nullopt;
-    char bodyEnd[EndRecordSize];
-    if (!readExactly(f, bodyEndRecord, bodyEnd, EndRecordSize) || u64At(bodyEnd) != EndMagic ||
-        qint64(u32At(bodyEnd + 16)) != bodyEndRecord - bodyOffset)
+    const QByteArray bodyEnd = f.bytes(bodyEndRecord, EndRecordSize);
+    if (bodyEnd.isEmpty() || u64At(bodyEnd.constData()) != EndMagic ||
+        qint64(u32At(bodyEnd.constData() + 16)) != bodyEndRecord - bodyOffset)
         return std::nullopt;
-    QByteArray head(headSize, Qt::Uninitialized);
-    if (!readExactly(f, headOffset, head.data(), headSize))
+    const QByteArray head = f.bytes(headOffset, headSize);
+    if (head.size() != qsizetype(headSize))
         return std::nullopt;
     const ResponseHead response = parseHead(head);
 
@@ -188,9 +288,9 @@ std::optional<CacheEntry> readEntry(QFile &f, const QString &filePath)
     } else if ((e.contentEncoding == "gzip" || e.contentEncoding == "x-gzip") &&
                e.storedSize >= 18) {
         // A gzip stream ends with its decoded length (modulo 4 GiB).
-        char trailer[4];
-        if (readExactly(f, bodyOffset + e.storedSize - 4, trailer, 4))
-            e.decodedSize = u32At(trailer);
+        const QByteArray trailer = f.bytes(bodyOffset + e.storedSize - 4, 4);
+        if (!trailer.isEmpty())
+            e.decodedSize = u32At(trailer.constData());
     }
     return e;
 }
@@ -199,28 +299,36 @@ std::optional<CacheEntry> readEntry(QFile &f, const QString &filePath)
 
 std::optional<CacheEntry> readCacheEntry(const QString &filePath)
 {
-    QFile f(filePath);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return std::nullopt;
-    return readEntry(f, filePath);
+    return readEntry(EntryFile(filePath), filePath);
 }
 
 QList<CacheEntry> listCacheEntries(const QString &folder, bool *ok)
 {
     QList<CacheEntry> entries;
-    QDir dir(folder);
-    const bool readable = dir.exists() && dir.isReadable();
+    // The folder is read by the system's own calls: with 100 000 entries,
+    // building a file-information object per name would cost more than
+    // reading the entries.
+    const QByteArray encoded = QFile::encodeName(folder);
+    DIR *dir = ::opendir(encoded.constData());
     if (ok)
-        *ok = readable;
-    if (!readable)
+        *ok = dir != nullptr;
+    if (!dir)
         return entries;
-    QStringList names =
-        dir.entryList({QStringLiteral("*_0")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    names.sort();
+    QList<QByteArray> names;
+    while (const dirent *d = ::readdir(dir)) {
+        const qsizetype n = qsizetype(std::strlen(d->d_name));
+        // Entry files end in "_0"; links are not followed out of the cache.
+        if (n > 2 && d->d_name[n - 2] == '_' && d->d_name[n - 1] == '0' &&
+            (d->d_type == DT_REG || d->d_type == DT_UNKNOWN))
+            names.append(QByteArray(d->d_name, n));
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
     entries.reserve(names.size());
-    for (const QString &name : std::as_const(names)) {
-        const QString path = dir.filePath(name);
-        if (std::optional<CacheEntry> e = readCacheEntry(path))
+    const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (const QByteArray &name : std::as_const(names)) {
+        const QString path = prefix + QFile::decodeName(name);
+        if (std::optional<CacheEntry> e = readEntry(EntryFile(path, O_NOFOLLOW), path))
             entries.append(std::move(*e));
     }
     return entries;
@@ -315,7 +423,10 @@ bool CacheBodyReader::open(const CacheEntry &entry)
         return false;
     }
     // The file may have been replaced by another entry since it was listed.
-    const std::optional<CacheEntry> now = readEntry(d->file, entry.filePath);
+    // Checked through the handle the body is read from, so a file replaced
+    // after the check is not read either.
+    const std::optional<CacheEntry> now =
+        readEntry(EntryFile(d->file.handle(), false), entry.filePath);
     if (!now || now->url != entry.url || now->bodyOffset != entry.bodyOffset ||
         now->storedSize != entry.storedSize) {
         d->fail(QStringLiteral("the cache entry has changed"));
@@ -517,11 +628,11 @@ QString browserCacheFolder(const QString &profileStorageFolder)
 
 QString defaultBrowserStorageFolder()
 {
-    // The desktop program's profile, found from any program: the per-user
-    // data folder named after the desktop program, as that program's own
-    // profile files itself.
+    // Found by its place from any program, so the command-line tool needs
+    // no browser engine to find it: the profile files itself under the
+    // application's title in the per-user data folder.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/lumenarc/browser");
+           QLatin1Char('/') + ApplicationTitle + QStringLiteral("/browser");
 }
 
 // --- every user's cache ------------------------------------------------------
@@ -539,16 +650,15 @@ QStringList candidateHomeFolders()
     };
     const QString home = QDir::homePath();
     add(home);
-    QStringList roots{QFileInfo(home).absolutePath(), QStringLiteral("/home")};
-    roots.removeDuplicates();
-    for (const QString &root : std::as_const(roots)) {
-        if (root == QLatin1String("/"))
-            continue; // beside /root lie the system's folders, not homes
-        const QStringList names =
-            QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-        for (const QString &name : names)
-            add(QDir(root).filePath(name));
-    }
+    // Beside /root lie the system's folders, not homes: the homes are then
+    // those under /home.
+    QString root = QFileInfo(home).absolutePath();
+    if (root == QLatin1String("/"))
+        root = QStringLiteral("/home");
+    const QStringList names =
+        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+    for (const QString &name : names)
+        add(QDir(root).filePath(name));
     return homes;
 }
 

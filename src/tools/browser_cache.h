@@ -114,7 +114,8 @@ QString UrlFileExtension(QStringView text);
 // Where the browser profile whose data lives in storageFolder keeps its
 // cache entries.
 QString browserCacheFolder(const QString &profileStorageFolder);
-// The data folder of the desktop program's browser profile.
+// The data folder of the program's shared browser profile (the one every
+// front uses unless told otherwise).
 QString defaultBrowserStorageFolder();
 
 // --- every user's cache ------------------------------------------------------
@@ -125,7 +126,8 @@ struct UserCacheFolder {
 };
 
 // The home folders to look into: the current user's, then every folder
-// beside it and every folder under /home, each once.
+// beside it (under /home when the home lies at the root, as /root does),
+// each once.
 QStringList candidateHomeFolders();
 
 // For each home folder that has one, the cache folder found at the same place

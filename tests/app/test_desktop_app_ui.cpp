@@ -15,7 +15,9 @@
 #include "support/fake_shell.h"
 #include "support/fake_sound_player.h"
 #include "support/test_site.h"
+#include "tools/cache_tool_session.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -173,7 +175,7 @@ private slots:
         rig.app->showDownloadWindow();
         QPointer<DownloadWindow> download = rig.app->downloadWindow();
         DownloadEngine &engine = rig.app->engine();
-        engine.setDownloadMethod(2);
+        engine.setDownloadMethod(DownloadMethod::MultiConnection);
         engine.setThreadCount(4);
         engine.startDownloading();
         QTRY_VERIFY_WITH_TIMEOUT(
@@ -203,6 +205,68 @@ private slots:
         QVERIFY(!rig.app->searchWindow());
         rig.app.reset();
         QCOMPARE(finalFiles(folder.path()), QStringList());
+    }
+
+    // The menus' requests for other windows arrive: each window opens once,
+    // wears the program's icon, and the about window's closing repeats the
+    // update check; the cache tool and the cache clearing work on the
+    // program's own browser profile.
+    void menusOpenTheirWindows()
+    {
+        QTemporaryDir folder;
+        Rig rig(folder.path() + u'/');
+        CoverWindow *cover = rig.startAndWaitForSearchButton();
+        QVERIFY(cover);
+        rig.app->showSearchWindow();
+        SearchWindow *search = rig.app->searchWindow();
+        QVERIFY(search);
+        const qint64 icon = cover->windowIcon().cacheKey();
+        const auto trigger = [](QWidget *w, const char *name) {
+            auto *action = w->findChild<QAction *>(QString::fromUtf8(name));
+            QVERIFY2(action, name);
+            action->trigger();
+        };
+
+        trigger(search, "menu关于");
+        QPointer<QWidget> about = rig.app->aboutWindow();
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->windowIcon().cacheKey(), icon);
+        trigger(search, "menu关于");
+        QCOMPARE(rig.app->aboutWindow(), about.data());
+        QVERIFY(!rig.app->startupSession().isTimerActive());
+        about->close();
+        QVERIFY(rig.app->startupSession().isTimerActive());
+
+        trigger(search, "menu软件使用方法");
+        QVERIFY(rig.app->usageWindow() && rig.app->usageWindow()->isVisible());
+        QCOMPARE(rig.app->usageWindow()->windowIcon().cacheKey(), icon);
+
+        trigger(search, "menu查看IE浏览器缓存");
+        QPointer<QWidget> cache = rig.app->cacheWindow();
+        QVERIFY(cache && cache->isVisible());
+        QVERIFY(cache->isModal());
+        QCOMPARE(cache->windowIcon().cacheKey(), icon);
+        cache->close();
+        QTRY_VERIFY(!cache);
+
+        trigger(search, "menu清空IE浏览器缓存");
+        QCOMPARE(rig.prompter.messages(), QStringList{cache_text::Cleared});
+
+        trigger(search, "menu打开下载窗口");
+        DownloadWindow *download = rig.app->downloadWindow();
+        QVERIFY(download && download->isVisible());
+        trigger(download, "menu软件权限设置方法");
+        trigger(download, "menu微软组件下载安装");
+        int helpWindows = 0;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->isVisible() && w->inherits("QDialog") && w != rig.app->usageWindow()) {
+                ++helpWindows;
+                QCOMPARE(w->windowIcon().cacheKey(), icon);
+            }
+        }
+        QCOMPARE(helpWindows, 2);
+        trigger(download, "menu清空IE浏览器缓存");
+        QCOMPARE(rig.prompter.messages().size(), 2);
     }
 
     // lumenarc --download-list FILE: the download window straight away,

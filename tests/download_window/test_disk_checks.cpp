@@ -11,8 +11,9 @@ using lumen::test::writeFile;
 namespace
 {
 
-const QByteArray kPage = "<html><head><title>登录</title></head><body>please sign in</body></html>";
-const QByteArray kPdf = "%PDF-1.4\n" + QByteArray(2000, 'p');
+const QByteArray PageBytes =
+    "<html><head><title>登录</title></head><body>please sign in</body></html>";
+const QByteArray PdfBytes = "%PDF-1.4\n" + QByteArray(2000, 'p');
 
 } // namespace
 
@@ -30,9 +31,9 @@ private slots:
         list.append("http://127.0.0.1/2", "two", "pdf", folder, QString());
         list.append("http://127.0.0.1/3", "three", "caj", folder, QString());
         list.append("http://127.0.0.1/4", "four", "pdf", folder, QString()); // never stored
-        writeFile(folder + "one.pdf", kPage);
-        writeFile(folder + "two.pdf", kPdf);
-        writeFile(folder + "three.caj", kPdf);
+        writeFile(folder + "one.pdf", PageBytes);
+        writeFile(folder + "two.pdf", PdfBytes);
+        writeFile(folder + "three.caj", PdfBytes);
         QCOMPARE(correctAllFileTypes(list), 2);
         QCOMPARE(list.at(0).fileType, QString("htm"));
         QCOMPARE(list.at(1).fileType, QString("pdf"));
@@ -52,7 +53,7 @@ private slots:
         list.update(0, [](DownloadItem &it) { it.percentText = "100%"; });
         list.update(1, [](DownloadItem &it) { it.percentText = "100%"; });
         list.setState(1, DownloadState::Finished);
-        writeFile(folder + "here.pdf", kPdf);
+        writeFile(folder + "here.pdf", PdfBytes);
 
         QCOMPARE(CheckFilesExist(list), 2);
         QCOMPARE(list.at(0).percentText, QString("100%"));

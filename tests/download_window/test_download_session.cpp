@@ -1,8 +1,8 @@
 #include "download_rig.h"
 
 #include "download_window/disk_checks.h"
-#include "engine/type_correction.h"
 #include "engine/naming.h"
+#include "engine/type_correction.h"
 
 #include <QAbstractItemModelTester>
 #include <QFileInfo>
@@ -192,7 +192,7 @@ private slots:
     {
         DownloadRig rig;
         const quint64 w = rig.add("w");
-        rig.engine.setDownloadMethod(2);
+        rig.engine.setDownloadMethod(DownloadMethod::MultiConnection);
         rig.engine.startDownloading();
         rig.engine.monitorTick(); // method two: busy while the scheduler runs
         QVERIFY(rig.engine.downloadBusy());
@@ -800,17 +800,17 @@ private slots:
         rig.engine.setThreadCount(4);
 
         SettingsDialogValues v = rig.session.settingsDialogValues();
-        QCOMPARE(v.downloadMethod, 1);
+        QCOMPARE(v.downloadMethod, DownloadMethod::SingleConnection);
         QCOMPARE(v.maxFileSizeText, QStringLiteral("15"));
-        v.downloadMethod = method;
-        v.proxyEnabled = proxyOn;
+        v.downloadMethod = downloadMethodFromNumber(method);
+        v.proxyEnabled = proxyOn == 1;
         v.proxyAddress = address;
         v.proxyPort = port;
         v.maxFileSizeText = size;
         rig.session.applySettingsDialog(v);
 
         QTEST(rig.prompter.messages(), "messages");
-        QCOMPARE(rig.engine.downloadMethod(), method);
+        QCOMPARE(rig.engine.downloadMethod(), downloadMethodFromNumber(method));
         QCOMPARE(rig.engine.threadCount(), method == 2 ? 1 : 4);
         QCOMPARE(rig.engine.maxFileSizeMB(), limit);
         QCOMPARE(rig.engine.proxyEnabled(), proxyOn == 1);
@@ -830,7 +830,7 @@ private slots:
         rig.store.write(setting::MaxFileSizeMB, "3.5");
         const WindowPlacement p = rig.session.load("1920*1080");
         QVERIFY(p.maximised); // never closed on this screen
-        QCOMPARE(rig.engine.downloadMethod(), 1);
+        QCOMPARE(rig.engine.downloadMethod(), DownloadMethod::SingleConnection);
         QCOMPARE(rig.engine.threadCount(), 1);
         QCOMPARE(rig.engine.sameNamePolicy(), SameNamePolicy::Overwrite);
         QCOMPARE(rig.engine.maxFileSizeMB(), 3.5);
@@ -839,7 +839,7 @@ private slots:
         two.store.write(setting::ThreadIndex, "4");
         two.store.write(setting::SameNamePolicy, QStringLiteral("别的"));
         two.session.load("1920*1080");
-        QCOMPARE(two.engine.downloadMethod(), 2);
+        QCOMPARE(two.engine.downloadMethod(), DownloadMethod::MultiConnection);
         QCOMPARE(two.engine.threadCount(), 5);
         QCOMPARE(two.engine.sameNamePolicy(), SameNamePolicy::Rename);
     }
@@ -887,7 +887,7 @@ private slots:
     {
         DownloadRig rig;
         const quint64 w = rig.add("w");
-        rig.engine.setDownloadMethod(2);
+        rig.engine.setDownloadMethod(DownloadMethod::MultiConnection);
         rig.engine.setThreadCount(1);
         rig.engine.startDownloading();
         rig.clock.advanceSeconds(2);

@@ -393,7 +393,7 @@ private slots:
         WindowRig rig;
         rig.open();
         QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
-        QCOMPARE(rig.engine.downloadMethod(), 1);
+        QCOMPARE(rig.engine.downloadMethod(), DownloadMethod::SingleConnection);
         QCOMPARE(rig.child<QLabel>("Label7")->text(), QStringLiteral("下载方式：1"));
         QCOMPARE(rig.child<QComboBox>("Combo1")->currentText(), QStringLiteral("1"));
         QVERIFY(!rig.child<QComboBox>("Combo1")->isEnabled());
@@ -638,7 +638,7 @@ private slots:
             d.findChild<QLineEdit *>("Text1")->setText("99");
         };
         rig.trigger("设置");
-        QCOMPARE(rig.engine.downloadMethod(), 2);
+        QCOMPARE(rig.engine.downloadMethod(), DownloadMethod::MultiConnection);
         QCOMPARE(rig.store.read(setting::DownloadMethod.section, setting::DownloadMethod.key,
                                 "<absent>"),
                  QStringLiteral("<absent>"));

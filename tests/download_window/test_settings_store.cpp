@@ -58,14 +58,14 @@ private slots:
         readStartupSettings(store, app);
         QCOMPARE(app.maxFileSizeMB, 10.0);
         readSearchWindowSettings(store, app);
-        QCOMPARE(app.promptForSaveFolder, 1);
+        QCOMPARE(app.promptForSaveFolder, true);
 
         AppSettings fresh;
         const DownloadWindowSettings w = loadDownloadWindowSettings(store, fresh);
-        QCOMPARE(fresh.downloadMethod, 2);
+        QCOMPARE(fresh.downloadMethod, DownloadMethod::MultiConnection);
         QCOMPARE(w.threadIndex, 2);
         QCOMPARE(w.sameNamePolicy, SameNamePolicy::Rename);
-        QCOMPARE(fresh.proxyEnabled, 0);
+        QCOMPARE(fresh.proxyEnabled, false);
         QVERIFY(fresh.proxyAddress.isEmpty() && fresh.proxyPort.isEmpty());
         QCOMPARE(fresh.maxFileSizeMB, 10.0);
 
@@ -84,51 +84,56 @@ private slots:
     void downloadWindowLoad_data()
     {
         QTest::addColumn<Stored>("stored");
-        QTest::addColumn<int>("method");
+        QTest::addColumn<DownloadMethod>("method");
         QTest::addColumn<int>("threadIndex");
         QTest::addColumn<SameNamePolicy>("policy");
-        QTest::addColumn<int>("proxyEnabled");
+        QTest::addColumn<bool>("proxyEnabled");
         QTest::addColumn<double>("maxSize");
 
         // Before each load: method 1, proxy on, 7.5 MB (what an earlier read left);
         // absent keys give their defaults, junk keeps these.
         QTest::newRow("method one never reads the thread index")
-            << Stored{{Settings, "下载方式", "1"}, {"下载", "线程", "4"}} << 1 << 0
-            << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{Settings, "下载方式", "1"}, {"下载", "线程", "4"}}
+            << DownloadMethod::SingleConnection << 0 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("method two reads it")
-            << Stored{{Settings, "下载方式", "2"}, {"下载", "线程", "4"}} << 2 << 4
-            << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{Settings, "下载方式", "2"}, {"下载", "线程", "4"}}
+            << DownloadMethod::MultiConnection << 4 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("junk method keeps the old one")
-            << Stored{{Settings, "下载方式", "abc"}, {"下载", "线程", "5"}} << 1 << 0
-            << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{Settings, "下载方式", "abc"}, {"下载", "线程", "5"}}
+            << DownloadMethod::SingleConnection << 0 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("method beyond 16 bits is junk")
-            << Stored{{Settings, "下载方式", "70001"}} << 1 << 0 << SameNamePolicy::Rename << 0
-            << 10.0;
+            << Stored{{Settings, "下载方式", "70001"}} << DownloadMethod::SingleConnection << 0
+            << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("blanks and halves round to even")
-            << Stored{{Settings, "下载方式", " 1.5 "}, {"下载", "线程", "2.5"}} << 2 << 2
-            << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{Settings, "下载方式", " 1.5 "}, {"下载", "线程", "2.5"}}
+            << DownloadMethod::MultiConnection << 2 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("thread index past the last item leaves the box at 1")
-            << Stored{{"下载", "线程", "6"}} << 2 << 0 << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{"下载", "线程", "6"}} << DownloadMethod::MultiConnection << 0
+            << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("negative thread index")
-            << Stored{{"下载", "线程", "-1"}} << 2 << 0 << SameNamePolicy::Rename << 0 << 10.0;
+            << Stored{{"下载", "线程", "-1"}} << DownloadMethod::MultiConnection << 0
+            << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("junk thread index")
-            << Stored{{"下载", "线程", ""}} << 2 << 0 << SameNamePolicy::Rename << 0 << 10.0;
-        QTest::newRow("skip") << Stored{{"专利下载", "重复文件名设置", "跳过"}} << 2 << 2
-                              << SameNamePolicy::Skip << 0 << 10.0;
-        QTest::newRow("overwrite") << Stored{{"专利下载", "重复文件名设置", "覆盖"}} << 2 << 2
-                                   << SameNamePolicy::Overwrite << 0 << 10.0;
+            << Stored{{"下载", "线程", ""}} << DownloadMethod::MultiConnection << 0
+            << SameNamePolicy::Rename << false << 10.0;
+        QTest::newRow("skip") << Stored{{"专利下载", "重复文件名设置", "跳过"}}
+                              << DownloadMethod::MultiConnection << 2 << SameNamePolicy::Skip
+                              << false << 10.0;
+        QTest::newRow("overwrite")
+            << Stored{{"专利下载", "重复文件名设置", "覆盖"}} << DownloadMethod::MultiConnection
+            << 2 << SameNamePolicy::Overwrite << false << 10.0;
         QTest::newRow("untrimmed caption is not an option")
-            << Stored{{"专利下载", "重复文件名设置", " 跳过"}} << 2 << 2 << SameNamePolicy::Rename
-            << 0 << 10.0;
+            << Stored{{"专利下载", "重复文件名设置", " 跳过"}} << DownloadMethod::MultiConnection
+            << 2 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("unknown policy means rename")
-            << Stored{{"专利下载", "重复文件名设置", "skip"}} << 2 << 2 << SameNamePolicy::Rename
-            << 0 << 10.0;
+            << Stored{{"专利下载", "重复文件名设置", "skip"}} << DownloadMethod::MultiConnection
+            << 2 << SameNamePolicy::Rename << false << 10.0;
         QTest::newRow("junk proxy flag and size keep the old values")
-            << Stored{{Settings, "代理服务器有效", "yes"}, {Settings, "文件最大值", "ten"}} << 2
-            << 2 << SameNamePolicy::Rename << 1 << 7.5;
+            << Stored{{Settings, "代理服务器有效", "yes"}, {Settings, "文件最大值", "ten"}}
+            << DownloadMethod::MultiConnection << 2 << SameNamePolicy::Rename << true << 7.5;
         QTest::newRow("stored proxy flag and size")
-            << Stored{{Settings, "代理服务器有效", "0"}, {Settings, "文件最大值", "0.25"}} << 2 << 2
-            << SameNamePolicy::Rename << 0 << 0.25;
+            << Stored{{Settings, "代理服务器有效", "0"}, {Settings, "文件最大值", "0.25"}}
+            << DownloadMethod::MultiConnection << 2 << SameNamePolicy::Rename << false << 0.25;
     }
 
     void downloadWindowLoad()
@@ -137,8 +142,8 @@ private slots:
         SettingsStore store(freshPath());
         put(store, stored);
         AppSettings app;
-        app.downloadMethod = 1;
-        app.proxyEnabled = 1;
+        app.downloadMethod = DownloadMethod::SingleConnection;
+        app.proxyEnabled = true;
         app.maxFileSizeMB = 7.5;
         const DownloadWindowSettings w = loadDownloadWindowSettings(store, app);
         QTEST(app.downloadMethod, "method");
@@ -170,13 +175,13 @@ private slots:
         readStartupSettings(store, app);
         readSearchWindowSettings(store, app);
         QCOMPARE(app.maxFileSizeMB, 10.0);
-        QCOMPARE(app.promptForSaveFolder, 1);
+        QCOMPARE(app.promptForSaveFolder, true);
         put(store,
             {{Settings, "文件最大值", "3.5"}, {Settings, "提取网页信息时提示下载保存路径", "0"}});
         readStartupSettings(store, app);
         readSearchWindowSettings(store, app);
         QCOMPARE(app.maxFileSizeMB, 3.5);
-        QCOMPARE(app.promptForSaveFolder, 0);
+        QCOMPARE(app.promptForSaveFolder, false);
     }
 
     void closeOrder_data()
@@ -192,7 +197,7 @@ private slots:
         SettingsStore store(freshPath());
         put(store, {{"下载", "线程", "1"}, {Win, "分辨率", "800*600"}, {Win, "上", "10"}});
         AppSettings app;
-        app.downloadMethod = 1;
+        app.downloadMethod = DownloadMethod::SingleConnection;
         DownloadWindowSettings w;
         w.threadIndex = 5;
         w.sameNamePolicy = SameNamePolicy::Overwrite;
@@ -297,33 +302,33 @@ private slots:
 
     void settingsDialogOk_data()
     {
-        QTest::addColumn<int>("enabled");
+        QTest::addColumn<bool>("enabled");
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("size");
         QTest::addColumn<bool>("malformed");
         QTest::addColumn<QString>("storedSize");
 
-        QTest::newRow("proxy on, well formed") << 1 << " 127.0.0.1 "
+        QTest::newRow("proxy on, well formed") << true << " 127.0.0.1 "
                                                << " 3128"
                                                << "12.5" << false << "12.5";
-        QTest::newRow("port with a letter is stored anyway") << 1 << "127.0.0.1"
+        QTest::newRow("port with a letter is stored anyway") << true << "127.0.0.1"
                                                              << "80a"
                                                              << "10" << true << "10";
-        QTest::newRow("empty address") << 1 << "  "
+        QTest::newRow("empty address") << true << "  "
                                        << "80"
                                        << "10" << true << "10";
-        QTest::newRow("proxy off: nothing checked") << 0 << ""
+        QTest::newRow("proxy off: nothing checked") << false << ""
                                                     << "x"
                                                     << "1e1" << false << "10";
-        QTest::newRow("size that is no number keeps the old one") << 0 << ""
+        QTest::newRow("size that is no number keeps the old one") << false << ""
                                                                   << ""
                                                                   << "ten" << false << "4";
     }
 
     void settingsDialogOk()
     {
-        QFETCH(int, enabled);
+        QFETCH(bool, enabled);
         QFETCH(QString, address);
         QFETCH(QString, port);
         QFETCH(QString, size);
@@ -331,11 +336,11 @@ private slots:
         put(store, {{Settings, "文件最大值", "4"}});
         AppSettings app;
         app.maxFileSizeMB = 4;
-        const SettingsDialogResult r =
-            storeSettingsDialog(store, app, {1, enabled, address, port, 0, size});
+        const SettingsDialogResult r = storeSettingsDialog(
+            store, app, {DownloadMethod::SingleConnection, enabled, address, port, false, size});
         QTEST(r.proxyMalformed, "malformed");
         QCOMPARE(raw(store, setting::DownloadMethod), QStringLiteral("1"));
-        QCOMPARE(raw(store, setting::ProxyEnabled), QString::number(enabled));
+        QCOMPARE(raw(store, setting::ProxyEnabled), QString::number(int(enabled)));
         QCOMPARE(raw(store, setting::ProxyAddress), address.trimmed());
         QCOMPARE(raw(store, setting::ProxyPort), port.trimmed());
         QCOMPARE(raw(store, setting::PromptForSaveFolder), QStringLiteral("0"));
@@ -346,7 +351,7 @@ private slots:
         // The download window, opened later, picks the new values up.
         AppSettings later;
         const auto w = loadDownloadWindowSettings(store, later);
-        QCOMPARE(later.downloadMethod, 1);
+        QCOMPARE(later.downloadMethod, DownloadMethod::SingleConnection);
         QCOMPARE(w.threadIndex, 0);
         QCOMPARE(later.proxyEnabled, enabled);
     }
@@ -380,7 +385,7 @@ private slots:
             w.threadIndex = 4;
             w.sameNamePolicy = SameNamePolicy::Skip;
             AppSettings app;
-            app.downloadMethod = 2;
+            app.downloadMethod = DownloadMethod::MultiConnection;
             QVERIFY(storeOnDownloadWindowClose(store, app, w, {}, "1*1", [] { return true; }));
         }
         QFile file(path);
@@ -391,7 +396,7 @@ private slots:
         const AppSettings app = loadForCommandLine(again, &w);
         QCOMPARE(app.proxyAddress, QStringLiteral("proxy, with a comma"));
         QCOMPARE(app.saveFolder, QStringLiteral("/home/u/a\\b/"));
-        QCOMPARE(app.downloadMethod, 2);
+        QCOMPARE(app.downloadMethod, DownloadMethod::MultiConnection);
         QCOMPARE(w.threadIndex, 4);
         QCOMPARE(w.sameNamePolicy, SameNamePolicy::Skip);
         QCOMPARE(raw(again, Win, setting::TopKey), QStringLiteral("0"));
@@ -410,15 +415,15 @@ private slots:
                     {Settings, "下载文件保存路径", "/srv/papers"}});
         DownloadWindowSettings w{3, SameNamePolicy::Skip};
         const AppSettings app = loadForCommandLine(store, &w);
-        QCOMPARE(app.downloadMethod, 1);
+        QCOMPARE(app.downloadMethod, DownloadMethod::SingleConnection);
         QCOMPARE(w.threadIndex, 0);
         QCOMPARE(w.sameNamePolicy, SameNamePolicy::Rename);
-        QCOMPARE(app.proxyEnabled, 1);
+        QCOMPARE(app.proxyEnabled, true);
         QCOMPARE(app.proxyAddress, QStringLiteral("127.0.0.1"));
         QCOMPARE(app.proxyPort, QStringLiteral("3128"));
         // Damaged size: start-up's default survives the window's skipped read.
         QCOMPARE(app.maxFileSizeMB, 10.0);
-        QCOMPARE(app.promptForSaveFolder, 0);
+        QCOMPARE(app.promptForSaveFolder, false);
         QCOMPARE(app.saveFolder, QStringLiteral("/srv/papers/"));
         QVERIFY(!app.useSourceFileName && !app.saveFolderDialogCancelled);
     }

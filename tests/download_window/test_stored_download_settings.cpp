@@ -65,10 +65,11 @@ private slots:
         DownloadEngine engine(list, clock, sound, prompter);
         engine.setTimersDriven(false);
         // Whatever the engine held before, the store decides.
-        engine.setDownloadMethod(method == 2 ? 1 : 2);
+        engine.setDownloadMethod(method == 2 ? DownloadMethod::SingleConnection
+                                             : DownloadMethod::MultiConnection);
         engine.setThreadCount(6);
         applyStoredDownloadSettings(engine, app, window);
-        QCOMPARE(engine.downloadMethod(), method);
+        QCOMPARE(engine.downloadMethod(), downloadMethodFromNumber(method));
         QCOMPARE(engine.threadCount(), threads);
         QCOMPARE(engine.sameNamePolicy(), policy);
         QCOMPARE(engine.maxFileSizeMB(), maxMB);

@@ -135,6 +135,44 @@ private slots:
         QCOMPARE(list.rowOfUrl("http://b/5"), 0);
         QCOMPARE(list.rowOfUrl("http://a/5"), -1);
     }
+
+    void numbersAsText_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole") << 10.0 << "10";
+        QTest::newRow("half") << 0.5 << "0.5";
+        QTest::newRow("small: no exponent") << 0.00001 << "0.00001";
+        QTest::newRow("large: no exponent") << 1e21 << "1000000000000000000000";
+    }
+    void numbersAsText()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        QCOMPARE(plainDecimalText(value), text);
+        bool ok = false;
+        QCOMPARE(text.toDouble(&ok), value);
+        QVERIFY(ok);
+    }
+
+    void percentText_data()
+    {
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nothing yet") << qint64(0) << qint64(5016) << "0%";
+        QTest::newRow("rounded down") << qint64(3000) << qint64(5016) << "59%";
+        QTest::newRow("whole") << qint64(5016) << qint64(5016) << "100%";
+        QTest::newRow("past 2 GiB")
+            << qint64(3) * 1024 * 1024 * 1024 << qint64(4) * 1024 * 1024 * 1024 << "75%";
+    }
+    void percentText()
+    {
+        QFETCH(qint64, received);
+        QFETCH(qint64, total);
+        QFETCH(QString, text);
+        QCOMPARE(lumen::percentText(received, total), text);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDownloadList)

@@ -1,6 +1,7 @@
 #include "engine/download_engine.h"
 #include "engine/requeue.h"
 #include "support/engine_fixture.h"
+#include "support/local_process.h"
 #include "support/loopback_http_server.h"
 
 #include <QDir>
@@ -131,6 +132,44 @@ private slots:
         QCOMPARE(f.state(d), DownloadState::Waiting);
     }
 
+    void needsDownload_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::addColumn<SameNamePolicy>("policy");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("skip, file exists") << true << SameNamePolicy::Skip << false;
+        QTest::newRow("skip, no file") << false << SameNamePolicy::Skip << true;
+        QTest::newRow("overwrite, file exists") << true << SameNamePolicy::Overwrite << true;
+        QTest::newRow("rename, file exists") << true << SameNamePolicy::Rename << true;
+    }
+    void needsDownload()
+    {
+        QFETCH(bool, exists);
+        QFETCH(SameNamePolicy, policy);
+        QFETCH(bool, expected);
+        EngineFixture f;
+        const QString folder = f.folder();
+        if (exists)
+            f.writeFile("Report.pdf", QByteArray(1234, 'x'));
+        DownloadList list;
+        list.append("http://h/1", "Report", "pdf", folder, "");
+        list.append("http://h/2", "Other", "pdf", folder, "");
+        QCOMPARE(lumen::needsDownload(list, 0, policy), expected);
+        const DownloadItem &it = list.at(0);
+        if (expected) {
+            QCOMPARE(it.state, DownloadState::Waiting);
+            QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty());
+        } else {
+            QCOMPARE(it.state, DownloadState::Finished);
+            QCOMPARE(it.sizeText, QStringLiteral("1234"));
+            QCOMPARE(it.receivedText, QStringLiteral("1234"));
+            QCOMPARE(it.percentText, QStringLiteral("已存在，跳过"));
+        }
+        QCOMPARE(list.at(1).state, DownloadState::Waiting);
+        QVERIFY(!lumen::needsDownload(list, 2, policy));
+        QVERIFY(!lumen::needsDownload(list, -1, policy));
+    }
+
     void schedulerCleansNameAndFolder()
     {
         EngineFixture f;
@@ -186,7 +225,7 @@ private slots:
             ids << f.add(server.url(QStringLiteral("/r%1.pdf").arg(i)),
                          QStringLiteral("r%1").arg(i));
         }
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->setThreadCount(3);
         QCOMPARE(f.engine->countSlotInstances(), 1);
         f.engine->startDownloading();
@@ -216,7 +255,7 @@ private slots:
         server.setRoute("/b.pdf", held);
         const quint64 a = f.add(server.url("/a.pdf"), "a");
         const quint64 b = f.add(server.url("/b.pdf"), "b");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->setThreadCount(2);
         f.engine->setAutoStart(true);
         f.engine->setAutoRedownload(true);
@@ -413,10 +452,10 @@ private slots:
         QFETCH(int, to);
         QFETCH(bool, threadBoxEnabled);
         EngineFixture f;
-        f.engine->setDownloadMethod(from);
+        f.engine->setDownloadMethod(downloadMethodFromNumber(from));
         f.engine->setThreadCount(threads);
         f.engine->switchMethod();
-        QCOMPARE(f.engine->downloadMethod(), to);
+        QCOMPARE(f.engine->downloadMethod(), downloadMethodFromNumber(to));
         QCOMPARE(f.engine->threadCount(), 1);
         QCOMPARE(f.engine->threadCountEnabled(), threadBoxEnabled);
         QCOMPARE(f.engine->methodText(), QStringLiteral("下载方式：%1").arg(to));
@@ -426,7 +465,7 @@ private slots:
     {
         EngineFixture f;
         f.add(instantFailure(1), "a");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->startDownloading();
         f.engine->monitorTick();
         QVERIFY(f.engine->downloadBusy());
@@ -439,7 +478,7 @@ private slots:
     {
         EngineFixture f;
         const quint64 a = f.add(instantFailure(1), "a");
-        f.engine->setDownloadMethod(2);
+        f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->startDownloading();
         f.engine->monitorTick();
         QVERIFY(f.engine->downloadBusy());
@@ -527,26 +566,63 @@ private slots:
         EngineFixture f;
         const quint64 a = f.add(instantFailure(1), "a", "HTML");
         f.setState(a, DownloadState::Failed);
-        f.list.update(0, [](DownloadItem &it) {
+        f.list.update(0, [&](DownloadItem &it) {
             it.sizeText = "10";
             it.receivedText = "10";
             it.percentText = "100%";
+            it.storedPath = f.path("a.HTML");
         });
         f.writeFile("a.HTML", "page");
         f.writeFile("a.xxx", "older");
         const quint64 b = f.add(instantFailure(2), "b", "pdf");
         f.setState(b, DownloadState::Finished);
+        f.list.update(1, [&](DownloadItem &it) { it.storedPath = f.path("b.pdf"); });
         f.writeFile("b.pdf", "%PDF");
         QCOMPARE(requeueFailed(f.list), 1);
         QCOMPARE(f.state(a), DownloadState::Waiting);
         QCOMPARE(f.rec(a).fileType, QString("xxx"));
         QVERIFY(f.rec(a).sizeText.isEmpty() && f.rec(a).percentText.isEmpty());
+        QVERIFY(f.rec(a).storedPath.isEmpty());
         QVERIFY(!f.exists("a.HTML"));
-        QVERIFY(!f.exists("a.xxx"));
+        // Not this record's file, although it now carries the record's name.
+        QVERIFY(f.exists("a.xxx"));
         QVERIFY(f.exists("b.pdf"));
         RequeueRecord(f.list, f.list.rowOfId(b));
         QVERIFY(!f.exists("b.pdf"));
         QCOMPARE(f.rec(b).fileType, QString("pdf"));
+    }
+
+    // A record that failed before it stored anything keeps the bare title;
+    // re-queueing it (by hand or by the automatic re-download every tick)
+    // must not delete the user's file of that name, nor another record's.
+    void requeueNeverDeletesAFileTheRecordDidNotStore_data()
+    {
+        QTest::addColumn<bool>("automatic");
+        QTest::newRow("re-download operation") << false;
+        QTest::newRow("automatic re-download") << true;
+    }
+    void requeueNeverDeletesAFileTheRecordDidNotStore()
+    {
+        QFETCH(bool, automatic);
+        EngineFixture f;
+        f.writeFile("Report.pdf", "the user's own notes");
+        // Refused before any header arrived: nothing was stored.
+        const quint64 a =
+            f.add(QStringLiteral("http://127.0.0.1:%1/r.pdf").arg(freeLocalPort()), "Report");
+        f.engine->startDownloading();
+        f.tickAfter();
+        QTRY_COMPARE(f.state(a), DownloadState::Failed);
+        QVERIFY(f.rec(a).storedPath.isEmpty());
+        if (automatic) {
+            f.engine->stopDownloading();
+            f.engine->setAutoRedownload(true);
+            f.engine->monitorTick();
+        } else {
+            RequeueRecord(f.list, f.list.rowOfId(a));
+        }
+        QCOMPARE(f.state(a), DownloadState::Waiting);
+        QCOMPARE(f.readFile("Report.pdf"), QByteArray("the user's own notes"));
+        f.engine->stopDownloading();
     }
 };
 

@@ -1,7 +1,6 @@
 #include "engine/download_list.h"
 #include "engine/gbk.h"
 #include "engine/naming.h"
-#include "support/fake_prompter.h"
 
 #include <QDir>
 #include <QFile>
@@ -240,91 +239,104 @@ private slots:
         QTest::addColumn<QString>("pieces");
         QTest::addColumn<QString>("expected"); // relative to the fresh folder, "" = empty answer
         QTest::addColumn<QStringList>("made");
-        QTest::addColumn<int>("messages");
-        QTest::newRow("nested with trailing separator") << "a/b/"
-                                                        << "a/b" << QStringList{"a", "a/b"} << 0;
+        QTest::addColumn<bool>("badName");
+        const QString tooLong = repeated("n", 256);
+        QTest::newRow("nested with trailing separator")
+            << "a/b/"
+            << "a/b" << QStringList{"a", "a/b"} << false;
         QTest::newRow("existing folder") << ""
-                                         << "." << QStringList{} << 0;
-        QTest::newRow("bad piece stops the walk") << "a/<>/b"
-                                                  << "a" << QStringList{"a"} << 1;
-        QTest::newRow("dot-dot piece never climbs") << "a/../b"
-                                                    << "a" << QStringList{"a"} << 1;
-        QTest::newRow("dot piece") << "a/./b"
-                                   << "a" << QStringList{"a"} << 1;
-        QTest::newRow("pieces are cleaned") << "a:b/c?d"
-                                            << "ab/cd" << QStringList{"ab", "ab/cd"} << 0;
-        QTest::newRow("repeated separators count as one") << "a//b///c"
-                                                          << "a/b/c" << QStringList{"a/b/c"} << 0;
+                                         << "." << QStringList{} << false;
+        QTest::newRow("a name no file system holds stops the walk")
+            << "a/" + tooLong + "/b"
+            << "a" << QStringList{"a"} << true;
+        QTest::newRow("255 bytes are still a name")
+            << repeated("n", 255) << repeated("n", 255) << QStringList{repeated("n", 255)} << false;
+        QTest::newRow("dot-dot is resolved") << "a/../b"
+                                             << "b" << QStringList{"b"} << false;
+        QTest::newRow("dot is resolved") << "a/./b"
+                                         << "a/b" << QStringList{"a/b"} << false;
+        QTest::newRow("names stay as written")
+            << "x:y*z?/with space /.hidden/<>"
+            << "x:y*z?/with space /.hidden/<>"
+            << QStringList{"x:y*z?", "x:y*z?/with space ", "x:y*z?/with space /.hidden/<>"}
+            << false;
+        QTest::newRow("repeated separators count as one")
+            << "a//b///c"
+            << "a/b/c" << QStringList{"a/b/c"} << false;
     }
     void createFolderPath()
     {
         QFETCH(QString, pieces);
         QFETCH(QString, expected);
         QFETCH(QStringList, made);
+        QFETCH(bool, badName);
         const QString base = freshFolder();
-        test::FakePrompter prompter;
-        const QString result = CreateFolderPath(base + pieces, prompter);
+        const FolderPathResult result = CreateFolderPath(base + pieces);
         const QString want = expected == "." ? base.chopped(1) : base + expected;
-        QCOMPARE(result, want);
+        QCOMPARE(result.path, want);
+        QCOMPARE(result.badName, badName);
         for (const QString &m : made)
             QVERIFY2(QFileInfo(base + m).isDir(), qPrintable(m));
-        QTEST(int(prompter.shown.size()), "messages");
-        for (const auto &s : prompter.shown) {
-            QCOMPARE(s.text, QStringLiteral("文件夹名称有误！不能创建文件夹！"));
-            QCOMPARE(s.icon, Prompter::Icon::Critical);
-        }
-        QVERIFY(!QFileInfo(m_tmp.filePath("b")).exists()); // ".." did not climb out
+    }
+
+    // Relative folders count from the working folder, as the shell reads them.
+    void createFolderPathRelative_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected"); // relative to the working folder
+        QTest::newRow("dot slash") << "./out"
+                                   << "work/out";
+        QTest::newRow("parent") << "../x"
+                                << "x";
+        QTest::newRow("plain") << "dl/sub/"
+                               << "work/dl/sub";
+    }
+    void createFolderPathRelative()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        const QString base = freshFolder();
+        QVERIFY(QDir(base).mkpath("work"));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(base + "work"));
+        const FolderPathResult result = CreateFolderPath(given);
+        QDir::setCurrent(before);
+        QVERIFY(!result.badName);
+        QCOMPARE(result.path, QDir::cleanPath(base + expected));
+        QVERIFY(QFileInfo(result.path).isDir());
     }
 
     void createFolderPathFailures()
     {
-        test::FakePrompter prompter;
-        QCOMPARE(CreateFolderPath("", prompter), QString());
+        QCOMPARE(CreateFolderPath("").path, QString());
         // The root is no folder to store into.
-        QCOMPARE(CreateFolderPath("/", prompter), QString());
-        QVERIFY(prompter.shown.isEmpty());
-        // A piece that is a file: nothing can be built below it.
+        QCOMPARE(CreateFolderPath("/").path, QString());
+        QVERIFY(!CreateFolderPath("/").badName);
+        // A piece that is a file: nothing can be built below it, and that
+        // is no fault of the name.
         const QString base = freshFolder();
         touch(base + "file");
-        QCOMPARE(CreateFolderPath(base + "file/sub/", prompter), QString());
-        QVERIFY(prompter.shown.isEmpty());
+        const FolderPathResult below = CreateFolderPath(base + "file/sub/");
+        QCOMPARE(below.path, QString());
+        QVERIFY(!below.badName);
     }
 
-    void needsDownload_data()
+    // A name running transfers hold counts as taken for numbering.
+    void renameSavePathSkipsReservedNames()
     {
-        QTest::addColumn<bool>("exists");
-        QTest::addColumn<SameNamePolicy>("policy");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("skip, file exists") << true << SameNamePolicy::Skip << false;
-        QTest::newRow("skip, no file") << false << SameNamePolicy::Skip << true;
-        QTest::newRow("overwrite, file exists") << true << SameNamePolicy::Overwrite << true;
-        QTest::newRow("rename, file exists") << true << SameNamePolicy::Rename << true;
-    }
-    void needsDownload()
-    {
-        QFETCH(bool, exists);
-        QFETCH(SameNamePolicy, policy);
-        QFETCH(bool, expected);
         const QString folder = freshFolder();
-        if (exists)
-            touch(folder + "Report.pdf", QByteArray(1234, 'x'));
-        DownloadList list;
-        list.append("http://h/1", "Report", "pdf", folder, "");
-        list.append("http://h/2", "Other", "pdf", folder, "");
-        QCOMPARE(lumen::needsDownload(list, 0, policy), expected);
-        const DownloadItem &it = list.at(0);
-        if (expected) {
-            QCOMPARE(it.state, DownloadState::Waiting);
-            QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty());
-        } else {
-            QCOMPARE(it.state, DownloadState::Finished);
-            QCOMPARE(it.sizeText, QStringLiteral("1234"));
-            QCOMPARE(it.receivedText, QStringLiteral("1234"));
-            QCOMPARE(it.percentText, QStringLiteral("已存在，跳过"));
-        }
-        QCOMPARE(list.at(1).state, DownloadState::Waiting);
-        QVERIFY(!lumen::needsDownload(list, 2, policy));
-        QVERIFY(!lumen::needsDownload(list, -1, policy));
+        NameReservations reserved;
+        QVERIFY(reserved.reserve(folder + "Editorial.pdf"));
+        QVERIFY(!reserved.reserve(folder + "./Editorial.pdf")); // one name, however spelt
+        const SavePath p =
+            lumen::renameSavePath(folder, "Editorial", "pdf", SameNamePolicy::Rename, &reserved);
+        QCOMPARE(p.name, QString("Editorial[001]"));
+        QVERIFY(!QFile::exists(folder + "Editorial.pdf")); // nothing stands on disk for it
+        reserved.release(folder + "Editorial.pdf");
+        QCOMPARE(
+            lumen::renameSavePath(folder, "Editorial", "pdf", SameNamePolicy::Rename, &reserved)
+                .name,
+            QString("Editorial"));
     }
 
     void renameSavePath_data()

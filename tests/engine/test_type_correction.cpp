@@ -14,9 +14,10 @@ using lumen::test::writeFile;
 namespace
 {
 
-const QByteArray kPage = "<html><head><title>登录</title></head><body>please sign in</body></html>";
-const QByteArray kPdf = "%PDF-1.4\n" + QByteArray(2000, 'p');
-const QByteArray kUnknown = QByteArray(4000, '\x07');
+const QByteArray PageBytes =
+    "<html><head><title>登录</title></head><body>please sign in</body></html>";
+const QByteArray PdfBytes = "%PDF-1.4\n" + QByteArray(2000, 'p');
+const QByteArray UnknownBytes = QByteArray(4000, '\x07');
 
 } // namespace
 
@@ -76,45 +77,47 @@ private slots:
         QTest::addColumn<QString>("newType");
 
         const QString longName = QString(120, QChar(u'n'));
-        QTest::newRow("page stored as pdf") << "paper"
-                                            << "pdf" << kPage << QStringList() << true << "paper"
-                                            << "htm";
+        QTest::newRow("page stored as pdf")
+            << "paper"
+            << "pdf" << PageBytes << QStringList() << true << "paper"
+            << "htm";
         QTest::newRow("case of the type ignored")
             << "paper"
-            << "PDF" << kPdf << QStringList() << false << "paper"
+            << "PDF" << PdfBytes << QStringList() << false << "paper"
             << "PDF";
         QTest::newRow("type unknown") << "paper"
-                                      << "pdf" << kUnknown << QStringList() << false << "paper"
+                                      << "pdf" << UnknownBytes << QStringList() << false << "paper"
                                       << "pdf";
         QTest::newRow("no type yet") << "paper"
-                                     << "" << kPdf << QStringList() << true << "paper"
+                                     << "" << PdfBytes << QStringList() << true << "paper"
                                      << "pdf";
         QTest::newRow("target taken")
             << "paper"
-            << "pdf" << kPage << QStringList{"paper.htm"} << true << "paper[0001]"
+            << "pdf" << PageBytes << QStringList{"paper.htm"} << true << "paper[0001]"
             << "htm";
         QTest::newRow("target and first number taken")
             << "paper"
-            << "pdf" << kPage << QStringList{"paper.htm", "paper[0001].htm"} << true
+            << "pdf" << PageBytes << QStringList{"paper.htm", "paper[0001].htm"} << true
             << "paper[0002]"
             << "htm";
         QTest::newRow("old number dropped")
             << "paper[0003]"
-            << "pdf" << kPage << QStringList{"paper[0003].htm"} << true << "paper"
+            << "pdf" << PageBytes << QStringList{"paper[0003].htm"} << true << "paper"
             << "htm";
         QTest::newRow("old number dropped, numbering again")
             << "paper[0003]"
-            << "pdf" << kPage << QStringList{"paper[0003].htm", "paper.htm"} << true
+            << "pdf" << PageBytes << QStringList{"paper[0003].htm", "paper.htm"} << true
             << "paper[0001]"
             << "htm";
         QTest::newRow("long name into a free target")
-            << longName << "pdf" << kPage << QStringList() << true << longName << "htm";
+            << longName << "pdf" << PageBytes << QStringList() << true << longName << "htm";
         QTest::newRow("long name into a taken target")
-            << longName << "pdf" << kPage << QStringList{longName + ".htm"} << true
+            << longName << "pdf" << PageBytes << QStringList{longName + ".htm"} << true
             << longName.left(100) << "htm";
-        QTest::newRow("dots in the name") << "v1.2 notes"
-                                          << "pdf" << kPage << QStringList() << true << "v1.2 notes"
-                                          << "htm";
+        QTest::newRow("dots in the name")
+            << "v1.2 notes"
+            << "pdf" << PageBytes << QStringList() << true << "v1.2 notes"
+            << "htm";
     }
     void correctFileType()
     {

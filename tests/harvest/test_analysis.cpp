@@ -72,7 +72,7 @@ void TestAnalysis::commands()
     QFETCH(QStringList, handed);
 
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a", "");
     rig.addRow("b", "成功");
     rig.addRow("c", "");
@@ -110,7 +110,7 @@ void TestAnalysis::stopAfterTheRowInHand()
 {
     QFETCH(AnalysisKind, kind);
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     for (int i = 1; i <= 10; ++i)
         rig.addRow(QString::number(i));
     // The stop button is pressed while row 5 is being handed on.
@@ -132,7 +132,7 @@ void TestAnalysis::stopAfterTheRowInHand()
 void TestAnalysis::guardAndTakeOver()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a");
     rig.addRow("b", "分析失败");
     rig.analysis().run(AnalysisKind::Unanalysed);
@@ -166,29 +166,30 @@ void TestAnalysis::guardAndTakeOver()
 void TestAnalysis::saveFolderDecision_data()
 {
     QTest::addColumn<AnalysisKind>("kind");
-    QTest::addColumn<int>("prompt");
+    QTest::addColumn<bool>("prompt");
     QTest::addColumn<bool>("automatic");
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<int>("asked");
     QTest::addColumn<QString>("folder"); // of the record; empty = nothing handed
 
     QTest::newRow("all, asked at analysis")
-        << AnalysisKind::All << 0 << false << false << 1 << "/tmp/chosen/";
-    QTest::newRow("all, dialog cancelled") << AnalysisKind::All << 0 << false << true << 1 << "";
+        << AnalysisKind::All << false << false << false << 1 << "/tmp/chosen/";
+    QTest::newRow("all, dialog cancelled")
+        << AnalysisKind::All << false << false << true << 1 << "";
     QTest::newRow("all, asked at harvest instead")
-        << AnalysisKind::All << 1 << false << false << 0 << "/old/";
+        << AnalysisKind::All << true << false << false << 0 << "/old/";
     QTest::newRow("unanalysed by hand")
-        << AnalysisKind::Unanalysed << 0 << false << false << 1 << "/tmp/chosen/";
+        << AnalysisKind::Unanalysed << false << false << false << 1 << "/tmp/chosen/";
     QTest::newRow("unanalysed in automatic mode")
-        << AnalysisKind::Unanalysed << 0 << true << false << 0 << "/old/";
+        << AnalysisKind::Unanalysed << false << true << false << 0 << "/old/";
     QTest::newRow("failed in automatic mode still asks")
-        << AnalysisKind::Failed << 0 << true << false << 1 << "/tmp/chosen/";
+        << AnalysisKind::Failed << false << true << false << 1 << "/tmp/chosen/";
 }
 
 void TestAnalysis::saveFolderDecision()
 {
     QFETCH(AnalysisKind, kind);
-    QFETCH(int, prompt);
+    QFETCH(bool, prompt);
     QFETCH(bool, automatic);
     QFETCH(bool, cancel);
     QFETCH(int, asked);
@@ -246,7 +247,7 @@ void TestAnalysis::emptyList()
 void TestAnalysis::analyseButton()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a", "成功");
     rig.addRow("b", "分析失败");
     int menuShown = 0;
@@ -274,7 +275,7 @@ void TestAnalysis::analyseButton()
 void TestAnalysis::rowsHarvestedDuringTheWalkWait()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a");
     rig.analysis().run(AnalysisKind::Unanalysed);
     rig.addRow("late"); // harvested by a running add-all walk
@@ -285,7 +286,7 @@ void TestAnalysis::rowsHarvestedDuringTheWalkWait()
 void TestAnalysis::automatic()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 0;
+    rig.settings.promptForSaveFolder = false;
     rig.settings.saveFolder = "/auto/";
     rig.addRow("a");
     rig.analysis().setAutomatic(true);
@@ -306,7 +307,7 @@ void TestAnalysis::automatic()
     // without a box.
     rig.addRow("b");
     rig.addRow("c", "分析失败");
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.analysis().run(AnalysisKind::Failed);
     rig.clock.advanceSeconds(30);
     rig.analysis().automaticTick();
@@ -331,7 +332,7 @@ void TestAnalysis::automatic()
 void TestAnalysis::closeGuard()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a");
     rig.analysis().setAutomatic(true);
     rig.analysis().run(AnalysisKind::All);
@@ -353,7 +354,7 @@ void TestAnalysis::closeGuard()
 void TestAnalysis::manyRowsOneAtATime()
 {
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     for (int i = 0; i < 1000; ++i)
         rig.addRow(QString::number(i), i < 500 ? "成功" : "");
     rig.analysis().run(AnalysisKind::Unanalysed);
@@ -377,7 +378,7 @@ void TestAnalysis::stopClickArrivesBetweenRows()
     // inside the transfer: it is queued while row 1 is handed on, and the
     // walk ends before it takes many more.
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     for (int i = 1; i <= 50; ++i)
         rig.addRow(QString::number(i));
     bool clicked = false;
@@ -404,7 +405,7 @@ void TestAnalysis::clearRefusedWhenAnalysisStartsDuringTheBox()
 {
     QFETCH(QString, command);
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.addRow("a");
     rig.addRow("b");
     rig.analysis().setAutomatic(true);

@@ -349,7 +349,7 @@ private slots:
 
         auto download = [&](const QString &name) {
             EngineFixture f;
-            f.engine->setDownloadMethod(method);
+            f.engine->setDownloadMethod(downloadMethodFromNumber(method));
             for (QNetworkAccessManager *manager : f.engine->networkManagers())
                 rig->profile.cookieJar()->attachTo(manager);
             const quint64 id =

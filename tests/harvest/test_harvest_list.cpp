@@ -185,7 +185,7 @@ void TestHarvestList::clearCommandsRefusedWhileAnalysing()
 {
     QFETCH(Clear, command);
     HarvestRig rig;
-    rig.settings.promptForSaveFolder = 1; // no dialog at analysis
+    rig.settings.promptForSaveFolder = true; // no dialog at analysis
     rig.addRow("abc", "成功");
     rig.addRow("abd", "成功");
     rig.analysis().run(AnalysisKind::All); // walks on the event loop: still running

@@ -510,18 +510,18 @@ void TestPaging::notASearchAddress()
 
 void TestPaging::saveFolderAskedOncePerWalk_data()
 {
-    QTest::addColumn<int>("prompt");
+    QTest::addColumn<bool>("prompt");
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<int>("asked");
     QTest::addColumn<QString>("folder");
-    QTest::newRow("asked, confirmed") << 1 << false << 1 << "/tmp/chosen/";
-    QTest::newRow("asked, cancelled: the old folder") << 1 << true << 1 << "/old/";
-    QTest::newRow("not asked") << 0 << false << 0 << "";
+    QTest::newRow("asked, confirmed") << true << false << 1 << "/tmp/chosen/";
+    QTest::newRow("asked, cancelled: the old folder") << true << true << 1 << "/old/";
+    QTest::newRow("not asked") << false << false << 0 << "";
 }
 
 void TestPaging::saveFolderAskedOncePerWalk()
 {
-    QFETCH(int, prompt);
+    QFETCH(bool, prompt);
     QFETCH(bool, cancel);
     QFETCH(int, asked);
     QFETCH(QString, folder);
@@ -559,7 +559,7 @@ void TestPaging::harvestThisPage()
 {
     HarvestRig rig;
     addSearch(rig.browser, 1);
-    rig.settings.promptForSaveFolder = 1;
+    rig.settings.promptForSaveFolder = true;
     rig.browser.show(pageUrl(0));
     QSignalSpy harvested(&rig.harvester(), &SearchHarvester::pageHarvested);
     QSignalSpy fit(&rig.harvester(), &SearchHarvester::fitColumnsRequested);

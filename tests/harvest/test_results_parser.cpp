@@ -111,6 +111,10 @@ void TestResultsParser::anchors_data()
                                << "file:///etc/passwd"
                                << ""
                                << "" << false;
+    QTest::newRow("web link without a host") << "T"
+                                             << "http:///item/4"
+                                             << ""
+                                             << "" << false;
     QTest::newRow("scheme in capitals") << "T"
                                         << "HTTP://h/3"
                                         << "T"

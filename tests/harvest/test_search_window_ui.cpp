@@ -178,7 +178,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!rig->browser.isBusy(), 30000);
         QVERIFY(rig->browser.isSilent());
         QVERIFY(rig->find<QCheckBox>("Check2")->isChecked());
-        QCOMPARE(rig->settings.promptForSaveFolder, 0); // read from the settings
+        QCOMPARE(rig->settings.promptForSaveFolder, false); // read from the settings
         QCOMPARE(rig->find<QLabel>("Label1")->text(), QStringLiteral("0"));
         QCOMPARE(rig->find<QLabel>("StatusPanel1")->text(), QStringLiteral("澜图软件"));
         // The analysis menu is no entry of the menu bar.
@@ -271,7 +271,7 @@ private slots:
         QFETCH(QStringList, states);
         QFETCH(int, handedOn);
         auto rig = makeRig();
-        rig->settings.promptForSaveFolder = 1; // no dialog at analysis
+        rig->settings.promptForSaveFolder = true; // no dialog at analysis
         auto *analyse = rig->find<QPushButton>("Command2");
         QTest::mouseClick(analyse, Qt::LeftButton);
         QCOMPARE(rig->prompter.messages(), QStringList{HarvestAnalysis::EmptyListMessage});

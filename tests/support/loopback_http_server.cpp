@@ -21,8 +21,12 @@ QByteArray reasonPhrase(int status)
         return "See Other";
     case 307:
         return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
     case 403:
         return "Forbidden";
+    case 407:
+        return "Proxy Authentication Required";
     case 404:
         return "Not Found";
     case 500:
@@ -173,6 +177,20 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
     QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + ' ' + reason + "\r\n";
     if (!route.contentType.isEmpty())
         head += "Content-Type: " + route.contentType + "\r\n";
+    if (route.chunked != Route::Chunked::No) {
+        head += "Transfer-Encoding: chunked\r\n";
+        QByteArray encoded;
+        for (qint64 at = 0; at < route.body.size(); at += route.chunkBytes) {
+            const QByteArray piece = route.body.mid(at, route.chunkBytes);
+            encoded += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+            if (route.chunked == Route::Chunked::BadSize && at == 0)
+                encoded += "7fffff\r\n"; // more than will ever follow
+        }
+        if (route.chunked == Route::Chunked::Whole)
+            encoded += "0\r\n\r\n";
+        route.body = encoded;
+        route.announceLength = false;
+    }
     if (route.announceLength) {
         const qint64 len = route.announcedLength >= 0 ? route.announcedLength : route.body.size();
         head += "Content-Length: " + QByteArray::number(len) + "\r\n";

@@ -35,6 +35,12 @@ public:
         bool answerOnRelease = false; // send nothing, not even the status line, until released
         bool noResponse = false;      // read the request, never answer
         QList<QPair<QByteArray, QByteArray>> headers; // more header lines
+        // Transfer-Encoding: chunked (no Content-Length), in chunks of
+        // chunkBytes: whole, cut before the last chunk (the connection
+        // closes where the terminating chunk should come), or with a chunk
+        // size after the first chunk that announces more than ever follows.
+        enum class Chunked { No, Whole, CutBeforeLast, BadSize } chunked = Chunked::No;
+        qint64 chunkBytes = 1000;
     };
     struct Request {
         QByteArray method;

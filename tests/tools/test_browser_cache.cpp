@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace lumen;
 using lumen::test::BrotliBytes;
 using lumen::test::BrotliText;
@@ -234,6 +236,20 @@ private slots:
         const std::optional<CacheEntry> read = readCacheEntry(dir.filePath("x_0"));
         QVERIFY(read);
         QCOMPARE(read->normal, normal);
+    }
+
+    // A pipe or a folder named like an entry is passed over; a pipe is not
+    // even opened, which would wait for a writer forever.
+    void pipesAndFoldersArePassedOver()
+    {
+        QTemporaryDir dir;
+        QVERIFY(mkfifo(QFile::encodeName(dir.filePath("pipe_0")).constData(), 0600) == 0);
+        QVERIFY(QDir().mkpath(dir.filePath("folder_0")));
+        QVERIFY(cacheEntry("http://h/ok", "ok").writeTo(dir.filePath("ok_0")));
+        const QList<CacheEntry> entries = listCacheEntries(dir.path());
+        QCOMPARE(entries.size(), 1);
+        QVERIFY(!readCacheEntry(dir.filePath("pipe_0")));
+        QVERIFY(!readCacheEntry(dir.filePath("folder_0")));
     }
 
     void missingFolderListsNothing()

@@ -3,13 +3,16 @@
 // cookie-named page from a loopback server, and a sign-in that must survive
 // the clearing.
 
+#include "download_window/settings_store.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "support/fake_prompter.h"
 #include "support/files.h"
 #include "support/loopback_http_server.h"
 #include "support/test_site.h"
 #include "tools/browser_cache.h"
 #include "tools/cache_entry_writer.h"
+#include "tools/copy_session.h"
 
 #include <QApplication>
 #include <QBuffer>
@@ -131,6 +134,13 @@ private slots:
         m_profile.reset();
     }
 
+    // The command-line tool finds the shared profile's cache by its place,
+    // without the engine: that place must be where the profile keeps it.
+    void defaultCacheIsTheSharedProfiles()
+    {
+        QCOMPARE(defaultBrowserStorageFolder(), WebEngineProfile::defaultStorageFolder());
+    }
+
     void listsPagesAndDocumentsWithTheirSizes()
     {
         const QList<CacheEntry> entries = listCacheEntries(cacheFolder());
@@ -170,6 +180,17 @@ private slots:
         const QByteArray site = fetch(m_site.url("/items/20.pdf"));
         QVERIFY(site.startsWith("%PDF"));
         QVERIFY(out.data() == site);
+
+        // The copy window writes it out as the document it is.
+        SettingsStore settings(m_dir.filePath("settings.ini"));
+        test::FakePrompter prompter;
+        CopySession copy(settings, prompter, {m_dir.filePath("app"), m_dir.filePath("user")});
+        copy.setDestinationText(m_dir.filePath("copied"));
+        copy.setSources({CopySource::fromCacheEntry(*pdf)});
+        QSignalSpy finished(&copy, &CopySession::finished);
+        copy.execute();
+        QVERIFY(finished.wait(20000));
+        QVERIFY(test::readFile(m_dir.filePath("copied/20.pdf")) == site);
 
         const std::optional<CacheEntry> gz = entryFor(m_server.url("/gz.txt"));
         QBuffer text;

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+namespace lumen
+{
+
+// The four states of a record; the numbers are what the list shows as the
+// row's icon and what exports and tests see.
+enum class DownloadState : int { Waiting = 1, Downloading = 2, Finished = 3, Failed = 4 };
+
+// Texts the engine writes into records.
+namespace RecordText
+{
+inline const QString WaitingAgain = QStringLiteral("等待重新下载");
+inline const QString SizeUnknown = QStringLiteral("未知");
+inline const QString BigFileSkipped = QStringLiteral("大文件，跳过");
+inline const QString ExistsSkipped = QStringLiteral("已存在，跳过");
+inline const QString CannotReplace = QStringLiteral("无法替换");
+inline const QString Cancelled = QStringLiteral("下载取消");
+// The proxy of the single-connection method names no usable port.
+inline const QString BadProxy = QStringLiteral("代理服务器设置有误");
+} // namespace RecordText
+
+// One file to fetch. Every field is text, as the list shows it.
+struct DownloadItem {
+    quint64 id = 0;       // stable identity: running transfers find their record by it
+    QString name;         // file name without extension, already sanitised
+    QString fileType;     // extension without the dot, may be empty
+    QString sizeText;     // total bytes, "未知", "等待重新下载" or empty
+    QString receivedText; // bytes received so far, or empty
+    QString percentText;  // "37%", "100%", a status text, or empty
+    QString folder;       // save folder
+    QString baseFlag;     // never set by the system
+    QString url;          // unique within the list
+    QString referer;      // page sent as Referer, or empty
+    // The file this record itself stored: set when a download commits its
+    // file, followed by type corrections, cleared when the record is queued
+    // again. Deleting "the record's file" deletes this path and nothing else,
+    // so a record that never stored anything can never remove a file that
+    // merely carries the same name.
+    QString storedPath;
+    DownloadState state = DownloadState::Waiting;
+};
+
+// The record's progress as the list shows it: the integer part of the
+// percentage, then "%" ("37%"). total must be above 0.
+QString percentText(qint64 received, qint64 total);
+
+// A number as plain decimal text, never in exponent form ("0.00001", not
+// "1e-05"); whole numbers carry no fraction ("10"). Texts that other readers
+// test as numbers are written with it.
+QString plainDecimalText(double value);
+
+} // namespace lumen
