@@ -141,6 +141,12 @@ class TestDownloadWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        // The maker's pages open only where a product site is set; a local
+        // address nobody answers on is enough, since the shell is a fake.
+        qputenv("LUMENARC_PRODUCT_SITE", "http://127.0.0.1:9/");
+    }
     void opensWithItsControls()
     {
         WindowRig rig;
