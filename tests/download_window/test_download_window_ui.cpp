@@ -141,6 +141,11 @@ class TestDownloadWindow : public QObject
     Q_OBJECT
 
 private slots:
+    // The maker's pages of the help menu hang below the product site; the
+    // menu entries open them only when there is one.
+    void initTestCase() { qputenv("LUMENARC_PRODUCT_SITE", "http://127.0.0.1:9/"); }
+    void cleanupTestCase() { qunsetenv("LUMENARC_PRODUCT_SITE"); }
+
     void opensWithItsControls()
     {
         WindowRig rig;
