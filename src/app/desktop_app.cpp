@@ -331,8 +331,10 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
 
 bool DesktopApp::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_download && watched == m_download->listView() &&
-        (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    // The type is asked first: the list also sees events while the window
+    // is being torn down, when the window may no longer be looked at.
+    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && m_download &&
+        watched == m_download->listView())
         layoutLoginPanel();
     return QObject::eventFilter(watched, event);
 }
