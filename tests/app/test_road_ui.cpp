@@ -116,6 +116,9 @@ private slots:
         auto *view = search->findChild<QWebEngineView *>();
         QVERIFY(view);
         QTRY_COMPARE_WITH_TIMEOUT(view->url(), m_site.baseUrl(), 30000);
+        // The home page must be done loading first, or its late loadFinished
+        // would pass for the search page's and the walk would start on it.
+        QTRY_VERIFY_WITH_TIMEOUT(!app.harvestSession().browser().isBusy(), 30000);
         const QUrl query = m_site.url(QStringLiteral("/search?q=demo&rows=20"));
         prompter.texts.enqueue(query.toString());
         QSignalSpy loaded(view, &QWebEngineView::loadFinished);
