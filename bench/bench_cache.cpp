@@ -7,7 +7,7 @@
 // Prints, for each case, the median wall time of R runs and the largest
 // peak RSS seen.
 
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/prompter.h"
 #include "tools/browser_cache.h"
 #include "tools/copy_session.h"

@@ -5,7 +5,7 @@
 #include "download_window/download_session.h"
 #include "download_window/download_window.h"
 #include "download_window/settings_dialog.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"

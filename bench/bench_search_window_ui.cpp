@@ -3,8 +3,8 @@
 // real web engine (a 10 ms timer notes every turn; the settle waits are
 // passed by a fake clock, so only page loads take time), and the export of
 // 50 000 harvested rows.
-#include "download_window/app_settings.h"
-#include "download_window/settings_store.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/search_window.h"

@@ -8,7 +8,7 @@
 #include "download_window/download_window.h"
 #include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
-#include "download_window/stored_download_settings.h"
+#include "settings/stored_download_settings.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/clock.h"

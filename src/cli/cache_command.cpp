@@ -5,7 +5,7 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "cli/download_run.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "tools/browser_cache.h"
 #include "tools/copy_session.h"
 

@@ -1,8 +1,8 @@
 #include "cli/download_run.h"
 
 #include "cli/cli_output.h"
-#include "download_window/app_settings.h"
-#include "download_window/stored_download_settings.h"
+#include "settings/app_settings.h"
+#include "settings/stored_download_settings.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/requeue.h"

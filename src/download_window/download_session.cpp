@@ -1,7 +1,7 @@
 #include "download_window/download_session.h"
 
 #include "download_window/disk_checks.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
@@ -11,7 +11,7 @@
 #include "engine/type_correction.h"
 #include "engine/type_detection.h"
 #include "engine/url_policy.h"
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 
 #include <QCoreApplication>
 #include <QFile>

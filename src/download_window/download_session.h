@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download_window/app_settings.h"
-#include "download_window/window_geometry.h"
+#include "settings/app_settings.h"
+#include "settings/window_geometry.h"
 
 #include <QList>
 #include <QObject>

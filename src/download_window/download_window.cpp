@@ -3,7 +3,7 @@
 #include "download_window/download_session.h"
 #include "download_window/settings_dialog.h"
 #include "download_window/url_replace_dialog.h"
-#include "download_window/window_geometry.h"
+#include "settings/window_geometry.h"
 #include "engine/app_title.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"

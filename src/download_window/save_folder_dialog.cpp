@@ -1,7 +1,7 @@
 #include "download_window/save_folder_dialog.h"
 
-#include "download_window/app_settings.h"
-#include "download_window/settings_store.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "download_window/folder_history.h"
-#include "harvest/save_folder_chooser.h"
+#include "settings/save_folder_chooser.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
 #include "harvest/download_transfer.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
 #include "engine/url_policy.h"

@@ -1,11 +1,11 @@
 #include "harvest/harvest_analysis.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "harvest/download_transfer.h"
 #include "harvest/harvest_list.h"
-#include "harvest/save_folder_chooser.h"
+#include "settings/save_folder_chooser.h"
 
 namespace lumen
 {

@@ -1,6 +1,6 @@
 #include "harvest/harvest_session.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/prompter.h"
 #include "harvest/browser.h"
 #include "harvest/repository.h"

@@ -1,11 +1,11 @@
 #include "harvest/search_harvester.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/clock.h"
 #include "engine/url_policy.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
-#include "harvest/save_folder_chooser.h"
+#include "settings/save_folder_chooser.h"
 
 #include <QPointer>
 

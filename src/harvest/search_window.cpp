@@ -1,7 +1,7 @@
 #include "harvest/search_window.h"
 
 #include "harvest/harvest_session.h"
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 #include "harvest/web_engine_browser.h"
 
 #include <QCheckBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 
 #include <QString>
 

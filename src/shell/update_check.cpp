@@ -1,6 +1,6 @@
 #include "shell/update_check.h"
 
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 
 #include "engine/clock.h"
 #include "engine/prompter.h"

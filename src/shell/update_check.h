@@ -1,6 +1,6 @@
 #pragma once
 
-#include "harvest/async_fetcher.h"
+#include "shell/async_fetcher.h"
 #include "shell/program_version.h"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #include "tools/copy_session.h"
 
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
 

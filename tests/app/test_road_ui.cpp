@@ -10,7 +10,7 @@
 
 #include "app/desktop_app.h"
 #include "download_window/download_window.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "download_window/download_session.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "support/fake_clock.h"

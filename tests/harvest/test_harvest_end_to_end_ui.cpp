@@ -4,7 +4,7 @@
 // downloads then share. Waits are driven by a fake clock; only the page loads
 // take real time.
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/shared_cookie_jar.h"

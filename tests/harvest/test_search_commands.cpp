@@ -2,7 +2,7 @@
 // source, the open-address rule, the close, and the maker's pages.
 
 #include "engine/app_title.h"
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 #include "support/fake_shell.h"
 #include "support/harvest_rig.h"
 

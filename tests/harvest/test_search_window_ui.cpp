@@ -5,9 +5,9 @@
 // limits; and the save-folder dialog with its history file. The settle waits
 // are passed by moving a fake clock; only page loads take real time.
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "download_window/save_folder_dialog.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/login_panel_window.h"

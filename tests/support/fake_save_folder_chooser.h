@@ -1,7 +1,7 @@
 #pragma once
 
-#include "download_window/app_settings.h"
-#include "harvest/save_folder_chooser.h"
+#include "settings/app_settings.h"
+#include "settings/save_folder_chooser.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "support/fake_browser.h"

@@ -3,7 +3,7 @@
 // cookie-named page from a loopback server, and a sign-in that must survive
 // the clearing.
 
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
 #include "support/fake_prompter.h"

@@ -1,7 +1,7 @@
 // The copy window's run over real files in temporary folders.
 
 #include "download_window/folder_history.h"
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "support/fake_prompter.h"
 #include "support/files.h"
 #include "tools/cache_entry_writer.h"

@@ -1,6 +1,6 @@
 // The copy window driven by object name over a session on temporary folders.
 
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "support/fake_prompter.h"
 #include "support/files.h"
 #include "tools/copy_session.h"

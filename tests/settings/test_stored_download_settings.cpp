@@ -1,9 +1,9 @@
 // The engine set up from what the settings store holds, as every front
 // that downloads does before its own options.
 
-#include "download_window/app_settings.h"
-#include "download_window/settings_store.h"
-#include "download_window/stored_download_settings.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
+#include "settings/stored_download_settings.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "support/fake_clock.h"

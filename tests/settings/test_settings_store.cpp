@@ -1,6 +1,6 @@
-#include "download_window/app_settings.h"
-#include "download_window/settings_store.h"
-#include "download_window/window_geometry.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
+#include "settings/window_geometry.h"
 #include "engine/app_title.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "harvest/product_site.h"
+#include "settings/product_site.h"
 
 #include "engine/app_title.h"
 #include "engine/shell.h"

@@ -1,6 +1,6 @@
-#include "harvest/save_folder_chooser.h"
+#include "settings/save_folder_chooser.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 
 namespace lumen
 {

@@ -1,6 +1,6 @@
-#include "download_window/stored_download_settings.h"
+#include "settings/stored_download_settings.h"
 
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 #include "engine/download_engine.h"
 
 namespace lumen

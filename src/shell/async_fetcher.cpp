@@ -1,4 +1,4 @@
-#include "harvest/async_fetcher.h"
+#include "shell/async_fetcher.h"
 
 #include "engine/gbk.h"
 #include "engine/url_policy.h"

@@ -1,6 +1,6 @@
-#include "download_window/app_settings.h"
+#include "settings/app_settings.h"
 
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 #include "engine/download_item.h"
 
 #include <cmath>

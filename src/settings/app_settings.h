@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download_window/window_geometry.h"
+#include "settings/window_geometry.h"
 #include "engine/download_method.h"
 #include "engine/naming.h"
 

@@ -1,4 +1,4 @@
-#include "harvest/async_fetcher.h"
+#include "shell/async_fetcher.h"
 #include "support/files.h"
 #include "support/local_process.h"
 #include "support/loopback_http_server.h"

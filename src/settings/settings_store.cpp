@@ -1,4 +1,4 @@
-#include "download_window/settings_store.h"
+#include "settings/settings_store.h"
 
 #include "engine/app_title.h"
 
