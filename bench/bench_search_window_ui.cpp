@@ -65,9 +65,9 @@ int main(int argc, char **argv)
         const auto c =
             QObject::connect(&browser, &Browser::documentComplete, [&] { loaded = true; });
         browser.navigate(url);
-        QTest::qWaitFor([&] { return loaded; }, 30000);
+        const bool done = QTest::qWaitFor([&] { return loaded; }, 30000);
         QObject::disconnect(c);
-        return loaded;
+        return done;
     };
     waitLoad(site.baseUrl());
     if (!waitLoad(site.url("/search?q=*&rows=100"))) {

@@ -52,7 +52,7 @@ class TestCacheWindowUi : public QObject
 private slots:
     void initTestCase()
     {
-        for (const QString &user : {"me", "lin"})
+        for (const char *user : {"me", "lin"})
             QVERIFY(QDir().mkpath(cache(user) + "/index-dir"));
         const QString site = "http://127.0.0.1:8080";
         QVERIFY(test::cacheEntry(site + "/", QByteArray(2400, 'h')).writeTo(cache("me") + "/10_0"));
