@@ -1,5 +1,6 @@
 #include "engine/gbk.h"
 #include "engine/type_detection.h"
+#include "support/as_nobody.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -193,10 +194,10 @@ private slots:
 
     void unreadableFile()
     {
+        LUMEN_RUN_AS_NOBODY_UNDER_ROOT();
         const QString path = write(padded("%PDF-1.4", 2048));
         QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
-        if (::geteuid() == 0)
-            QSKIP("root reads every file");
+        QVERIFY(!QFile(path).open(QIODevice::ReadOnly));
         QCOMPARE(detectFileType(path), QString());
     }
 
