@@ -64,6 +64,9 @@ public:
     QString notice() const { return m_notice; }
     bool isRunning() const { return m_running; }
     Outcome lastOutcome() const { return m_lastOutcome; }
+    // The check reads the clock each time its fetcher reports
+    // (readyStateChanged), waiting or not.
+    const AsyncFetcher &fetcher() const { return m_fetcher; }
 
 public slots:
     // Starts a check; a check still under way is dropped first. Without a
