@@ -2,6 +2,7 @@
 
 #include "app/desktop_shell.h"
 #include "app/effect_sound_player.h"
+#include "app/logging.h"
 #include "app/widget_prompter.h"
 #include "download_window/download_list_file.h"
 #include "download_window/download_session.h"
@@ -74,6 +75,7 @@ SoundPlayer &chosenSound(const DesktopSeams &s, std::unique_ptr<EffectSoundPlaye
 
 void bringForward(QWidget *w)
 {
+    qCDebug(lcApp) << "window shown:" << w->metaObject()->className();
     if (w->isMinimized())
         w->showNormal();
     else
@@ -226,6 +228,7 @@ bool DesktopApp::start()
         m_cover = new CoverWindow(*m_startup);
         m_cover->setAttribute(Qt::WA_DeleteOnClose, false);
     }
+    qCDebug(lcApp) << "window shown: the start-up window";
     m_cover->show();
     return true;
 }
@@ -486,6 +489,7 @@ void DesktopApp::endProgram()
     if (m_ended)
         return;
     m_ended = true;
+    qCDebug(lcApp) << "the program ends";
     // No transfer outlives this: what is in flight stays a partial file and
     // no window asks its closing question.
     m_engine.stopDownloading();

@@ -1,6 +1,7 @@
 // lumenarc-get-harvest: the browser-backed command of lumenarc-get, which
 // hands `lumenarc-get harvest ARGS...` over to this program as `ARGS...`.
 #include "cli/commands.h"
+#include "cli/logging.h"
 #include "harvest/web_engine_profile.h"
 
 #include <QGuiApplication>
@@ -15,5 +16,8 @@ int main(int argc, char **argv)
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     // The browser engine needs a GUI application but no widget.
     QGuiApplication app(argc, argv);
-    return lumen::cli::runHarvest(app.arguments().mid(1));
+    qCDebug(lumen::lcCli) << "command starts: harvest";
+    const int status = lumen::cli::runHarvest(app.arguments().mid(1));
+    qCDebug(lumen::lcCli) << "command ends: harvest exit status" << status;
+    return status;
 }

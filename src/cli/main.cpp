@@ -1,5 +1,6 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
+#include "cli/logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,8 +75,16 @@ int main(int argc, char **argv)
         return printHelp(usage());
     }
     for (const Command &c : Commands) {
-        if (name == QLatin1String(c.name))
-            return c.run ? c.run(args.mid(2)) : handOver(name, argc, argv);
+        if (name != QLatin1String(c.name))
+            continue;
+        // The command's name only: its arguments may carry a cookie or a
+        // password.
+        qCDebug(lumen::lcCli) << "command starts:" << name;
+        if (!c.run)
+            return handOver(name, argc, argv);
+        const int status = c.run(args.mid(2));
+        qCDebug(lumen::lcCli) << "command ends:" << name << "exit status" << status;
+        return status;
     }
     return usageError(QStringLiteral("unknown command %1").arg(name), usage());
 }

@@ -1,6 +1,7 @@
 #include "download_window/download_session.h"
 
 #include "download_window/disk_checks.h"
+#include "download_window/logging.h"
 #include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
@@ -172,6 +173,7 @@ bool DownloadSession::requestClose(const WindowGeometryState &geometry,
                 return false;
             // Transfers end here: their partial files are removed, none is
             // left under a final name.
+            qCDebug(lcDownloadWindow) << "the download window closes";
             m_engine.stopDownloading();
             return true;
         });
@@ -395,9 +397,11 @@ bool DownloadSession::exportNames(bool unfinishedOnly)
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         const QString error = file.errorString();
         file.cancelWriting();
+        qCDebug(lcDownloadWindow) << "names not exported to" << *path << ":" << error;
         m_prompter.message(error, Prompter::Icon::Critical);
         return false;
     }
+    qCDebug(lcDownloadWindow) << "names exported to" << *path;
     return true;
 }
 
@@ -421,6 +425,7 @@ int DownloadSession::correctFileTypes()
     if (m_list.isEmpty())
         return 0;
     const int n = correctAllFileTypes(m_list);
+    qCDebug(lcDownloadWindow) << "file types corrected:" << n;
     m_prompter.message(CorrectedPrefix + QString::number(n) + CorrectedSuffix,
                        Prompter::Icon::Information);
     return n;

@@ -1,10 +1,11 @@
 #include "harvest/search_harvester.h"
 
-#include "settings/app_settings.h"
 #include "engine/clock.h"
 #include "engine/url_policy.h"
 #include "harvest/harvest_list.h"
+#include "harvest/logging.h"
 #include "harvest/results_parser.h"
+#include "settings/app_settings.h"
 #include "settings/save_folder_chooser.h"
 
 #include <QPointer>
@@ -129,6 +130,8 @@ void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &documen
     const qint64 added = m_list.count() - before;
     if (m_pagesWalked == 0)
         m_pagesWalked = 1;
+    qCDebug(lcHarvest) << "page read:" << document.url << "entries:" << accepted
+                       << "rows added:" << added;
     emit pageHarvested(accepted, document.url);
     if (step == Step::ReadCurrent) {
         afterCurrentRead(document);
@@ -173,6 +176,8 @@ void SearchHarvester::reportProblem(LoadProblem problem, int httpStatus)
         return; // one account per page: the first thing that went wrong
     m_problemReported = true;
     ++m_pagesNotLoaded;
+    qCDebug(lcHarvest) << "page not loaded:" << m_requestedUrl << "problem:" << int(problem)
+                       << "status:" << httpStatus;
     emit nextPageNotLoaded(m_requestedUrl, problem, httpStatus);
 }
 
@@ -208,6 +213,7 @@ void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
     m_stepStartedMs = m_clock.monotonicMs();
     m_navigationPending = true;
     updateTimer();
+    qCDebug(lcHarvest) << "walking to the next page:" << next;
     emit navigatingTo(next);
     // The browser may report the new document before navigate() returns;
     // the step is already set so that report moves the wait on.
@@ -271,10 +277,16 @@ void SearchHarvester::finishNextPage(bool result)
 
 void SearchHarvester::continueWalk(bool movedOn)
 {
-    if (!movedOn || m_stopRequested)
+    if (!movedOn || m_stopRequested) {
+        qCDebug(lcHarvest) << "walk ends:"
+                           << (m_stopRequested ? "stopped"
+                               : m_problemReported
+                                   ? "the next page did not load"
+                                   : "no further page of the search, or it added nothing");
         endWalk();
-    else
-        nextPage();
+        return;
+    }
+    nextPage();
 }
 
 void SearchHarvester::endWalk()
@@ -283,6 +295,8 @@ void SearchHarvester::endWalk()
     m_stopRequested = true;
     emit addAllRunningChanged(false);
     emit fitColumnsRequested();
+    qCDebug(lcHarvest) << "walk ended:" << m_pagesWalked << "pages walked," << m_pagesNotLoaded
+                       << "not loaded," << m_list.count() << "rows in the list";
     emit addAllFinished(m_pagesWalked);
 }
 

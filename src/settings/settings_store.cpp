@@ -1,6 +1,7 @@
 #include "settings/settings_store.h"
 
 #include "engine/app_title.h"
+#include "settings/logging.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,6 +41,7 @@ QString defaultText(const SettingKey &key)
 SettingsStore::SettingsStore(const QString &iniPath)
     : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
 {
+    qCDebug(lcSettings) << "settings file:" << iniPath;
 }
 
 SettingsStore::~SettingsStore() = default;
@@ -81,7 +83,11 @@ bool SettingsStore::write(QStringView section, QStringView key, const QString &v
 {
     m_settings->setValue(settingPath(section, key), value);
     m_settings->sync();
-    return m_settings->status() == QSettings::NoError;
+    const bool written = m_settings->status() == QSettings::NoError;
+    // The key only: a value may be a password or a cookie.
+    qCDebug(lcSettings) << (written ? "setting stored:" : "setting NOT stored:")
+                        << settingPath(section, key);
+    return written;
 }
 
 bool SettingsStore::write(const SettingKey &key, const QString &value)

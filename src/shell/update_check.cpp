@@ -5,6 +5,7 @@
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "engine/shell.h"
+#include "shell/logging.h"
 
 #include "lumen_build_info.h"
 
@@ -62,6 +63,7 @@ void UpdateCheck::start()
     }
     m_running = true;
     m_startedMs = m_clock.monotonicMs();
+    qCDebug(lcShell) << "update check asks" << versionFileUrl();
     m_fetcher.send();
 }
 
@@ -115,6 +117,7 @@ void UpdateCheck::finish(Outcome outcome)
 {
     m_running = false;
     m_lastOutcome = outcome;
+    qCDebug(lcShell) << "update check:" << outcome << "from" << versionFileUrl();
     emit finished(outcome);
 }
 

@@ -1,6 +1,7 @@
 #include "tools/cache_tool_session.h"
 
 #include "engine/prompter.h"
+#include "tools/logging.h"
 
 #include <QFileInfo>
 
@@ -165,6 +166,8 @@ void CacheToolSession::listMyCache()
         rows.append({e.url, UrlFileExtension(e.url), e.displaySize(), e.filePath, e});
     }
     const int count = int(rows.size());
+    qCDebug(lcTools) << "cache listed:" << m_myCacheFolder << count << "entries"
+                     << (ok ? "" : "(read in part)");
     m_entries.setRows(std::move(rows));
     setCountLine(cache_text::countLine(count, !ok));
     setKind(cache_text::MyCacheKind);

@@ -3,6 +3,7 @@
 #include "settings/settings_store.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
+#include "tools/logging.h"
 
 #include <QDir>
 #include <QFile>
@@ -397,6 +398,7 @@ void CopySession::failFile(const QString &reason)
         m_job->out.cancelWriting();
     m_job.reset(); // QSaveFile removes its temporary file
     ++m_failed;
+    qCDebug(lcTools) << "copy failed:" << source << reason;
     emit fileFailed(source, reason);
 }
 
@@ -409,6 +411,7 @@ void CopySession::endRun()
     setProgress(0);
     setCurrentFile(QString());
     setRunning(false);
+    qCDebug(lcTools) << "copy run ended:" << m_failed << "failed";
     if (m_report) {
         if (m_failed > 0)
             m_prompter.message(copy_text::Finished + QLatin1Char('\n') +

@@ -1,0 +1,8 @@
+#include "cli/logging.h"
+
+namespace lumen
+{
+
+Q_LOGGING_CATEGORY(lcCli, "lumen.cli", QtInfoMsg)
+
+} // namespace lumen

@@ -1,0 +1,8 @@
+#include "settings/logging.h"
+
+namespace lumen
+{
+
+Q_LOGGING_CATEGORY(lcSettings, "lumen.settings", QtInfoMsg)
+
+} // namespace lumen

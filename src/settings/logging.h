@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace lumen
+{
+
+// Debug output of this room, off unless asked for:
+// QT_LOGGING_RULES="lumen.settings.debug=true"
+Q_DECLARE_LOGGING_CATEGORY(lcSettings)
+
+} // namespace lumen
