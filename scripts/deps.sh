@@ -11,7 +11,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   zlib1g-dev libbrotli-dev
-  curl nginx-light tinyproxy time openssl ca-certificates
+  curl nginx-light tinyproxy time openssl ca-certificates clang-format
   fonts-noto-cjk xvfb xauth
 )
 if [ "${1:-}" = deb ]; then
