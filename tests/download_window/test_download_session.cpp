@@ -888,7 +888,10 @@ private slots:
         rig.engine.schedulerTick();
         QCOMPARE(rig.rec(w).state, S::Downloading);
         QVERIFY(rig.session.downloadUnfinished());
+        // The user answers the closing question: close anyway.
+        rig.prompter.answers.enqueue(Prompter::Answer::Yes);
         QVERIFY(rig.session.requestClose({}, "1920*1080"));
+        QCOMPARE(rig.prompter.shown.size(), 1);
         QVERIFY(!rig.engine.isRunning());
         QCOMPARE(rig.engine.countSlotInstances(), 1);
         QCOMPARE(rig.rec(w).state, S::Failed);

@@ -338,6 +338,9 @@ private slots:
             rig.selectRows({0, 1});
         else if (states.size() == 1)
             rig.selectRows({0});
+        // Emptying the list is the one entry that asks; the user confirms.
+        if (entry == QStringLiteral("menu清空"))
+            rig.prompter.answers.enqueue(Prompter::Answer::Yes);
 
         rig.trigger(entry);
 

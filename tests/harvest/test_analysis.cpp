@@ -410,6 +410,9 @@ void TestAnalysis::clearRefusedWhenAnalysisStartsDuringTheBox()
     rig.addRow("b");
     rig.analysis().setAutomatic(true);
     rig.prompter.texts.enqueue(QStringLiteral("a"));
+    // The user confirms clearing everything; the refusal comes after.
+    if (command == "all")
+        rig.prompter.answers.enqueue(Prompter::Answer::Yes);
     // The automatic analysis comes round while the box is open.
     rig.prompter.whileOpen = [&rig] {
         rig.clock.advanceSeconds(30);

@@ -4,6 +4,8 @@
 
 #include <QList>
 #include <QQueue>
+#include <QStringList>
+#include <QTest>
 
 #include <functional>
 
@@ -11,7 +13,10 @@ namespace lumen::test
 {
 
 // Records every box shown and answers from queues a test fills beforehand.
-// An empty queue answers Yes / Ok, cancels inputs and file dialogs.
+// A question box answers only what the test scripted: a real one waits for
+// the user, so a question nobody scripted fails the running test (and is
+// answered with its No or Cancel button, so the code goes on as a careful
+// user would take it). An empty text queue cancels inputs and file dialogs.
 class FakePrompter final : public Prompter
 {
 public:
@@ -25,6 +30,8 @@ public:
     QList<Shown> shown;
     QQueue<Answer> answers;
     QQueue<std::optional<QString>> texts;
+    // The questions asked with no answer scripted.
+    QStringList unscripted;
     // Runs while a question or an input box is open, as events the box's
     // own loop serves (a timer, a click elsewhere) would.
     std::function<void()> whileOpen;
@@ -33,12 +40,20 @@ public:
     {
         shown.append({"message", text, icon, title});
     }
-    Answer question(const QString &text, Buttons, Icon icon, const QString &title) override
+    Answer question(const QString &text, Buttons buttons, Icon icon, const QString &title) override
     {
         shown.append({"question", text, icon, title});
         if (whileOpen)
             whileOpen();
-        return answers.isEmpty() ? Answer::Yes : answers.dequeue();
+        if (!answers.isEmpty())
+            return answers.dequeue();
+        unscripted.append(text);
+        const QByteArray why = "a question box nobody scripted an answer for: " + text.toUtf8();
+        if (QTest::currentTestFunction())
+            QTest::qFail(why.constData(), __FILE__, __LINE__);
+        else
+            qCritical("%s", why.constData());
+        return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
     }
     std::optional<QString> inputText(const QString &prompt, const QString &title,
                                      const QString &) override
