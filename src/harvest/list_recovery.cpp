@@ -18,9 +18,8 @@ const QString SetAsideMessage =
 
 } // namespace
 
-ListRecovery::ListRecovery(DownloadList &downloads, HarvestList &harvest, Prompter &prompter,
-                           QString folder)
-    : m_downloads(downloads), m_harvest(harvest), m_prompter(prompter),
+ListRecovery::ListRecovery(DownloadList &downloads, Prompter &prompter, QString folder)
+    : m_downloads(downloads), m_prompter(prompter),
       m_downloadDb(QDir(folder).filePath(QStringLiteral("downloads.sqlite")),
                    DownloadJournal::SchemaVersion, DownloadJournal::schema()),
       m_harvestDb(QDir(folder).filePath(QStringLiteral("harvest.sqlite")),
@@ -50,33 +49,48 @@ bool ListRecovery::start(bool enabled)
             m_prompter.message(SetAsideMessage.arg(db->problem(), db->setAsidePath()),
                                Prompter::Icon::Warning);
     }
+    m_enabled = enabled;
     if (m_downloadDb.isOpen())
         m_downloadJournal = std::make_unique<DownloadJournal>(m_downloads, m_downloadDb);
+    // The harvest list does not exist yet: a list of its own answers for
+    // its journal until attachHarvest().
+    HarvestList noHarvestYet;
+    std::unique_ptr<HarvestJournal> harvestJournal;
     if (m_harvestDb.isOpen())
-        m_harvestJournal = std::make_unique<HarvestJournal>(m_harvest, m_harvestDb);
+        harvestJournal = std::make_unique<HarvestJournal>(noHarvestYet, m_harvestDb);
 
     if (!enabled) {
         if (m_downloadJournal)
             m_downloadJournal->setEnabled(false);
-        if (m_harvestJournal)
-            m_harvestJournal->setEnabled(false);
+        if (harvestJournal)
+            harvestJournal->setEnabled(false);
         return false;
     }
     const bool unfinished = (m_downloadJournal && m_downloadJournal->hasUnfinishedRecords()) ||
-                            (m_harvestJournal && m_harvestJournal->hasUnfinishedEntries());
+                            (harvestJournal && harvestJournal->hasUnfinishedEntries());
     const bool restore =
         unfinished && m_prompter.question(RestoreQuestion, Prompter::Buttons::YesNo,
                                           Prompter::Icon::Question) == Prompter::Answer::Yes;
     if (!restore) {
         if (m_downloadJournal)
             m_downloadJournal->discard();
-        if (m_harvestJournal)
-            m_harvestJournal->discard();
+        if (harvestJournal)
+            harvestJournal->discard();
         return false;
     }
-    if (m_harvestJournal)
-        m_harvestJournal->restore();
+    m_restoreHarvest = true;
     return m_downloadJournal && m_downloadJournal->restore() > 0;
+}
+
+void ListRecovery::attachHarvest(HarvestList &harvest)
+{
+    if (m_harvestJournal || !m_harvestDb.isOpen())
+        return;
+    m_harvestJournal = std::make_unique<HarvestJournal>(harvest, m_harvestDb);
+    m_harvestJournal->setEnabled(m_enabled);
+    if (m_restoreHarvest)
+        m_harvestJournal->restore();
+    m_restoreHarvest = false;
 }
 
 } // namespace lumen

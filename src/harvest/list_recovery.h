@@ -26,7 +26,7 @@ class ListRecovery
 {
 public:
     // folder: where the two journal files live.
-    ListRecovery(DownloadList &downloads, HarvestList &harvest, Prompter &prompter, QString folder);
+    ListRecovery(DownloadList &downloads, Prompter &prompter, QString folder);
     ~ListRecovery();
 
     // The per-user data folder's "<application title>/journal".
@@ -37,6 +37,10 @@ public:
     // the download list, so that the download window should be shown.
     // Disabled: the journals are emptied and nothing is followed.
     bool start(bool enabled);
+    // The harvest list comes with the search, later than the download
+    // list: from here on it is journaled, and filled from the journal when
+    // the offer was taken.
+    void attachHarvest(HarvestList &harvest);
 
     // Null before start() or when that journal could not be opened.
     DownloadJournal *downloadJournal() const { return m_downloadJournal.get(); }
@@ -44,12 +48,13 @@ public:
 
 private:
     DownloadList &m_downloads;
-    HarvestList &m_harvest;
     Prompter &m_prompter;
     JournalDatabase m_downloadDb;
     JournalDatabase m_harvestDb;
     std::unique_ptr<DownloadJournal> m_downloadJournal;
     std::unique_ptr<HarvestJournal> m_harvestJournal;
+    bool m_enabled = true;
+    bool m_restoreHarvest = false;
 };
 
 } // namespace lumen

@@ -23,7 +23,13 @@ struct Run {
     HarvestList harvest;
     FakePrompter prompter;
     ListRecovery recovery;
-    explicit Run(const QString &folder) : recovery(downloads, harvest, prompter, folder) {}
+    explicit Run(const QString &folder) : recovery(downloads, prompter, folder) {}
+    bool start(bool enabled)
+    {
+        const bool shown = recovery.start(enabled);
+        recovery.attachHarvest(harvest);
+        return shown;
+    }
 };
 
 void addRecord(DownloadList &list, const QString &name, S state)
@@ -77,7 +83,7 @@ private slots:
         QTemporaryDir dir;
         {
             Run last(dir.path());
-            QVERIFY(!last.recovery.start(true));
+            QVERIFY(!last.start(true));
             QCOMPARE(last.prompter.shown.size(), 0);
             addRecord(last.downloads, QStringLiteral("a"), recordState);
             addEntry(last.harvest, QStringLiteral("t"), entryState);
@@ -85,7 +91,7 @@ private slots:
         {
             Run next(dir.path());
             next.prompter.answers.enqueue(answer);
-            const bool showWindow = next.recovery.start(true);
+            const bool showWindow = next.start(true);
             QCOMPARE(next.prompter.messages(), asked ? QStringList{Question} : QStringList{});
             QCOMPARE(showWindow, restored);
             QCOMPARE(next.downloads.count(), restored ? 1 : 0);
@@ -97,7 +103,7 @@ private slots:
         // Whatever was declined or done is not offered again.
         Run after(dir.path());
         after.prompter.answers.enqueue(Answer::No);
-        after.recovery.start(true);
+        after.start(true);
         QCOMPARE(after.prompter.messages().contains(Question), restored && asked);
     }
 
@@ -108,17 +114,17 @@ private slots:
         QTemporaryDir dir;
         {
             Run last(dir.path());
-            last.recovery.start(true);
+            last.start(true);
             addRecord(last.downloads, QStringLiteral("a"), S::Waiting);
         }
         {
             Run off(dir.path());
-            QVERIFY(!off.recovery.start(false));
+            QVERIFY(!off.start(false));
             QCOMPARE(off.prompter.shown.size(), 0);
             addRecord(off.downloads, QStringLiteral("b"), S::Waiting);
         }
         Run on(dir.path());
-        QVERIFY(!on.recovery.start(true));
+        QVERIFY(!on.start(true));
         QCOMPARE(on.prompter.shown.size(), 0);
     }
 
@@ -133,7 +139,7 @@ private slots:
         broken.close();
         {
             Run run(dir.path());
-            QVERIFY(!run.recovery.start(true));
+            QVERIFY(!run.start(true));
             QCOMPARE(run.prompter.shown.size(), 1);
             QCOMPARE(run.prompter.shown.at(0).icon, Prompter::Icon::Warning);
             QVERIFY(
@@ -145,7 +151,7 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         Run run(dir.filePath(QStringLiteral("blocked")));
-        QVERIFY(!run.recovery.start(true));
+        QVERIFY(!run.start(true));
         QCOMPARE(run.prompter.shown.size(), 0);
         QVERIFY(!run.recovery.downloadJournal());
         addRecord(run.downloads, QStringLiteral("a"), S::Waiting);
