@@ -50,43 +50,49 @@ bool ListRecovery::start(bool enabled)
                                Prompter::Icon::Warning);
     }
     m_enabled = enabled;
+    m_started = true;
     if (m_downloadDb.isOpen())
         m_downloadJournal = std::make_unique<DownloadJournal>(m_downloads, m_downloadDb);
-    // The harvest list does not exist yet: a list of its own answers for
-    // its journal until attachHarvest().
-    HarvestList noHarvestYet;
-    std::unique_ptr<HarvestJournal> harvestJournal;
-    if (m_harvestDb.isOpen())
-        harvestJournal = std::make_unique<HarvestJournal>(noHarvestYet, m_harvestDb);
-
-    if (!enabled) {
-        if (m_downloadJournal)
-            m_downloadJournal->setEnabled(false);
-        if (harvestJournal)
-            harvestJournal->setEnabled(false);
-        return false;
+    // The harvest list may not exist yet: the decision reads its journal
+    // through a list of its own, and the real list joins it afterwards.
+    {
+        HarvestList noHarvestYet;
+        std::unique_ptr<HarvestJournal> harvestJournal;
+        if (m_harvestDb.isOpen())
+            harvestJournal = std::make_unique<HarvestJournal>(noHarvestYet, m_harvestDb);
+        const bool unfinished =
+            enabled && ((m_downloadJournal && m_downloadJournal->hasUnfinishedRecords()) ||
+                        (harvestJournal && harvestJournal->hasUnfinishedEntries()));
+        m_restoreHarvest =
+            unfinished && m_prompter.question(RestoreQuestion, Prompter::Buttons::YesNo,
+                                              Prompter::Icon::Question) == Prompter::Answer::Yes;
+        // Turned off, declined, or nothing left undone: the next run starts
+        // from empty lists.
+        if (!m_restoreHarvest) {
+            if (m_downloadJournal)
+                m_downloadJournal->discard();
+            if (harvestJournal)
+                harvestJournal->discard();
+        }
     }
-    const bool unfinished = (m_downloadJournal && m_downloadJournal->hasUnfinishedRecords()) ||
-                            (harvestJournal && harvestJournal->hasUnfinishedEntries());
-    const bool restore =
-        unfinished && m_prompter.question(RestoreQuestion, Prompter::Buttons::YesNo,
-                                          Prompter::Icon::Question) == Prompter::Answer::Yes;
-    if (!restore) {
-        if (m_downloadJournal)
-            m_downloadJournal->discard();
-        if (harvestJournal)
-            harvestJournal->discard();
-        return false;
-    }
-    m_restoreHarvest = true;
-    return m_downloadJournal && m_downloadJournal->restore() > 0;
+    const bool restored = m_restoreHarvest && m_downloadJournal && m_downloadJournal->restore() > 0;
+    if (m_downloadJournal)
+        m_downloadJournal->setEnabled(enabled);
+    journalHarvest();
+    return restored;
 }
 
 void ListRecovery::attachHarvest(HarvestList &harvest)
 {
-    if (m_harvestJournal || !m_harvestDb.isOpen())
+    m_harvestList = &harvest;
+    journalHarvest();
+}
+
+void ListRecovery::journalHarvest()
+{
+    if (!m_started || !m_harvestList || m_harvestJournal || !m_harvestDb.isOpen())
         return;
-    m_harvestJournal = std::make_unique<HarvestJournal>(harvest, m_harvestDb);
+    m_harvestJournal = std::make_unique<HarvestJournal>(*m_harvestList, m_harvestDb);
     m_harvestJournal->setEnabled(m_enabled);
     if (m_restoreHarvest)
         m_harvestJournal->restore();

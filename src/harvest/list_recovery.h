@@ -37,9 +37,9 @@ public:
     // the download list, so that the download window should be shown.
     // Disabled: the journals are emptied and nothing is followed.
     bool start(bool enabled);
-    // The harvest list comes with the search, later than the download
-    // list: from here on it is journaled, and filled from the journal when
-    // the offer was taken.
+    // The harvest list comes with the search, usually later than the
+    // download list: once both this and start() were called it is
+    // journaled, and filled from the journal when the offer was taken.
     void attachHarvest(HarvestList &harvest);
 
     // Null before start() or when that journal could not be opened.
@@ -47,12 +47,16 @@ public:
     HarvestJournal *harvestJournal() const { return m_harvestJournal.get(); }
 
 private:
+    void journalHarvest();
+
     DownloadList &m_downloads;
     Prompter &m_prompter;
     JournalDatabase m_downloadDb;
     JournalDatabase m_harvestDb;
     std::unique_ptr<DownloadJournal> m_downloadJournal;
     std::unique_ptr<HarvestJournal> m_harvestJournal;
+    HarvestList *m_harvestList = nullptr;
+    bool m_started = false;
     bool m_enabled = true;
     bool m_restoreHarvest = false;
 };

@@ -33,6 +33,10 @@ ListJournal::ListJournal(QAbstractItemModel &model, JournalDatabase &database, Q
     connect(&m_model, &QAbstractItemModel::rowsRemoved, this, [this] { markWhole(); });
     connect(&m_model, &QAbstractItemModel::modelReset, this, [this] { markWhole(); });
     connect(&m_model, &QAbstractItemModel::layoutChanged, this, [this] { markWhole(); });
+    // A list that already holds records when its journal starts is written
+    // whole at the first flush.
+    if (m_model.rowCount() > 0)
+        markWhole();
 }
 
 ListJournal::~ListJournal()

@@ -23,9 +23,13 @@ struct Run {
     HarvestList harvest;
     FakePrompter prompter;
     ListRecovery recovery;
+    bool harvestFirst = false;
     explicit Run(const QString &folder) : recovery(downloads, prompter, folder) {}
     bool start(bool enabled)
     {
+        // Either order: the search may start before or after the offer.
+        if (harvestFirst)
+            recovery.attachHarvest(harvest);
         const bool shown = recovery.start(enabled);
         recovery.attachHarvest(harvest);
         return shown;
@@ -90,6 +94,7 @@ private slots:
         }
         {
             Run next(dir.path());
+            next.harvestFirst = entryState.isEmpty();
             next.prompter.answers.enqueue(answer);
             const bool showWindow = next.start(true);
             QCOMPARE(next.prompter.messages(), asked ? QStringList{Question} : QStringList{});
