@@ -31,7 +31,7 @@ DownloadState stateFrom(int value)
 } // namespace
 
 DownloadJournal::DownloadJournal(DownloadList &list, JournalDatabase &database, QObject *parent)
-    : ListJournal(list, database, QStringLiteral("records"), Columns, parent), m_list(list)
+    : ModelJournal(list, database, QStringLiteral("records"), Columns, parent)
 {
 }
 
@@ -47,21 +47,6 @@ QStringList DownloadJournal::schema()
                        "url TEXT NOT NULL, name TEXT, file_type TEXT, size_text TEXT, "
                        "received_text TEXT, percent_text TEXT, folder TEXT, base_flag TEXT, "
                        "referer TEXT, stored_path TEXT, state INTEGER NOT NULL)")};
-}
-
-qint64 DownloadJournal::recordCount() const
-{
-    return m_list.count();
-}
-
-quint64 DownloadJournal::idAt(qint64 row) const
-{
-    return m_list.at(row).id;
-}
-
-qint64 DownloadJournal::rowOfId(quint64 id) const
-{
-    return m_list.rowOfId(id);
 }
 
 QVariantList DownloadJournal::valuesAt(qint64 row) const

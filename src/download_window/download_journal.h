@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/download_item.h"
+#include "engine/download_list.h"
 #include "settings/list_journal.h"
 
 #include <QList>
@@ -8,11 +9,9 @@
 namespace lumen
 {
 
-class DownloadList;
-
 // The download list's table of the journal: every field of each record,
 // its state and the file it stored.
-class DownloadJournal final : public ListJournal
+class DownloadJournal final : public ModelJournal<DownloadList>
 {
     Q_OBJECT
 public:
@@ -38,13 +37,7 @@ public:
     qint64 restore();
 
 protected:
-    qint64 recordCount() const override;
-    quint64 idAt(qint64 row) const override;
-    qint64 rowOfId(quint64 id) const override;
     QVariantList valuesAt(qint64 row) const override;
-
-private:
-    DownloadList &m_list;
 };
 
 } // namespace lumen

@@ -14,7 +14,7 @@ const QStringList Columns = {QStringLiteral("title"),    QStringLiteral("file_ty
 } // namespace
 
 HarvestJournal::HarvestJournal(HarvestList &list, JournalDatabase &database, QObject *parent)
-    : ListJournal(list, database, QStringLiteral("entries"), Columns, parent), m_list(list)
+    : ModelJournal(list, database, QStringLiteral("entries"), Columns, parent)
 {
 }
 
@@ -29,21 +29,6 @@ QStringList HarvestJournal::schema()
         QStringLiteral("CREATE TABLE entries (id INTEGER PRIMARY KEY, position INTEGER NOT NULL, "
                        "title TEXT, file_type TEXT, state TEXT, folder TEXT, source TEXT, "
                        "full_text_link TEXT NOT NULL, page_link TEXT)")};
-}
-
-qint64 HarvestJournal::recordCount() const
-{
-    return m_list.count();
-}
-
-quint64 HarvestJournal::idAt(qint64 row) const
-{
-    return m_list.at(row).id;
-}
-
-qint64 HarvestJournal::rowOfId(quint64 id) const
-{
-    return m_list.rowOfId(id);
 }
 
 QVariantList HarvestJournal::valuesAt(qint64 row) const

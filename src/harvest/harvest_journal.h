@@ -10,7 +10,7 @@ namespace lumen
 
 // The harvest list's table of the journal: every entry with its analysis
 // state, so that entries harvested but not yet analysed survive the run.
-class HarvestJournal final : public ListJournal
+class HarvestJournal final : public ModelJournal<HarvestList>
 {
     Q_OBJECT
 public:
@@ -30,13 +30,7 @@ public:
     qint64 restore();
 
 protected:
-    qint64 recordCount() const override;
-    quint64 idAt(qint64 row) const override;
-    qint64 rowOfId(quint64 id) const override;
     QVariantList valuesAt(qint64 row) const override;
-
-private:
-    HarvestList &m_list;
 };
 
 } // namespace lumen

@@ -87,4 +87,21 @@ private:
     QString m_lastError;
 };
 
+// The bookkeeping every list model of the program answers the same way:
+// count(), at(row).id and rowOfId(id).
+template <typename List> class ModelJournal : public ListJournal
+{
+protected:
+    ModelJournal(List &list, JournalDatabase &database, QString table, QStringList columns,
+                 QObject *parent)
+        : ListJournal(list, database, std::move(table), std::move(columns), parent), m_list(list)
+    {
+    }
+    qint64 recordCount() const override { return m_list.count(); }
+    quint64 idAt(qint64 row) const override { return m_list.at(row).id; }
+    qint64 rowOfId(quint64 id) const override { return m_list.rowOfId(id); }
+
+    List &m_list;
+};
+
 } // namespace lumen
