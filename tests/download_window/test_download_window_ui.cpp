@@ -1,10 +1,12 @@
 #include "download_rig.h"
 
 #include "download_window/download_window.h"
+#include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/naming.h"
+#include "support/files.h"
 #include "support/test_site.h"
 
 #include <QAction>
@@ -20,8 +22,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -908,6 +912,56 @@ private slots:
         // Destroyed while shown: the panel goes with it.
         rig.window.reset();
         QVERIFY(!panel);
+    }
+
+    // The dialog over its session: a folder under "~" is made in the home
+    // folder, a relative one is refused and the dialog stays.
+    void saveFolderDialogReadsTheHomeFolder()
+    {
+        QTemporaryDir root;
+        const QByteArray oldHome = qgetenv("HOME");
+        const QString oldWorking = QDir::currentPath();
+        QDir(root.path()).mkpath("home");
+        QDir(root.path()).mkpath("work");
+        qputenv("HOME", root.filePath("home").toUtf8());
+        QDir::setCurrent(root.filePath("work"));
+        const auto restore = qScopeGuard([&] {
+            QDir::setCurrent(oldWorking);
+            qputenv("HOME", oldHome);
+        });
+        FolderHistoryLocation where{root.filePath("app"), root.filePath("user")};
+        QDir(root.path()).mkpath("app");
+        SettingsStore store(root.filePath("settings.ini"));
+        FakePrompter prompter;
+        AppSettings settings;
+        const auto type = [](SaveFolderDialog &dialog, const QString &text) {
+            auto *edit = dialog.findChild<QComboBox *>("Combo1")->lineEdit();
+            edit->clear();
+            QTest::keyClicks(edit, text);
+        };
+
+        SaveFolderDialog refusing(settings, store, prompter, where);
+        QSignalSpy refused(&refusing, &QDialog::accepted);
+        type(refusing, "papers");
+        QTest::mouseClick(refusing.findChild<QPushButton *>("Command2"), Qt::LeftButton);
+        QCOMPARE(refused.size(), 0);
+        QCOMPARE(prompter.messages(), QStringList{SaveFolderSession::FullPathMessage});
+        QCOMPARE(QDir(root.filePath("work")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{});
+        QVERIFY(!QFile::exists(where.writePath()));
+
+        SaveFolderDialog dialog(settings, store, prompter, where);
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        type(dialog, "~/papers");
+        QTest::mouseClick(dialog.findChild<QPushButton *>("Command2"), Qt::LeftButton);
+        QCOMPARE(accepted.size(), 1);
+        const QString papers = root.filePath("home/papers/");
+        QVERIFY(QFileInfo(papers).isDir());
+        QCOMPARE(settings.saveFolder, papers);
+        QCOMPARE(dialog.findChild<QComboBox *>("Combo1")->currentText(), papers);
+        QCOMPARE(readFile(where.writePath()), (papers + "\r\n").toUtf8());
+        QCOMPARE(QDir(root.filePath("work")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{});
     }
 
     void downloadsFromTheRepositorySite()
