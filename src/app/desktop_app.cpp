@@ -8,7 +8,6 @@
 #include "download_window/download_window.h"
 #include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
-#include "settings/stored_download_settings.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/clock.h"
@@ -20,6 +19,7 @@
 #include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/stored_download_settings.h"
 #include "shell/about_session.h"
 #include "shell/about_window.h"
 #include "shell/component_help_window.h"
@@ -37,11 +37,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QTreeView>
 
 namespace lumen
 {
@@ -311,13 +308,10 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_loginBrowser->setSilent(true);
         m_login = std::make_unique<SiteLogin>(*m_loginBrowser, m_prompter, m_clock);
         m_login->watch(m_engine);
-        QTreeView *list = w->listView();
-        auto *panel = new LoginPanel(*m_login, *m_loginBrowser, list->parentWidget());
-        panel->hide();
+        auto *panel = new LoginPanel(*m_login, *m_loginBrowser);
+        w->setLoginPanel(panel);
         m_loginPanel = panel;
-        list->installEventFilter(this);
-        if (auto *status = w->findChild<QLabel *>(QStringLiteral("StatusBar1Panel3")))
-            connect(m_login.get(), &SiteLogin::titleTextChanged, status, &QLabel::setText);
+        connect(m_login.get(), &SiteLogin::titleTextChanged, w, &DownloadWindow::showLoginTitle);
         connect(w, &QObject::destroyed, this, [this] {
             // The panel went with the window; the helper and its browser
             // follow, so the next opening starts afresh.
@@ -327,22 +321,6 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_download = w;
     }
     return *m_download;
-}
-
-bool DesktopApp::eventFilter(QObject *watched, QEvent *event)
-{
-    // The type is asked first: the list also sees events while the window
-    // is being torn down, when the window may no longer be looked at.
-    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && m_download &&
-        watched == m_download->listView())
-        layoutLoginPanel();
-    return QObject::eventFilter(watched, event);
-}
-
-void DesktopApp::layoutLoginPanel()
-{
-    if (m_loginPanel && m_download)
-        m_loginPanel->setGeometry(m_download->listView()->geometry());
 }
 
 void DesktopApp::showSearchWindow()
@@ -374,7 +352,6 @@ void DesktopApp::showLoginPanel()
         if (row >= 0)
             selected = QUrl(m_downloads.at(row).url);
     }
-    layoutLoginPanel();
     m_loginPanel->open(selected);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "settings/app_settings.h"
-#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 
 #include "tools/copy_session.h"
 
@@ -150,8 +150,6 @@ private:
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);
     template <typename W> void present(QPointer<W> &slot, W *created);
-    void layoutLoginPanel();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Seams: the program's own unless a test gave its.
     std::unique_ptr<WidgetPrompter> m_ownPrompter;
