@@ -254,9 +254,8 @@ void DownloadWindow::buildPanel(QWidget *central)
     // The two rows are cut into columns that belong together above and
     // below: a column never splits, and a window too narrow for all of
     // them wraps the right-hand columns under the left ones, two rows at a
-    // time, so every control stays in reach. The interval box holds 601
-    // items: it is as wide as its widest, not as its list is long.
-    m_interval->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
+    // time, so every control stays in reach. Every row is as high as the
+    // tallest control, so the rows of the columns line up.
     int rowHeight = 0;
     for (QWidget *w : m_panel->findChildren<QWidget *>())
         if (w != m_background && w != m_runningMark && w != sameNameBox)
