@@ -303,8 +303,21 @@ private slots:
             return QRect(w->mapTo(download, QPoint(0, 0)), w->size());
         };
         QTRY_COMPARE(inWindow(panel), inWindow(download->listView()));
-        download->resize(download->width() - 100, download->height() - 80);
+        // At 800×600 the panel still fits over the list, every control of
+        // it inside the window.
+        download->showNormal();
+        download->resize(800, 600);
+        QTRY_COMPARE(download->size(), QSize(800, 600));
         QTRY_COMPARE(inWindow(panel), inWindow(download->listView()));
+        for (QWidget *control : panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (control->isHidden())
+                continue;
+            QVERIFY2(download->rect().contains(
+                         QRect(control->mapTo(download, QPoint(0, 0)), control->size())),
+                     qPrintable(control->objectName()));
+            QVERIFY2(control->width() >= control->minimumSizeHint().width(),
+                     qPrintable(control->objectName()));
+        }
         // The login browser's page titles reach the window's status bar.
         emit rig.app->siteLogin()->titleTextChanged(QStringLiteral("登录"));
         QCOMPARE(download->findChild<QLabel *>(QStringLiteral("StatusBar1Panel3"))->text(),
