@@ -13,6 +13,7 @@
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "harvest/harvest_session.h"
+#include "harvest/list_recovery.h"
 #include "harvest/login_panel_window.h"
 #include "harvest/repository.h"
 #include "harvest/search_window.h"
@@ -123,6 +124,8 @@ void DesktopApp::build()
     }
     m_downloadSession = std::make_unique<DownloadSession>(m_downloads, m_engine, m_store,
                                                           m_settings, m_prompter, m_shell);
+    m_recovery =
+        std::make_unique<ListRecovery>(m_downloads, m_prompter, ListRecovery::defaultFolder());
     m_settingsOpener = std::make_unique<ModalSettingsDialogOpener>();
     m_urlReplaceOpener = std::make_unique<ModalUrlReplaceOpener>();
 
@@ -159,6 +162,7 @@ HarvestSession &DesktopApp::harvestSession()
                 return m_downloads;
             },
             m_clock);
+        m_recovery->attachHarvest(m_harvest->list());
         m_harvest->setDownloadWindowOpenQuery(
             [this] { return m_download && m_download->isVisible(); });
         connect(&m_harvest->transfer(), &DownloadTransfer::downloadWindowShowRequested, this,
@@ -224,7 +228,17 @@ bool DesktopApp::start()
         m_cover->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     m_cover->show();
+    if (offerLastLists())
+        showDownloadWindow();
     return true;
+}
+
+bool DesktopApp::offerLastLists()
+{
+    if (m_offeredLastLists)
+        return false;
+    m_offeredLastLists = true;
+    return m_recovery->start(m_store.read(setting::KeepListsJournal) != QLatin1String("0"));
 }
 
 bool DesktopApp::startWithDownloadList(const QString &listFile)
@@ -236,6 +250,7 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
         start();
         return false;
     }
+    offerLastLists();
     for (const DownloadListEntry &e : std::as_const(entries))
         m_downloads.append(e.url, e.name, e.type, m_settings.saveFolder, e.referer);
     // The start-up window is there (hidden) all the same: the program still
