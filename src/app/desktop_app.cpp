@@ -227,6 +227,7 @@ bool DesktopApp::start()
         m_cover->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     m_cover->show();
+    m_startup->begin();
     return true;
 }
 
@@ -246,6 +247,9 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
     if (!m_cover)
         m_cover = new CoverWindow(*m_startup);
     showDownloadWindow();
+    // The start-up work does not wait for the start-up window: the about
+    // and help windows and the emulation value need it all the same.
+    m_startup->begin();
     return true;
 }
 
@@ -391,6 +395,7 @@ void DesktopApp::showAboutWindow()
         bringForward(m_about);
         return;
     }
+    m_startup->runStartupWork(); // the description it shows
     m_aboutSession =
         std::make_unique<AboutSession>(m_shell, m_prompter, m_startup->osDescription(),
                                        m_updateCheck->productPageUrl(), repositoryHomePage());
@@ -413,6 +418,7 @@ void DesktopApp::showUsageWindow()
 
 void DesktopApp::showComponentHelp()
 {
+    m_startup->runStartupWork();
     if (!m_componentHelp)
         present(m_componentHelp,
                 static_cast<QWidget *>(new ComponentHelpWindow(m_startup->osDescription())));
@@ -426,6 +432,7 @@ void DesktopApp::showPermissionsHelp()
         bringForward(m_permissionsHelp);
         return;
     }
+    m_startup->runStartupWork();
     const QList<PermissionEntry> entries =
         programPermissionEntries(QCoreApplication::applicationFilePath(),
                                  QFileInfo(m_store.path()).absolutePath(), m_settings.saveFolder);

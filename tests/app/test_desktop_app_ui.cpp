@@ -9,11 +9,15 @@
 #include "harvest/login_panel_window.h"
 #include "harvest/search_window.h"
 #include "harvest/web_engine_profile.h"
+#include "shell/browser_emulation.h"
 #include "shell/cover_window.h"
+#include "shell/program_version.h"
+#include "shell/registry_store.h"
 #include "shell/startup_session.h"
 #include "support/fake_prompter.h"
 #include "support/fake_shell.h"
 #include "support/fake_sound_player.h"
+#include "support/files.h"
 #include "support/test_site.h"
 #include "tools/cache_tool_session.h"
 
@@ -21,6 +25,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -267,6 +273,48 @@ private slots:
         QCOMPARE(helpWindows, 2);
         trigger(download, "menu清空IE浏览器缓存");
         QCOMPARE(rig.prompter.messages().size(), 2);
+    }
+
+    // A start with a list skips the start-up window but not its work: the
+    // system's description reaches the about and help windows, and the
+    // emulation value is written.
+    void downloadListRunsTheStartupWork()
+    {
+        QTemporaryDir folder;
+        const QString listPath = folder.filePath("list.txt");
+        writeFile(listPath, "http://127.0.0.1:9/items/1.pdf\n");
+        QFile::remove(RegistryStore::defaultPath());
+        Rig rig(folder.path() + u'/');
+        QVERIFY(rig.app->startWithDownloadList(listPath));
+        DownloadWindow *download = rig.app->downloadWindow();
+        QVERIFY(download);
+        QTRY_VERIFY(rig.app->startupSession().isStarted());
+        const QString description = rig.app->startupSession().osDescription();
+        QVERIFY2(description.contains(QStringLiteral(" 版本:")) &&
+                     description.endsWith(QStringLiteral("位]")),
+                 qPrintable(description));
+        QCOMPARE(RegistryStore(RegistryStore::defaultPath())
+                     .readNumber(BrowserEmulationKey, executableBaseName() + QStringLiteral(".exe"),
+                                 QStringLiteral("32")),
+                 QStringLiteral("10001"));
+
+        auto *about = download->findChild<QAction *>(QStringLiteral("关于"));
+        QVERIFY(about);
+        about->trigger();
+        QWidget *aboutWindow = rig.app->aboutWindow();
+        QVERIFY(aboutWindow);
+        auto *info = aboutWindow->findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
+        QTRY_COMPARE(info->toPlainText(), QStringLiteral("OP:") + description);
+        aboutWindow->close();
+
+        download->findChild<QAction *>(QStringLiteral("menu微软组件下载安装"))->trigger();
+        QLabel *system = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == QLatin1String("Net35"))
+                system = w->findChild<QLabel *>(QStringLiteral("Label4"));
+        }
+        QVERIFY(system);
+        QCOMPARE(system->text(), QStringLiteral("您的操作系统是：") + description);
     }
 
     // lumenarc --download-list FILE: the download window straight away,
