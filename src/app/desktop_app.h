@@ -146,6 +146,8 @@ signals:
 private:
     void build();
     QWidget *owner() const;
+    // The window a request came from (the sender's window), else owner().
+    QWidget *opener() const;
     SearchWindow &ensureSearchWindow();
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);

@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -237,6 +238,10 @@ private slots:
         QPointer<QWidget> about = rig.app->aboutWindow();
         QVERIFY(about && about->isVisible());
         QCOMPARE(about->windowIcon().cacheKey(), icon);
+        // Modal to the window whose menu opened it.
+        QCOMPARE(about->parentWidget(), search);
+        QCOMPARE(about->windowModality(), Qt::WindowModal);
+        QCOMPARE(QApplication::activeModalWidget(), about.data());
         trigger(search, "menu关于");
         QCOMPARE(rig.app->aboutWindow(), about.data());
         QVERIFY(!rig.app->startupSession().isTimerActive());
@@ -246,6 +251,9 @@ private slots:
         trigger(search, "menu软件使用方法");
         QVERIFY(rig.app->usageWindow() && rig.app->usageWindow()->isVisible());
         QCOMPARE(rig.app->usageWindow()->windowIcon().cacheKey(), icon);
+        // The steps stay in view beside the search window they describe.
+        QCOMPARE(rig.app->usageWindow()->parentWidget(), search);
+        QCOMPARE(rig.app->usageWindow()->windowModality(), Qt::NonModal);
 
         trigger(search, "menu查看IE浏览器缓存");
         QPointer<QWidget> cache = rig.app->cacheWindow();
@@ -268,11 +276,61 @@ private slots:
             if (w->isVisible() && w->inherits("QDialog") && w != rig.app->usageWindow()) {
                 ++helpWindows;
                 QCOMPARE(w->windowIcon().cacheKey(), icon);
+                QCOMPARE(w->parentWidget(), download);
+                QCOMPARE(w->windowModality(), Qt::WindowModal);
             }
         }
         QCOMPARE(helpWindows, 2);
         trigger(download, "menu清空IE浏览器缓存");
         QCOMPARE(rig.prompter.messages().size(), 2);
+    }
+
+    // The copy window the cache tool hands its files to takes the clicks,
+    // and the cache tool waits until it is closed.
+    void copyWindowTakesInputOverTheCacheTool()
+    {
+        QTemporaryDir folder;
+        writeFile(folder.filePath("doc.pdf"), "%PDF-1.4");
+        Rig rig(folder.path() + u'/');
+        QVERIFY(rig.startAndWaitForSearchButton());
+        rig.app->showSearchWindow();
+        auto *action =
+            rig.app->searchWindow()->findChild<QAction *>(QStringLiteral("menu查看IE浏览器缓存"));
+        QVERIFY(action);
+        action->trigger();
+        QPointer<QWidget> cache = rig.app->cacheWindow();
+        QVERIFY(cache);
+        QVERIFY(QTest::qWaitForWindowExposed(cache));
+
+        // What the cache tool's "复制选中..." asks for.
+        rig.app->showCopyWindow({CopySource::fromFile(folder.filePath("doc.pdf"))});
+        QPointer<QWidget> copy = rig.app->copyWindow();
+        QVERIFY(copy && copy->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(copy));
+        QCOMPARE(copy->parentWidget(), cache.data());
+        QCOMPARE(copy->windowModality(), Qt::WindowModal);
+        QCOMPARE(QApplication::activeModalWidget(), copy.data());
+
+        // Clicks reach it through the window system, as the user's do.
+        const auto click = [](QWidget *control) {
+            QWidget *window = control->window();
+            QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                              control->mapTo(window, QPoint(6, control->height() / 2)));
+        };
+        auto *skip = copy->findChild<QRadioButton *>(QStringLiteral("Option1_1"));
+        QVERIFY(skip);
+        QVERIFY(!skip->isChecked());
+        click(skip);
+        QVERIFY(skip->isChecked());
+        // The cache tool's own close button does nothing meanwhile.
+        click(cache->findChild<QPushButton *>(QStringLiteral("Command4")));
+        QVERIFY(cache->isVisible());
+
+        click(copy->findChild<QPushButton *>(QStringLiteral("Command2")));
+        QTRY_VERIFY(!copy);
+        QVERIFY(cache->isVisible());
+        click(cache->findChild<QPushButton *>(QStringLiteral("Command4")));
+        QTRY_VERIFY(!cache);
     }
 
     // A start with a list skips the start-up window but not its work: the
