@@ -150,6 +150,8 @@ private:
     // work undone. True when the download list was filled from them.
     bool offerLastLists();
     QWidget *owner() const;
+    // The window a request came from (the sender's window), else owner().
+    QWidget *opener() const;
     SearchWindow &ensureSearchWindow();
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);
