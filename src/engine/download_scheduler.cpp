@@ -329,7 +329,8 @@ void DownloadScheduler::monitorTick()
     }
 
     // A single-connection body still streaming once the scheduler stopped
-    // (the error stop, or a switch of method) belongs to no run: it ends.
+    // (the error stop fired, or it was started by hand) belongs to no run:
+    // it ends as cancelled.
     if (!m_running && m_pool.singleStreaming())
         m_pool.cancelSingle();
 
