@@ -8,18 +8,19 @@
 #include "download_window/download_window.h"
 #include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
-#include "settings/stored_download_settings.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "harvest/harvest_session.h"
+#include "harvest/list_recovery.h"
 #include "harvest/login_panel_window.h"
 #include "harvest/repository.h"
 #include "harvest/search_window.h"
 #include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/stored_download_settings.h"
 #include "shell/about_session.h"
 #include "shell/about_window.h"
 #include "shell/component_help_window.h"
@@ -126,6 +127,8 @@ void DesktopApp::build()
     }
     m_downloadSession = std::make_unique<DownloadSession>(m_downloads, m_engine, m_store,
                                                           m_settings, m_prompter, m_shell);
+    m_recovery =
+        std::make_unique<ListRecovery>(m_downloads, m_prompter, ListRecovery::defaultFolder());
     m_settingsOpener = std::make_unique<ModalSettingsDialogOpener>();
     m_urlReplaceOpener = std::make_unique<ModalUrlReplaceOpener>();
 
@@ -162,6 +165,7 @@ HarvestSession &DesktopApp::harvestSession()
                 return m_downloads;
             },
             m_clock);
+        m_recovery->attachHarvest(m_harvest->list());
         m_harvest->setDownloadWindowOpenQuery(
             [this] { return m_download && m_download->isVisible(); });
         connect(&m_harvest->transfer(), &DownloadTransfer::downloadWindowShowRequested, this,
@@ -227,7 +231,17 @@ bool DesktopApp::start()
         m_cover->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     m_cover->show();
+    if (offerLastLists())
+        showDownloadWindow();
     return true;
+}
+
+bool DesktopApp::offerLastLists()
+{
+    if (m_offeredLastLists)
+        return false;
+    m_offeredLastLists = true;
+    return m_recovery->start(m_store.read(setting::KeepListsJournal) != QLatin1String("0"));
 }
 
 bool DesktopApp::startWithDownloadList(const QString &listFile)
@@ -239,6 +253,7 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
         start();
         return false;
     }
+    offerLastLists();
     for (const DownloadListEntry &e : std::as_const(entries))
         m_downloads.append(e.url, e.name, e.type, m_settings.saveFolder, e.referer);
     // The start-up window is there (hidden) all the same: the program still

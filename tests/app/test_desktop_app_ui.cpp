@@ -9,6 +9,7 @@
 #include "harvest/login_panel_window.h"
 #include "harvest/search_window.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/settings_store.h"
 #include "shell/cover_window.h"
 #include "shell/startup_session.h"
 #include "support/fake_prompter.h"
@@ -96,6 +97,50 @@ private slots:
         qputenv("LUMENARC_REPOSITORY", m_site.baseUrl().toString().toUtf8());
         // No product site: the update check stays silent.
         qputenv("LUMENARC_PRODUCT_SITE", "");
+        // Each case starts with empty lists; the journal's own case turns
+        // it on.
+        SettingsStore(SettingsStore::defaultPath()).write(setting::KeepListsJournal, "0");
+    }
+
+    // A run that ended with downloads left is offered back at the next
+    // start, with the download window showing the restored records; the
+    // run after a declined offer starts empty and asks nothing.
+    void theLastRunsListComesBack()
+    {
+        SettingsStore store(SettingsStore::defaultPath());
+        store.write(setting::KeepListsJournal, "1");
+        QTemporaryDir folder;
+        {
+            Rig last(folder.path() + u'/');
+            QVERIFY(last.startAndWaitForSearchButton());
+            QCOMPARE(last.prompter.shown.size(), 0);
+            last.app->downloads().append("http://127.0.0.1:9/items/1.pdf", "第一篇", "pdf",
+                                         folder.path() + u'/', QString());
+            last.app->downloads().append("http://127.0.0.1:9/items/2.pdf", "第二篇", "pdf",
+                                         folder.path() + u'/', QString());
+            last.app->downloads().setState(0, DownloadState::Finished);
+        }
+        {
+            Rig next(folder.path() + u'/');
+            next.prompter.answers.enqueue(Prompter::Answer::Yes);
+            QVERIFY(next.startAndWaitForSearchButton());
+            QCOMPARE(next.prompter.messages(), QStringList{"恢复上次未完成的下载列表？"});
+            QCOMPARE(next.app->downloads().count(), 2);
+            QCOMPARE(next.app->downloads().at(0).state, DownloadState::Finished);
+            QCOMPARE(next.app->downloads().at(1).name, QStringLiteral("第二篇"));
+            QVERIFY(next.app->downloadWindow() && next.app->downloadWindow()->isVisible());
+        }
+        {
+            Rig declined(folder.path() + u'/');
+            declined.prompter.answers.enqueue(Prompter::Answer::No);
+            QVERIFY(declined.startAndWaitForSearchButton());
+            QCOMPARE(declined.prompter.messages(), QStringList{"恢复上次未完成的下载列表？"});
+            QCOMPARE(declined.app->downloads().count(), 0);
+        }
+        Rig fresh(folder.path() + u'/');
+        QVERIFY(fresh.startAndWaitForSearchButton());
+        QCOMPARE(fresh.prompter.shown.size(), 0);
+        store.write(setting::KeepListsJournal, "0");
     }
 
     // The start-up window comes back only when the last of the search and
