@@ -39,11 +39,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QTreeView>
 
 namespace lumen
 {
@@ -234,6 +231,7 @@ bool DesktopApp::start()
     }
     qCDebug(lcApp) << "window shown: the start-up window";
     m_cover->show();
+    m_startup->begin();
     if (offerLastLists())
         showDownloadWindow();
     return true;
@@ -264,6 +262,9 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
     if (!m_cover)
         m_cover = new CoverWindow(*m_startup);
     showDownloadWindow();
+    // The start-up work does not wait for the start-up window: the about
+    // and help windows and the emulation value need it all the same.
+    m_startup->begin();
     return true;
 }
 
@@ -274,6 +275,14 @@ QWidget *DesktopApp::owner() const
     if (m_download && m_download->isVisible())
         return m_download;
     return m_cover;
+}
+
+QWidget *DesktopApp::opener() const
+{
+    // The window whose menu asked, when a window asked.
+    if (auto *w = qobject_cast<QWidget *>(sender()))
+        return w->window();
+    return owner();
 }
 
 template <typename W> void DesktopApp::present(QPointer<W> &slot, W *created)
@@ -329,13 +338,10 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_loginBrowser->setSilent(true);
         m_login = std::make_unique<SiteLogin>(*m_loginBrowser, m_prompter, m_clock);
         m_login->watch(m_engine);
-        QTreeView *list = w->listView();
-        auto *panel = new LoginPanel(*m_login, *m_loginBrowser, list->parentWidget());
-        panel->hide();
+        auto *panel = new LoginPanel(*m_login, *m_loginBrowser);
+        w->setLoginPanel(panel);
         m_loginPanel = panel;
-        list->installEventFilter(this);
-        if (auto *status = w->findChild<QLabel *>(QStringLiteral("StatusBar1Panel3")))
-            connect(m_login.get(), &SiteLogin::titleTextChanged, status, &QLabel::setText);
+        connect(m_login.get(), &SiteLogin::titleTextChanged, w, &DownloadWindow::showLoginTitle);
         connect(w, &QObject::destroyed, this, [this] {
             // The panel went with the window; the helper and its browser
             // follow, so the next opening starts afresh.
@@ -345,22 +351,6 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_download = w;
     }
     return *m_download;
-}
-
-bool DesktopApp::eventFilter(QObject *watched, QEvent *event)
-{
-    // The type is asked first: the list also sees events while the window
-    // is being torn down, when the window may no longer be looked at.
-    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && m_download &&
-        watched == m_download->listView())
-        layoutLoginPanel();
-    return QObject::eventFilter(watched, event);
-}
-
-void DesktopApp::layoutLoginPanel()
-{
-    if (m_loginPanel && m_download)
-        m_loginPanel->setGeometry(m_download->listView()->geometry());
 }
 
 void DesktopApp::showSearchWindow()
@@ -392,7 +382,6 @@ void DesktopApp::showLoginPanel()
         if (row >= 0)
             selected = QUrl(m_downloads.at(row).url);
     }
-    layoutLoginPanel();
     m_loginPanel->open(selected);
 }
 
@@ -409,10 +398,13 @@ void DesktopApp::showAboutWindow()
         bringForward(m_about);
         return;
     }
+    m_startup->runStartupWork(); // the description it shows
     m_aboutSession =
         std::make_unique<AboutSession>(m_shell, m_prompter, m_startup->osDescription(),
                                        m_updateCheck->productPageUrl(), repositoryHomePage());
-    auto *w = new AboutWindow(*m_aboutSession);
+    // Modal to the window it was opened from, as the help windows are.
+    auto *w = new AboutWindow(*m_aboutSession, opener());
+    w->setWindowModality(Qt::WindowModal);
     // Each closing of the about window looks for a newer version again.
     connect(w, &QDialog::finished, m_startup.get(), &StartupSession::restartTimer);
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -423,19 +415,24 @@ void DesktopApp::showAboutWindow()
 
 void DesktopApp::showUsageWindow()
 {
+    // Modeless, so the steps stay in view while the user follows them; it
+    // stays over its opener and goes with it.
     if (!m_usage)
-        present(m_usage, static_cast<QWidget *>(new UsageWindow));
+        present(m_usage, static_cast<QWidget *>(new UsageWindow(opener())));
     else
         bringForward(m_usage);
 }
 
 void DesktopApp::showComponentHelp()
 {
-    if (!m_componentHelp)
-        present(m_componentHelp,
-                static_cast<QWidget *>(new ComponentHelpWindow(m_startup->osDescription())));
-    else
+    m_startup->runStartupWork();
+    if (!m_componentHelp) {
+        auto *w = new ComponentHelpWindow(m_startup->osDescription(), opener());
+        w->setWindowModality(Qt::WindowModal);
+        present(m_componentHelp, static_cast<QWidget *>(w));
+    } else {
         bringForward(m_componentHelp);
+    }
 }
 
 void DesktopApp::showPermissionsHelp()
@@ -444,11 +441,14 @@ void DesktopApp::showPermissionsHelp()
         bringForward(m_permissionsHelp);
         return;
     }
+    m_startup->runStartupWork();
     const QList<PermissionEntry> entries =
         programPermissionEntries(QCoreApplication::applicationFilePath(),
                                  QFileInfo(m_store.path()).absolutePath(), m_settings.saveFolder);
-    present(m_permissionsHelp, static_cast<QWidget *>(new PermissionHelpWindow(
-                                   executableBaseName(), m_startup->osDescription(), entries)));
+    auto *w = new PermissionHelpWindow(executableBaseName(), m_startup->osDescription(), entries,
+                                       opener());
+    w->setWindowModality(Qt::WindowModal);
+    present(m_permissionsHelp, static_cast<QWidget *>(w));
 }
 
 void DesktopApp::showCacheWindow()
@@ -472,7 +472,10 @@ void DesktopApp::showCopyWindow(const QList<CopySource> &sources)
 {
     if (!m_copy) {
         m_copySession = std::make_unique<CopySession>(m_store, m_prompter);
-        auto *w = new CopyWindow(*m_copySession);
+        // The cache tool waits for it: it is modal over the cache window,
+        // which, modal to the whole program itself, would otherwise block it.
+        auto *w = new CopyWindow(*m_copySession, m_cache ? m_cache.data() : owner());
+        w->setWindowModality(Qt::WindowModal);
         connect(w, &QObject::destroyed, this, [this] { m_copySession.reset(); });
         present(m_copy, static_cast<QWidget *>(w));
     }

@@ -150,12 +150,12 @@ private:
     // work undone. True when the download list was filled from them.
     bool offerLastLists();
     QWidget *owner() const;
+    // The window a request came from (the sender's window), else owner().
+    QWidget *opener() const;
     SearchWindow &ensureSearchWindow();
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);
     template <typename W> void present(QPointer<W> &slot, W *created);
-    void layoutLoginPanel();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Seams: the program's own unless a test gave its.
     std::unique_ptr<WidgetPrompter> m_ownPrompter;
