@@ -21,7 +21,7 @@ fail() {
 }
 
 # lintian's own exit status is no help here: it fails on errors only.
-tags=$(lintian -EI --pedantic --no-tag-display-limit "$deb" 2>&1 || true)
+tags=$(lintian -EI --pedantic --tag-display-limit 0 "$deb" 2>&1 || true)
 [ -n "$tags" ] && printf 'lintian:\n%s\n' "$tags"
 grep -E '^(E|W): ' <<<"$tags" >/dev/null && fail "lintian reports errors or warnings"
 grep -E ': hardening-' <<<"$tags" >/dev/null && fail "lintian reports missing hardening"
