@@ -2,7 +2,6 @@
 
 #include "engine/app_title.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -18,7 +17,7 @@ QString defaultSaveFolder()
 
 QString defaultCopyMoveFolder()
 {
-    QString dir = QCoreApplication::applicationDirPath();
+    QString dir = QDir::homePath();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;
@@ -29,7 +28,7 @@ QString defaultText(const SettingKey &key)
     switch (key.computedDefault) {
     case SettingKey::Default::SaveFolder:
         return defaultSaveFolder();
-    case SettingKey::Default::ApplicationFolder:
+    case SettingKey::Default::HomeFolder:
         return defaultCopyMoveFolder();
     case SettingKey::Default::Text:
         break;

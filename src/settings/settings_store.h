@@ -15,7 +15,7 @@ namespace lumen
 // installations already have in their settings, so they never change.
 struct SettingKey {
     // Defaults that depend on the user or the installation.
-    enum class Default { Text, SaveFolder, ApplicationFolder };
+    enum class Default { Text, SaveFolder, HomeFolder };
     QStringView section;
     QStringView key;
     QStringView defaultText;
@@ -51,7 +51,7 @@ inline constexpr SettingKey PromptForSaveFolder{SettingsSection, u"提取网页�
 inline constexpr SettingKey SaveFolder{SettingsSection, u"下载文件保存路径", u"",
                                        SettingKey::Default::SaveFolder};
 inline constexpr SettingKey CopyMoveFolder{CopyMoveSection, u"目的文件夹", u"",
-                                           SettingKey::Default::ApplicationFolder};
+                                           SettingKey::Default::HomeFolder};
 inline constexpr SettingKey CopyMoveOption{CopyMoveSection, u"OpIndex", u"4"};
 
 // Geometry keys; their section is the window's name.
@@ -73,7 +73,9 @@ inline constexpr QStringView HeightDefault = u"10000";
 QString defaultSaveFolder();
 // The default text of a key.
 QString defaultText(const SettingKey &key);
-// The application's own folder, ending in "/".
+// The copy window's first destination: the user's home folder, ending in
+// "/". Not the program's folder, which belongs to the installation: a copy
+// run by root would put files there that no package owns.
 QString defaultCopyMoveFolder();
 
 // The per-user settings: text values addressed by section and key, kept in
