@@ -6,7 +6,7 @@
 # - it depends on every runtime package the help window tells the user to
 #   install, on a font with Chinese glyphs and on Qt's translations, so an
 #   installed package never lacks what the program needs to be read;
-# - the browser helper lives off PATH, in /usr/libexec/lumenarc/.
+# - the browser companion lives off PATH, in /usr/libexec/lumenarc/.
 #
 # Usage: scripts/check_deb.sh PACKAGE.deb
 set -euo pipefail
@@ -43,8 +43,8 @@ else
   fail "no desktop entry at ${desktop#"$contents"}"
 fi
 [ -x "$contents/usr/libexec/lumenarc/lumenarc-get-harvest" ] ||
-  fail "the browser helper is not in /usr/libexec/lumenarc/"
-[ -e "$contents/usr/bin/lumenarc-get-harvest" ] && fail "the browser helper is on PATH"
+  fail "the browser companion is not in /usr/libexec/lumenarc/"
+[ -e "$contents/usr/bin/lumenarc-get-harvest" ] && fail "the browser companion is on PATH"
 for size in 16x16 22x22 24x24 32x32 48x48 64x64 128x128 256x256; do
   [ -f "$contents/usr/share/icons/hicolor/$size/apps/$app_id.png" ] || fail "no $size icon"
 done

@@ -36,7 +36,7 @@ constexpr Command Commands[] = {
 // The commands that drive the embedded browser live in a companion program
 // ("lumenarc-get-NAME"), so that the others never load the browser engine:
 // beside this one in the build, in ../libexec/lumenarc/ relative to it once
-// installed (a helper is no command of its own on PATH). The companion takes
+// installed (the companion is no command of its own on PATH). The companion takes
 // over this process: same arguments after the command's name, same standard
 // streams, same exit code.
 QString companionPath(const QString &name)
