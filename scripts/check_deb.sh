@@ -4,8 +4,8 @@
 #   what it still says is printed;
 # - the AppStream metainfo and the desktop entry pass their validators;
 # - it depends on every runtime package the help window tells the user to
-#   install, on a font with Chinese glyphs and on Qt's translations, so an
-#   installed package never lacks what the program needs to be read;
+#   install, on a font with Chinese glyphs, Qt's translations and its SQLite
+#   driver, so an installed package never lacks what the program needs;
 # - the browser companion lives off PATH, in /usr/libexec/lumenarc/.
 #
 # Usage: scripts/check_deb.sh PACKAGE.deb
@@ -69,6 +69,8 @@ depends_on "fonts-noto-cjk | fonts-wqy-microhei" ||
   fail "$deb does not depend on a Chinese font (Depends: $depends)"
 depends_on qt6-translations-l10n ||
   fail "$deb does not depend on Qt's translations (Depends: $depends)"
+depends_on libqt6sql6-sqlite ||
+  fail "$deb does not depend on Qt's SQLite driver, which keeps the lists' journal (Depends: $depends)"
 
 [ "$failed" -eq 0 ] || exit 1
 echo "$deb: lintian, metainfo and desktop entry clean; depends on a Chinese font, Qt's translations and every runtime package the help window names: $(tr "\n" " " <<<"$named")"
