@@ -93,6 +93,8 @@ public:
     // 多线程下载: starts slot (1..6) on the record, storing into path.
     void multiThreadDownload(int slot, quint64 recordId, const QString &url, const QString &path);
     // A transfer ended: the pause before the next start counts from now.
+    // With no pause to keep, the next waiting records start as soon as the
+    // event loop comes back, rather than on the next tick.
     void noteTransferEnded();
 
 public slots:
@@ -116,6 +118,17 @@ private:
     double now() const;
     qint64 chooseWaitingRow(bool createFolders);
     void startNextSlotRecord(int slot);
+    // What a tick starts: the next waiting record (method one) or one for
+    // every free slot (method two), once the pause after the last end is
+    // over. pauseZeroIsOver: an interval of 0 lets a start follow an end
+    // in the same instant (a tick always lets a moment pass).
+    void startWaitingRecords(bool pauseZeroIsOver);
+    // Queues one start of the waiting records on the event loop; never
+    // inside the call chain of a transfer's end, so that thousands of ends
+    // in a row do not nest on the stack. Several requests before it runs
+    // make one start.
+    void queueStart();
+    void runQueuedStart();
 
     DownloadList &m_list;
     Clock &m_clock;
@@ -138,6 +151,7 @@ private:
     double m_maxFileSizeMB = 10;
 
     bool m_running = false;
+    bool m_startQueued = false;
     bool m_startEnabled = true;
     double m_lastFinishTime = 0;
     // Folders whose name could not be made this run: their message is shown once.
