@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   zlib1g-dev libbrotli-dev
   curl nginx-light tinyproxy time openssl ca-certificates
+  aria2 # the yardstick of the throughput benchmark
   fonts-noto-cjk xvfb xauth
 )
 if [ "${1:-}" = deb ]; then
