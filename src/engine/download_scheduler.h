@@ -32,7 +32,9 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy,
 // after the last download is over; and the monitor tick, which ends a
 // finished run, restarts when records wait, re-queues by the automatic
 // re-download choice and stops a run at the error limit. Both read time only
-// from the Clock.
+// from the Clock. When no pause holds it, the start of a run and the end of
+// each transfer start the next records at once (queued on the event loop)
+// rather than waiting for a tick: the tick keeps the interval.
 class DownloadScheduler : public QObject
 {
     Q_OBJECT
