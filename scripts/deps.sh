@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   zlib1g-dev libbrotli-dev libqt6sql6-sqlite
   curl nginx-light tinyproxy time openssl ca-certificates
+  aria2 # the yardstick of the throughput benchmark
   fonts-noto-cjk xvfb xauth
 )
 if [ "${1:-}" = deb ] || [ "${1:-}" = install ]; then
