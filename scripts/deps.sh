@@ -3,8 +3,10 @@
 # benchmarks need, but only those that are missing, so a second run costs
 # nothing. Needs root (or sudo) on a machine that lacks any of them.
 #
-# Usage: scripts/deps.sh [deb]   ("deb" adds what building and checking the
-# Debian package needs; make deb asks for it, nothing else does)
+# Usage: scripts/deps.sh [deb|install]   ("deb" adds what building and
+# checking the Debian package needs; make deb asks for it. "install" adds on
+# top of that what make check-install needs to build a clean Debian root and
+# photograph the program in it; nothing else asks for these)
 set -euo pipefail
 
 packages=(
@@ -12,12 +14,19 @@ packages=(
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   zlib1g-dev libbrotli-dev libqt6sql6-sqlite
   curl nginx-light tinyproxy time openssl ca-certificates clang-format
+  aria2 # the yardstick of the throughput benchmark
   fonts-noto-cjk xvfb xauth
 )
-if [ "${1:-}" = deb ]; then
+if [ "${1:-}" = deb ] || [ "${1:-}" = install ]; then
   # dpkg-shlibdeps (dpkg-dev) works out the package's dependencies from the
-  # libraries the programs link; lintian checks the package.
-  packages+=(dpkg-dev file lintian)
+  # libraries the programs link; lintian checks the package; appstreamcli
+  # and desktop-file-validate check the metainfo and the desktop entry.
+  packages+=(dpkg-dev file lintian appstream desktop-file-utils)
+fi
+if [ "${1:-}" = install ]; then
+  # debootstrap makes the clean root; xwininfo finds the program's windows
+  # on the Xvfb screen, xwd and netpbm turn them into PNGs.
+  packages+=(debootstrap x11-utils x11-apps netpbm)
 fi
 
 missing=()

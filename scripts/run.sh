@@ -3,7 +3,9 @@
 # site started on a free port as both the repository and the product site
 # (the site publishes NAME/newver.txt, so the update check runs for real).
 # Settings and browser profile live in a temporary folder, removed with the
-# site once the program ends. On a machine without a usable display, or with
+# site once the program ends; the download folder the program proposes is
+# downloads/ in the project folder, as the run without a window uses, so the
+# files stay. On a machine without a usable display, or with
 # HEADLESS=1, it runs the harvest and download without a window instead
 # (demo.sh).
 #
@@ -72,9 +74,24 @@ start_local_site "$site_bin" "$work"
 export LUMENARC_REPOSITORY="$site"
 export LUMENARC_PRODUCT_SITE="$site"
 
+# The save folder the program starts with, in its settings file. Qt's INI
+# format writes the Chinese section and key as %U escapes; the value is
+# quoted, so a comma in the path does not make it a list.
+downloads="$root/downloads/"
+mkdir -p "$downloads"
+quoted=${downloads//\\/\\\\}
+quoted=${quoted//\"/\\\"}
+settings="$XDG_CONFIG_HOME/澜图Lumenarc西岭大学文献检索下载.ini"
+mkdir -p "$XDG_CONFIG_HOME"
+{
+  echo '[%U8BBE%U7F6E]'
+  # 下载文件保存路径: the save folder.
+  echo "%U4E0B%U8F7D%U6587%U4EF6%U4FDD%U5B58%U8DEF%U5F84=\"$quoted\""
+} >"$settings"
+
 echo "Local repository site: $site (the repository and the product site)"
-echo "Settings, browser profile and the default download folder are in $work/home,"
-echo "which is removed when the program ends: choose a folder of your own to keep downloads."
+echo "Downloads go into $downloads (the folder the program proposes), and stay there."
+echo "Settings and browser profile are in $work/home, removed when the program ends."
 echo "Starting lumenarc; closing its start-up window ends it."
 # The program's exit status is the run's; the site stops with the script.
 status=0

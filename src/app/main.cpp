@@ -1,9 +1,8 @@
 // lumenarc: the desktop program.
+#include "app/application_setup.h"
 #include "app/desktop_app.h"
 #include "app/logging.h"
-#include "engine/app_title.h"
 #include "harvest/web_engine_profile.h"
-#include "shell/program_version.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,6 +12,7 @@
 #include <QWidget>
 
 #include <csignal>
+#include <cstdio>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -96,25 +96,36 @@ private:
 
 int main(int argc, char **argv)
 {
-    // The browser engine must be set up before the application object.
+    // The browser engine must be set up before any application object.
     lumen::initWebEngine(false);
-    QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(lumen::ApplicationTitle);
-    QApplication::setApplicationVersion(lumen::programVersionText());
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(lumen::ApplicationTitle);
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption downloadList(
-        QStringLiteral("download-list"),
-        QStringLiteral("Opens the download window with the records of FILE: lines "
-                       "URL[<TAB>NAME[<TAB>TYPE[<TAB>REFERER]]], as lumenarc-get download "
-                       "--list takes them."),
-        QStringLiteral("FILE"));
-    parser.addOption(downloadList);
-    // Exits with a message on an unknown option, and after --help/--version.
-    parser.process(app);
+    // The options are read on an application object that needs no window
+    // system, so --help, --version and a wrong option work without a
+    // display; the windows' application object comes after.
+    QString listFile;
+    bool withList = false;
+    {
+        QCoreApplication options(argc, argv);
+        lumen::describeApplication();
+        QCommandLineParser parser;
+        const QCommandLineOption downloadList = lumen::addDesktopOptions(parser);
+        // Exits with a message on an unknown option, and after --help/--version.
+        parser.process(options);
+        // Nothing takes arguments besides the options; said like Qt's own
+        // option errors.
+        if (!parser.positionalArguments().isEmpty()) {
+            std::fprintf(stderr, "%s: Unexpected argument '%s'.\n",
+                         qPrintable(QCoreApplication::applicationName()),
+                         qPrintable(parser.positionalArguments().first()));
+            return 1;
+        }
+        withList = parser.isSet(downloadList);
+        listFile = parser.value(downloadList);
+    }
+
+    QApplication app(argc, argv);
+    lumen::describeApplication();
+    lumen::installQtTranslations(app);
 
     ReadyReport ready(qEnvironmentVariable("LUMENARC_READY_FILE"));
     if (!qEnvironmentVariableIsEmpty("LUMENARC_READY_FILE"))
@@ -124,8 +135,8 @@ int main(int argc, char **argv)
     QObject::connect(&desktop, &lumen::DesktopApp::ended, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     endOnStopSignals(desktop);
-    if (parser.isSet(downloadList))
-        desktop.startWithDownloadList(parser.value(downloadList));
+    if (withList)
+        desktop.startWithDownloadList(listFile);
     else if (!desktop.start())
         return 1;
     return app.exec();

@@ -63,8 +63,9 @@ void writeRecord(const QStringList &fields)
 
 void writeError(const QString &message)
 {
-    const QByteArray line = QByteArrayLiteral("lumenarc-get: ") + message.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    // Through the format-checked printf family, which the hardened build
+    // fortifies. A message is text: it holds no NUL to stop at.
+    std::fprintf(stderr, "lumenarc-get: %s\n", message.toUtf8().constData());
     std::fflush(stderr);
 }
 

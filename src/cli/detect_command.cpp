@@ -39,6 +39,8 @@ int runDetect(const QStringList &args)
     for (const QString &arg : args) {
         if (options && arg == QLatin1String("--")) {
             options = false;
+        } else if (options && (arg == QLatin1String("--help") || arg == QLatin1String("-h"))) {
+            return printHelp(Usage);
         } else if (options && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             return usageError(QStringLiteral("detect: unknown option %1").arg(arg), Usage);
         } else {

@@ -1,12 +1,12 @@
 #include "cli/download_run.h"
 
 #include "cli/cli_output.h"
-#include "settings/app_settings.h"
-#include "settings/stored_download_settings.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/requeue.h"
 #include "engine/url_policy.h"
+#include "settings/app_settings.h"
+#include "settings/stored_download_settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +14,7 @@
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTemporaryFile>
+#include <QTimer>
 
 #include <cerrno>
 #include <cmath>
@@ -396,11 +397,31 @@ int runDownloads(DownloadEngine &engine)
                      escapeField(recordEndReason(item, std::exchange(connectionError, QString()))),
                      escapeField(item.url)));
     };
+    // The command ends as soon as its last record does, not on the next
+    // monitor tick: once an end leaves every record finished or failed, the
+    // monitor runs at once (it ends the run, and its report ends the
+    // command below). The check waits for the event loop, after the
+    // scheduler had its chance to start the next record; several ends in one
+    // turn make one check. endChecks owns the queued check, so none outlives
+    // this call.
+    QObject endChecks;
+    bool endCheckQueued = false;
+    auto checkForEnd = [&] {
+        if (endCheckQueued || done)
+            return;
+        endCheckQueued = true;
+        QTimer::singleShot(0, &endChecks, [&] {
+            endCheckQueued = false;
+            if (!done && list.isListFinished())
+                engine.monitorTick();
+        });
+    };
     const QMetaObject::Connection ends =
         QObject::connect(&engine, &DownloadEngine::downloadEnded, &engine, [&](quint64 id) {
             const qint64 row = list.rowOfId(id);
             if (row >= 0)
                 tell(list.at(row));
+            checkForEnd();
         });
     const QMetaObject::Connection failures = QObject::connect(
         &list, &DownloadList::dataChanged, &engine,
@@ -409,6 +430,8 @@ int runDownloads(DownloadEngine &engine)
                 const DownloadItem &item = list.at(row);
                 if (item.state == DownloadState::Failed || item.state == DownloadState::Waiting)
                     tell(item);
+                if (item.state == DownloadState::Failed || item.state == DownloadState::Finished)
+                    checkForEnd();
             }
         });
     const QMetaObject::Connection ticks =
@@ -423,6 +446,7 @@ int runDownloads(DownloadEngine &engine)
             }
         });
     engine.startDownloading();
+    checkForEnd(); // every record may be settled without a transfer (skipped)
     const int code = QCoreApplication::exec();
     QObject::disconnect(ticks);
     QObject::disconnect(ends);

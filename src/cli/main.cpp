@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdio>
@@ -34,13 +35,28 @@ constexpr Command Commands[] = {
 };
 
 // The commands that drive the embedded browser live in a companion program
-// beside this one ("lumenarc-get-NAME"), so that the others never load the
-// browser engine. The companion takes over this process: same arguments
-// after the command's name, same standard streams, same exit code.
+// ("lumenarc-get-NAME"), so that the others never load the browser engine:
+// beside this one in the build, in ../libexec/lumenarc/ relative to it once
+// installed (the companion is no command of its own on PATH). The companion takes
+// over this process: same arguments after the command's name, same standard
+// streams, same exit code.
+QString companionPath(const QString &name)
+{
+    const QString file = QStringLiteral("lumenarc-get-") + name;
+    const QDir own(QCoreApplication::applicationDirPath());
+    const QString beside = own.filePath(file);
+    if (QFileInfo(beside).isExecutable())
+        return beside;
+    const QString installed =
+        QDir::cleanPath(own.filePath(QStringLiteral("../libexec/lumenarc/") + file));
+    if (QFileInfo(installed).isExecutable())
+        return installed;
+    return beside; // named in the error when neither is there
+}
+
 int handOver(const QString &name, int argc, char **argv)
 {
-    const QString path = QDir(QCoreApplication::applicationDirPath())
-                             .filePath(QStringLiteral("lumenarc-get-") + name);
+    const QString path = companionPath(name);
     const QByteArray file = QFile::encodeName(path);
     std::vector<char *> args;
     args.push_back(const_cast<char *>(file.constData()));

@@ -21,20 +21,15 @@ FolderHistoryLocation FolderHistoryLocation::standard()
 
 QString FolderHistoryLocation::writePath() const
 {
-    const QString installed = QDir(applicationFolder).filePath(FolderHistoryFileName);
-    const QFileInfo folder(applicationFolder);
-    const QFileInfo file(installed);
-    const bool writable =
-        folder.isDir() && folder.isWritable() && (!file.exists() || file.isWritable());
-    if (writable || userDataFolder.isEmpty())
-        return installed;
+    if (userDataFolder.isEmpty())
+        return QString();
     return QDir(userDataFolder).filePath(FolderHistoryFileName);
 }
 
 QString FolderHistoryLocation::readPath() const
 {
     const QString own = writePath();
-    if (QFileInfo::exists(own))
+    if (!own.isEmpty() && QFileInfo::exists(own))
         return own;
     return QDir(applicationFolder).filePath(FolderHistoryFileName);
 }
@@ -78,6 +73,8 @@ std::optional<QStringList> LoadFolderHistory(const QString &path)
 
 bool SaveFolderHistory(const QStringList &folders, const QString &path)
 {
+    if (path.isEmpty())
+        return false;
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))

@@ -17,10 +17,12 @@ inline const QString FolderHistoryFileName = QStringLiteral("SaveList.dat");
 // Lines read at most, duplicates included; later lines are not read.
 constexpr int MaxFolderHistoryLines = 100;
 
-// Where the history file is read and written. The file belongs in the
-// application folder; when that folder cannot be written (an installation
-// owned by another user), the user's own copy in the per-user data folder
-// takes over, and from then on is read in place of the installed one.
+// Where the history file is read and written. Each user keeps a history of
+// their own in the per-user data folder, and only that file is ever
+// written: the program's folder belongs to the installation (root running
+// the program must not leave a file there that no package owns, nor hand
+// its folders to every other user). A "SaveList.dat" in the program's
+// folder is still read, as the starting history of a user who has none yet.
 struct FolderHistoryLocation {
     QString applicationFolder;
     QString userDataFolder;
@@ -28,10 +30,11 @@ struct FolderHistoryLocation {
     // The program's own folder and the per-user data folder.
     static FolderHistoryLocation standard();
 
-    // The file saves go to.
+    // The file saves go to: the user's own. Empty when there is no per-user
+    // data folder, so that nothing is saved at all.
     QString writePath() const;
-    // The file loads come from: the one saves go to once it exists, else
-    // the application folder's.
+    // The file loads come from: the user's own once it exists, else the
+    // application folder's.
     QString readPath() const;
 };
 
@@ -45,7 +48,8 @@ std::optional<QStringList> LoadFolderHistory(const QString &path);
 
 // SaveFolderHistory: replaces the file by the folders, one per line, in
 // order (UTF-8). An empty list is written as one empty line. The old file
-// stays whole until the new one is complete. False when it cannot be written.
+// stays whole until the new one is complete. False when it cannot be written
+// (an empty path included).
 bool SaveFolderHistory(const QStringList &folders, const QString &path);
 
 // True when folders already holds folder, compared trimmed and without

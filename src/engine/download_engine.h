@@ -28,9 +28,11 @@ class SoundPlayer;
 // its controls to the options here; the command-line tool drives the same
 // object.
 //
-// Two 1000 ms ticks drive everything: the scheduler tick, which starts the
-// next waiting records, runs while the scheduler is enabled; the monitor
-// tick, which ends runs, restarts and re-queues, while the engine lives.
+// Two 1000 ms ticks keep time: the scheduler tick, which starts the next
+// waiting records once the pause between downloads is over, runs while the
+// scheduler is enabled; the monitor tick, which ends runs, restarts and
+// re-queues, while the engine lives. Without a pause a run does not wait
+// for a tick: its start and every transfer's end queue the next start.
 // Both are public slots and read time only from the Clock, so tests switch
 // the timers off (setTimersDriven(false)) and call the ticks after advancing
 // a fake clock.

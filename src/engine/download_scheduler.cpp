@@ -121,6 +121,9 @@ void DownloadScheduler::setRunning(bool running)
         m_badFolders.clear(); // a new run may show a folder's message again
     m_running = running;
     emit runningChanged(running);
+    // A run starts its first records at once when no pause holds them.
+    if (running)
+        queueStart();
 }
 
 void DownloadScheduler::setTimersDriven(bool driven)
@@ -154,6 +157,22 @@ QString DownloadScheduler::makeFolder(const QString &folder)
 void DownloadScheduler::noteTransferEnded()
 {
     m_lastFinishTime = now();
+    if (m_running)
+        queueStart();
+}
+
+void DownloadScheduler::queueStart()
+{
+    if (m_startQueued)
+        return;
+    m_startQueued = true;
+    QMetaObject::invokeMethod(this, &DownloadScheduler::runQueuedStart, Qt::QueuedConnection);
+}
+
+void DownloadScheduler::runQueuedStart()
+{
+    m_startQueued = false;
+    startWaitingRecords(true);
 }
 
 // --- commands ----------------------------------------------------------------
@@ -213,13 +232,18 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
 
 void DownloadScheduler::schedulerTick()
 {
+    startWaitingRecords(false);
+}
+
+void DownloadScheduler::startWaitingRecords(bool pauseZeroIsOver)
+{
     if (m_list.isEmpty()) {
         setRunning(false);
         return;
     }
     if (!m_running)
         return;
-    if (std::fabs(m_lastFinishTime - now()) <= m_interval)
+    if (!(pauseZeroIsOver && m_interval == 0) && std::fabs(m_lastFinishTime - now()) <= m_interval)
         return;
 
     if (m_method == DownloadMethod::SingleConnection) {

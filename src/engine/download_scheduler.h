@@ -32,7 +32,9 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy,
 // after the last download is over; and the monitor tick, which ends a
 // finished run, restarts when records wait, re-queues by the automatic
 // re-download choice and stops a run at the error limit. Both read time only
-// from the Clock.
+// from the Clock. When no pause holds it, the start of a run and the end of
+// each transfer start the next records at once (queued on the event loop)
+// rather than waiting for a tick: the tick keeps the interval.
 class DownloadScheduler : public QObject
 {
     Q_OBJECT
@@ -93,6 +95,8 @@ public:
     // 多线程下载: starts slot (1..6) on the record, storing into path.
     void multiThreadDownload(int slot, quint64 recordId, const QString &url, const QString &path);
     // A transfer ended: the pause before the next start counts from now.
+    // With no pause to keep, the next waiting records start as soon as the
+    // event loop comes back, rather than on the next tick.
     void noteTransferEnded();
 
 public slots:
@@ -116,6 +120,17 @@ private:
     double now() const;
     qint64 chooseWaitingRow(bool createFolders);
     void startNextSlotRecord(int slot);
+    // What a tick starts: the next waiting record (method one) or one for
+    // every free slot (method two), once the pause after the last end is
+    // over. pauseZeroIsOver: an interval of 0 lets a start follow an end
+    // in the same instant (a tick always lets a moment pass).
+    void startWaitingRecords(bool pauseZeroIsOver);
+    // Queues one start of the waiting records on the event loop; never
+    // inside the call chain of a transfer's end, so that thousands of ends
+    // in a row do not nest on the stack. Several requests before it runs
+    // make one start.
+    void queueStart();
+    void runQueuedStart();
 
     DownloadList &m_list;
     Clock &m_clock;
@@ -138,6 +153,7 @@ private:
     double m_maxFileSizeMB = 10;
 
     bool m_running = false;
+    bool m_startQueued = false;
     bool m_startEnabled = true;
     double m_lastFinishTime = 0;
     // Folders whose name could not be made this run: their message is shown once.

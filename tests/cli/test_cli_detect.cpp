@@ -111,6 +111,10 @@ private slots:
         const Result r = run({"--help"});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains("detect FILE..."));
+        // Every command lists its own options.
+        const Result own = run({"detect", "--help"});
+        QCOMPARE(own.exitCode, 0);
+        QVERIFY2(own.out.startsWith("usage: lumenarc-get detect"), qPrintable(own.out));
     }
 };
 

@@ -5,6 +5,7 @@
 #include "support/cli_process.h"
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -112,6 +113,44 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.lines.size(), 1);
         QVERIFY(r.lines.at(0).startsWith("Finished\t"));
+    }
+
+    // The command starts its first transfer at once and ends with its last
+    // record: a one-file run has no floor of scheduler or monitor ticks
+    // (they took 2 s; the first monitor tick alone comes after 950 ms at
+    // the earliest). The run itself takes some tens of milliseconds: the
+    // bound leaves room for a busy machine; the benchmark holds the figure.
+    void oneFileEndsWithoutWaitingForTicks_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<bool>("exists"); // under skip: settled without a transfer
+        QTest::newRow("method 1") << "1" << false;
+        QTest::newRow("method 2") << "2" << false;
+        QTest::newRow("method 1, skipped") << "1" << true;
+        QTest::newRow("method 2, skipped") << "2" << true;
+    }
+    void oneFileEndsWithoutWaitingForTicks()
+    {
+        QFETCH(QString, method);
+        QFETCH(bool, exists);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QString name = QString::number(firstItemWith(ItemBehaviour::Pdf)) + ".pdf";
+        if (exists) {
+            QFile f(out.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("already here");
+        }
+        QElapsedTimer wall;
+        wall.start();
+        const Result r = run(home.path(), {"--folder", out.path(), "--method", method,
+                                           "--same-name", "skip", item(ItemBehaviour::Pdf)});
+        const qint64 ms = wall.elapsed();
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.lines.size(), 1);
+        QVERIFY2(r.lines.at(0).startsWith("Finished\t"), qPrintable(r.lines.at(0)));
+        QCOMPARE(QFileInfo(out.filePath(name)).size() == 12, exists);
+        QVERIFY2(ms < 900, qPrintable(QString("the command took %1 ms").arg(ms)));
     }
 
     void listFromStdinWithNamesTypesAndReferers()

@@ -5,7 +5,9 @@
 #include "engine/gbk.h"
 #include "support/files.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,23 +83,84 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"blocker", "SaveList.dat"}));
     }
 
-    // An installation the user cannot write to: the user's own copy is
-    // written, and read from then on.
-    void userCopyTakesOverFromAnUnwritableInstallation()
+    // Only the user's own file is ever written; the one beside the program
+    // is the seed of a user without a history, read until the first save.
+    // The program's folder may be writable (root runs the program) or gone.
+    void onlyTheUsersOwnFileIsWritten_data()
+    {
+        QTest::addColumn<bool>("appFolderExists");
+        QTest::addColumn<QByteArray>("seed"); // the installed file; empty: none
+        QTest::addColumn<QStringList>("firstLoad");
+        QTest::newRow("writable program folder with a seed")
+            << true << QByteArray("/seed/a/\r\n/seed/b/\r\n")
+            << QStringList{"/seed/a/", "/seed/b/"};
+        QTest::newRow("writable program folder, no seed") << true << QByteArray() << QStringList{};
+        QTest::newRow("no program folder") << false << QByteArray() << QStringList{};
+    }
+
+    void onlyTheUsersOwnFileIsWritten()
+    {
+        QFETCH(bool, appFolderExists);
+        QFETCH(QByteArray, seed);
+        QFETCH(QStringList, firstLoad);
+        QTemporaryDir dir;
+        const FolderHistoryLocation where{dir.filePath("app"), dir.filePath("user")};
+        const QString installed = dir.filePath("app/SaveList.dat");
+        const QString own = dir.filePath("user/SaveList.dat");
+        if (appFolderExists)
+            QVERIFY(QDir().mkpath(where.applicationFolder));
+        if (!seed.isEmpty())
+            test::writeFile(installed, seed);
+
+        QCOMPARE(where.writePath(), own);
+        QCOMPARE(where.readPath(), installed);
+        QCOMPARE(LoadFolderHistory(where.readPath()).value_or(QStringList{}), firstLoad);
+
+        QVERIFY(SaveFolderHistory(firstLoad + QStringList{"/mine/"}, where.writePath()));
+        QCOMPARE(where.readPath(), own);
+        QCOMPARE(*LoadFolderHistory(where.readPath()), firstLoad + QStringList{"/mine/"});
+        // The program's folder is as it was.
+        if (seed.isEmpty())
+            QVERIFY(!QFileInfo::exists(installed));
+        else
+            QCOMPARE(test::readFile(installed), seed);
+    }
+
+    // Without a per-user data folder nothing is saved, not even beside the
+    // program.
+    void noUserFolderSavesNothing()
     {
         QTemporaryDir dir;
-        FolderHistoryLocation writable{dir.filePath("app"), dir.filePath("user")};
-        QVERIFY(QDir().mkpath(writable.applicationFolder));
-        QCOMPARE(writable.writePath(), dir.filePath("app/SaveList.dat"));
-        QCOMPARE(writable.readPath(), dir.filePath("app/SaveList.dat"));
+        QVERIFY(QDir().mkpath(dir.filePath("app")));
+        const FolderHistoryLocation where{dir.filePath("app"), QString()};
+        QCOMPARE(where.writePath(), QString());
+        QCOMPARE(where.readPath(), dir.filePath("app/SaveList.dat"));
+        QVERIFY(!SaveFolderHistory({"/mine/"}, where.writePath()));
+        QCOMPARE(QDir(dir.filePath("app")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList());
+    }
 
-        // A folder that is not there cannot be written into either.
-        FolderHistoryLocation gone{dir.filePath("missing-app"), dir.filePath("user")};
-        QCOMPARE(gone.writePath(), dir.filePath("user/SaveList.dat"));
-        QCOMPARE(gone.readPath(), dir.filePath("missing-app/SaveList.dat"));
-        QVERIFY(SaveFolderHistory({"/mine/"}, gone.writePath()));
-        QCOMPARE(gone.readPath(), dir.filePath("user/SaveList.dat"));
-        QCOMPARE(*LoadFolderHistory(gone.readPath()), QStringList{"/mine/"});
+    // The standard place: the per-user data folder of whoever runs the
+    // program, and nothing new in the program's folder, which this test's
+    // own folder stands for (writable when the suite runs as root).
+    void standardLocationIsTheUsersDataFolder()
+    {
+        QTemporaryDir data;
+        const QByteArray before = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
+        const FolderHistoryLocation where = FolderHistoryLocation::standard();
+        const QDir program(QCoreApplication::applicationDirPath());
+        const QStringList programFiles = program.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+
+        QCOMPARE(where.applicationFolder, program.path());
+        QVERIFY2(where.writePath().startsWith(data.path() + "/"), qPrintable(where.writePath()));
+        QVERIFY(SaveFolderHistory({"/mine/"}, where.writePath()));
+        QCOMPARE(*LoadFolderHistory(where.readPath()), QStringList{"/mine/"});
+        QCOMPARE(program.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), programFiles);
+        if (before.isNull())
+            qunsetenv("XDG_DATA_HOME");
+        else
+            qputenv("XDG_DATA_HOME", before);
     }
 
     void containsIgnoresCaseAndSpaces()

@@ -4,6 +4,7 @@
 #include "support/local_process.h"
 #include "support/loopback_http_server.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QSignalSpy>
 #include <QTest>
@@ -243,6 +244,103 @@ private slots:
         QCOMPARE(f.engine->countSlotInstances(), 1);
         for (int i = 0; i < 3; ++i)
             QCOMPARE(f.state(ids[i]), DownloadState::Failed);
+    }
+
+    // With no pause to keep, an end starts the next record at once: a run
+    // of small files goes through without a single scheduler tick, in list
+    // order, each slot refilled as it frees.
+    void endsStartTheNextRecordWithoutATick_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("method one") << 1 << 1;
+        QTest::newRow("method two, 6 slots") << 2 << 6;
+    }
+    void endsStartTheNextRecordWithoutATick()
+    {
+        QFETCH(int, method);
+        QFETCH(int, threads);
+        EngineFixture f;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        QList<quint64> ids;
+        QStringList paths;
+        for (int i = 0; i < 20; ++i) {
+            paths << QStringLiteral("/r%1.pdf").arg(i);
+            server.setRoute(paths.last(), LoopbackHttpServer::body(pdfBytes(2000 + i)));
+            ids << f.add(server.url(paths.last()), QStringLiteral("r%1").arg(i));
+        }
+        f.engine->setDownloadMethod(downloadMethodFromNumber(method));
+        f.engine->setThreadCount(threads);
+        // At most the thread count runs at once, however fast ends come.
+        int mostAtOnce = 0;
+        connect(&server, &LoopbackHttpServer::requestReceived, this,
+                [&] { mostAtOnce = qMax(mostAtOnce, server.openConnections()); });
+        f.engine->startDownloading();
+        QTRY_VERIFY_WITH_TIMEOUT(f.list.isListFinished(), 20000);
+        for (int i = 0; i < 20; ++i) {
+            QCOMPARE(f.state(ids[i]), DownloadState::Finished);
+            QCOMPARE(f.readFile(QStringLiteral("r%1.pdf").arg(i)), pdfBytes(2000 + i));
+        }
+        QCOMPARE(server.requests().size(), 20);
+        QVERIFY(mostAtOnce <= threads);
+        if (method == 1) {
+            // One at a time, top to bottom.
+            for (int i = 0; i < 20; ++i)
+                QCOMPARE(server.requests().at(i).path, paths.at(i));
+        }
+        QVERIFY(f.engine->isRunning()); // the run itself still ends on the monitor
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->isRunning());
+    }
+
+    // An end never starts the next record inside its own call chain, so a
+    // long run of records that end at once does not pile up on the stack.
+    void aRunOfInstantEndsDoesNotNest()
+    {
+        EngineFixture f;
+        const int n = 3000;
+        for (int i = 0; i < n; ++i)
+            f.add(instantFailure(i), QStringLiteral("f%1").arg(i));
+        int ends = 0;
+        int startedWithinAnEnd = 0;
+        connect(f.engine.get(), &DownloadEngine::downloadEnded, this, [&] {
+            ++ends;
+            if (ends < n && f.list.at(ends).state != DownloadState::Waiting)
+                ++startedWithinAnEnd;
+        });
+        f.engine->startDownloading();
+        QTRY_COMPARE_WITH_TIMEOUT(ends, n, 30000);
+        QCOMPARE(startedWithinAnEnd, 0);
+        QVERIFY(f.list.isListFinished());
+    }
+
+    // A pause between downloads still holds the next start until the tick
+    // that finds it over; the end itself starts nothing.
+    void intervalHoldsTheStartAfterAnEnd()
+    {
+        EngineFixture f;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        server.setRoute("/a.pdf", LoopbackHttpServer::body(pdfBytes(3000)));
+        server.setRoute("/b.pdf", LoopbackHttpServer::body(pdfBytes(3000)));
+        const quint64 a = f.add(server.url("/a.pdf"), "a");
+        const quint64 b = f.add(server.url("/b.pdf"), "b");
+        f.engine->setIntervalSeconds(3);
+        f.engine->startDownloading();
+        // Nothing runs before the pause after the load is over.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        QCOMPARE(f.state(a), DownloadState::Waiting);
+        f.tickAfter(4);
+        QTRY_COMPARE(f.state(a), DownloadState::Finished);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        f.tickAfter(3);
+        QCOMPARE(f.state(b), DownloadState::Waiting);
+        f.tickAfter(1);
+        QVERIFY(f.state(b) != DownloadState::Waiting);
+        QTRY_COMPARE(f.state(b), DownloadState::Finished);
+        QCOMPARE(server.requestCount("/b.pdf"), 1);
     }
 
     void stopEndsTheRunAndTheAutomaticOptions()

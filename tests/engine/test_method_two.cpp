@@ -126,7 +126,9 @@ private slots:
         LoopbackHttpServer server;
         QVERIFY(server.listen());
         server.setRoute("/1.pdf", LoopbackHttpServer::held(pdfBytes(1000), 100));
-        server.setRoute("/2.pdf", LoopbackHttpServer::body(pdfBytes(2000)));
+        // Held too: the second starts as soon as the first ends, and must not
+        // have stored its file before the first one's end is looked at.
+        server.setRoute("/2.pdf", LoopbackHttpServer::held(pdfBytes(2000), 0));
         f.engine->setSameNamePolicy(SameNamePolicy::Skip);
         const quint64 a = f.add(server.url("/1.pdf"), "paper");
         const quint64 b = f.add(server.url("/2.pdf"), "paper");
@@ -143,6 +145,8 @@ private slots:
         QTRY_COMPARE(f.state(a), DownloadState::Failed);
         QVERIFY(!f.exists("paper.pdf"));
         f.tickAfter();
+        QTRY_COMPARE(server.requestCount("/2.pdf"), 1);
+        server.release("/2.pdf");
         QTRY_COMPARE(f.state(b), DownloadState::Finished);
         QCOMPARE(f.rec(b).percentText, QString("100%"));
         QCOMPARE(f.rec(b).name, QString("paper"));

@@ -5,9 +5,7 @@
 // limits; and the save-folder dialog with its history file. The settle waits
 // are passed by moving a fake clock; only page loads take real time.
 
-#include "settings/app_settings.h"
 #include "download_window/save_folder_dialog.h"
-#include "settings/settings_store.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/login_panel_window.h"
@@ -15,6 +13,8 @@
 #include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"
 #include "support/fake_save_folder_chooser.h"
@@ -451,7 +451,7 @@ private slots:
     {
         QTemporaryDir app, user, target;
         FolderHistoryLocation where{app.path(), user.path()};
-        const QString history = app.filePath(FolderHistoryFileName);
+        const QString history = where.writePath();
         SettingsStore store(target.filePath("settings.ini"));
         FakePrompter prompter;
         AppSettings settings;

@@ -350,7 +350,7 @@ private slots:
         QCOMPARE(s->destinationText(), path("new/sub") + "/");
         QVERIFY(QFileInfo::exists(path("new/sub/a.pdf")));
         QCOMPARE(s->folderHistory(), QStringList({"/earlier/", path("new/sub") + "/"}));
-        QCOMPARE(*LoadFolderHistory(path("app/SaveList.dat")), s->folderHistory());
+        QCOMPARE(*LoadFolderHistory(path("user/SaveList.dat")), s->folderHistory());
 
         // Again, typed in other letters: the history keeps one.
         s->setDestinationText(path("NEW/sub/"));
