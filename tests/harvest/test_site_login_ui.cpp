@@ -257,14 +257,22 @@ private slots:
         QWidget window;
         auto *panel = new LoginPanel(rig->login, rig->browser, &window);
         window.show();
-        panel->open();
+        QSignalSpy complete(&rig->browser, &Browser::documentComplete);
+        panel->open(m_site.url("/about"));
+        QVERIFY(complete.wait(30000));
         auto *status = panel->findChild<QLabel *>("LoginStatus");
         QVERIFY(status);
         QCOMPARE(status->text(), QString());
         rig->login.setAddress(m_site.url("/login").toString());
         rig->login.setAccount(QStringLiteral("reader"));
         rig->login.setPassword(QStringLiteral("wrong"));
+        const qsizetype before = m_site.requestLog().size();
         rig->login.login(true);
+        // The form's answer has loaded; only the settle is left.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_site.requestLog().mid(before).filter(QStringLiteral("POST\t/login")).isEmpty(),
+            30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->browser.isBusy(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(rig->settle(), 30000);
         QCOMPARE(status->text(), QStringLiteral("登录失败：用户名或密码错误。"));
         QVERIFY(!rig->signedIn(m_site.baseUrl()));
@@ -279,7 +287,7 @@ private slots:
         rig->login.setAddress(hanging.toString());
         rig->login.setPassword(QString::fromLatin1(testsite::LoginPassword));
         rig->login.login(true);
-        QVERIFY(silent.waitForNewConnection(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 20000);
         rig->clock.advanceMs(SiteLogin::PageWaitMs + 1);
         rig->login.tick();
         QTRY_VERIFY_WITH_TIMEOUT(rig->login.testLoginEnabled(), 30000);

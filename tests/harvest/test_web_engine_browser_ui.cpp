@@ -562,7 +562,8 @@ private slots:
             }
             taken += int(r.anchors.size());
         }
-        // Three entries, two "next" texts; home, plain and the image link stay.
+        // Three links that may be entries, two "next" texts; home, plain and
+        // the image link stay in the engine.
         QCOMPARE(taken, 5);
         // The entry's title and the paragraph; the entry's own words are
         // counted against it when the page is judged.
@@ -581,13 +582,14 @@ private slots:
         QCOMPARE(fakeDone.size(), 1);
         const PageReading r = realDone.at(0).at(0).value<PageReading>();
         const PageReading f = fakeDone.at(0).at(0).value<PageReading>();
-        QCOMPARE(r.accepted, qint64(3));
+        // "c-client markup" unquoted is a class and an attribute: no entry.
+        QCOMPARE(r.accepted, qint64(2));
         QCOMPARE(f.accepted, r.accepted);
         QVERIFY(r.nextMarker && f.nextMarker);
         QVERIFY(r.serverError && f.serverError);
         QCOMPARE(f.entriesKey, r.entriesKey);
-        QCOMPARE(fromReal.count(), qint64(3));
-        QCOMPARE(fromFake.at(2).title, fromReal.at(2).title);
+        QCOMPARE(fromReal.count(), qint64(2));
+        QCOMPARE(fromFake.at(1).title, fromReal.at(1).title);
 
         // A new document is another one, for both.
         QVERIFY(load(browser, m_server.url("/pieces")));
@@ -601,8 +603,16 @@ private slots:
     // origin; the answer to a form sent is known as such.
     void writesOnlyOnTheOriginGiven()
     {
-        WebEngineBrowser browser(m_profile.get());
-        QVERIFY(load(browser, m_server.url("/login")));
+        // A profile of its own: the sign-in made here is no one else's.
+        WebEngineProfile profile(m_dir.filePath("origin"));
+        WebEngineBrowser browser(&profile);
+        m_server.page("/origin/form", "<html><body><form method=post action=/origin/sent>"
+                                      "<input name=userid><input name=password type=password>"
+                                      "<input type=submit value=Login></form></body></html>");
+        m_server.route("/origin/sent", [](const PageServer::Request &) {
+            return PageServer::Response{200, "text/html", {}, "<html><body>sent</body></html>"};
+        });
+        QVERIFY(load(browser, m_server.url("/origin/form")));
         QVERIFY(!browser.showsFormAnswer());
         const QUrl here = m_server.url("/elsewhere");
         QUrl otherHost = here;
@@ -620,7 +630,7 @@ private slots:
         const DocumentSnapshot form = snapshotOf(browser); // after the calls before it
         QCOMPARE(form.inputs.at(0).value, QString());
         QCOMPARE(form.inputs.at(1).value, QString("secret"));
-        QCOMPARE(browser.currentUrl(), m_server.url("/login"));
+        QCOMPARE(browser.currentUrl(), m_server.url("/origin/form"));
         QCOMPARE(std::count_if(m_server.log.cbegin(), m_server.log.cend(),
                                [](const auto &r) { return r.method == "POST"; }),
                  posts);
@@ -629,9 +639,9 @@ private slots:
         QSignalSpy complete(&browser, &Browser::documentComplete);
         browser.clickInput(2, here);
         QVERIFY(complete.wait(20000));
-        QCOMPARE(browser.currentUrl(), m_server.url("/welcome"));
+        QCOMPARE(browser.currentUrl(), m_server.url("/origin/sent"));
         QVERIFY(browser.showsFormAnswer());
-        QVERIFY(load(browser, m_server.url("/welcome")));
+        QVERIFY(load(browser, m_server.url("/origin/form")));
         QVERIFY(!browser.showsFormAnswer());
     }
 
@@ -915,8 +925,9 @@ private slots:
         browser.clickInput(2);
         QVERIFY(complete.wait(20000));
         QCOMPARE(browser.currentUrl(), m_server.url("/welcome"));
-        const auto post = std::find_if(m_server.log.cbegin(), m_server.log.cend(),
-                                       [](const auto &r) { return r.method == "POST"; });
+        const auto post =
+            std::find_if(m_server.log.cbegin(), m_server.log.cend(),
+                         [](const auto &r) { return r.method == "POST" && r.path == "/login"; });
         QVERIFY(post != m_server.log.cend());
         const QUrlQuery sent(QString::fromUtf8(post->body).replace('+', ' '));
         QCOMPARE(sent.queryItemValue("userid", QUrl::FullyDecoded), "reader \"quoted\" \\ %1");
