@@ -80,16 +80,31 @@ const char AnchorMarkupScript[] = R"JS((function () {
 // decides.
 const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
-    if (window.__lumenDocumentId === undefined) window.__lumenDocumentId = id;
-    var as = document.getElementsByTagName('a');
+    if (window.__lumenDocumentId === undefined) {
+        window.__lumenDocumentId = id;
+        // The links as they stand at the first piece, for every piece: a
+        // live collection would count from the start again to find link n.
+        window.__lumenLinks = Array.prototype.slice.call(document.getElementsByTagName('a'));
+    }
+    var entry = /c["' ]*l["' ]*i["' ]*e["' ]*n["' ]*t["' ]*m["' ]*a["' ]*r["' ]*k["' ]*u["' ]*p/i;
+    var as = window.__lumenLinks;
     var total = as.length, end = Math.min(total, from + max), n = from, size = 0;
     var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
     for (; n < end && (n === from || size < budget); ++n) {
         try {
-            var a = as[n], o = s(a.outerHTML), t = s(a.innerText);
-            if (o.replace(/["' ]/g, '').toLowerCase().indexOf('clientmarkup') < 0 &&
-                t.toLowerCase().indexOf('next') < 0)
-                continue;
+            var a = as[n], o = s(a.outerHTML), t;
+            if (!entry.test(o)) {
+                // A link of text alone shows no more than its text holds:
+                // its rendered text is read only when it may say "next".
+                if (a.childElementCount === 0 &&
+                    s(a.textContent).toLowerCase().indexOf('next') < 0)
+                    continue;
+                t = s(a.innerText);
+                if (t.toLowerCase().indexOf('next') < 0)
+                    continue;
+            } else {
+                t = s(a.innerText);
+            }
             var h = s(a.href);
             out.push(t, h, o);
             size += t.length + h.length + o.length;
