@@ -9,3 +9,4 @@ for b in "$build"/bin/bench_*; do
   [ -x "$b" ] && "$b"
 done
 "$here/download_bench.sh" "$build"
+"$here/harvest_page_bench.sh" "$build"
