@@ -83,7 +83,8 @@ measure() {
   local pid=$!
   while kill -0 "$pid" 2>/dev/null; do
     pids=$(echo "$pid" $(descendants "$pid") | tr ' ' ',')
-    now=$(ps -o rss= -p "$pids" 2>/dev/null | awk '{ s += $1 } END { print s + 0 }')
+    now=$(ps -o rss= -p "$pids" 2>/dev/null | awk '{ s += $1 } END { print s + 0 }' || true)
+    now=${now:-0}
     [ "$now" -gt "$peak" ] && peak=$now
     sleep 0.1
   done
