@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
-  zlib1g-dev libbrotli-dev
+  zlib1g-dev libbrotli-dev libqt6sql6-sqlite
   curl nginx-light tinyproxy time openssl ca-certificates
   fonts-noto-cjk xvfb xauth
 )

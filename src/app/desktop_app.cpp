@@ -8,18 +8,19 @@
 #include "download_window/download_window.h"
 #include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
-#include "settings/stored_download_settings.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "harvest/harvest_session.h"
+#include "harvest/list_recovery.h"
 #include "harvest/login_panel_window.h"
 #include "harvest/repository.h"
 #include "harvest/search_window.h"
 #include "harvest/site_login.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/stored_download_settings.h"
 #include "shell/about_session.h"
 #include "shell/about_window.h"
 #include "shell/component_help_window.h"
@@ -126,6 +127,8 @@ void DesktopApp::build()
     }
     m_downloadSession = std::make_unique<DownloadSession>(m_downloads, m_engine, m_store,
                                                           m_settings, m_prompter, m_shell);
+    m_recovery =
+        std::make_unique<ListRecovery>(m_downloads, m_prompter, ListRecovery::defaultFolder());
     m_settingsOpener = std::make_unique<ModalSettingsDialogOpener>();
     m_urlReplaceOpener = std::make_unique<ModalUrlReplaceOpener>();
 
@@ -162,6 +165,7 @@ HarvestSession &DesktopApp::harvestSession()
                 return m_downloads;
             },
             m_clock);
+        m_recovery->attachHarvest(m_harvest->list());
         m_harvest->setDownloadWindowOpenQuery(
             [this] { return m_download && m_download->isVisible(); });
         connect(&m_harvest->transfer(), &DownloadTransfer::downloadWindowShowRequested, this,
@@ -227,7 +231,18 @@ bool DesktopApp::start()
         m_cover->setAttribute(Qt::WA_DeleteOnClose, false);
     }
     m_cover->show();
+    m_startup->begin();
+    if (offerLastLists())
+        showDownloadWindow();
     return true;
+}
+
+bool DesktopApp::offerLastLists()
+{
+    if (m_offeredLastLists)
+        return false;
+    m_offeredLastLists = true;
+    return m_recovery->start(m_store.read(setting::KeepListsJournal) != QLatin1String("0"));
 }
 
 bool DesktopApp::startWithDownloadList(const QString &listFile)
@@ -239,6 +254,7 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
         start();
         return false;
     }
+    offerLastLists();
     for (const DownloadListEntry &e : std::as_const(entries))
         m_downloads.append(e.url, e.name, e.type, m_settings.saveFolder, e.referer);
     // The start-up window is there (hidden) all the same: the program still
@@ -246,6 +262,9 @@ bool DesktopApp::startWithDownloadList(const QString &listFile)
     if (!m_cover)
         m_cover = new CoverWindow(*m_startup);
     showDownloadWindow();
+    // The start-up work does not wait for the start-up window: the about
+    // and help windows and the emulation value need it all the same.
+    m_startup->begin();
     return true;
 }
 
@@ -256,6 +275,14 @@ QWidget *DesktopApp::owner() const
     if (m_download && m_download->isVisible())
         return m_download;
     return m_cover;
+}
+
+QWidget *DesktopApp::opener() const
+{
+    // The window whose menu asked, when a window asked.
+    if (auto *w = qobject_cast<QWidget *>(sender()))
+        return w->window();
+    return owner();
 }
 
 template <typename W> void DesktopApp::present(QPointer<W> &slot, W *created)
@@ -391,10 +418,13 @@ void DesktopApp::showAboutWindow()
         bringForward(m_about);
         return;
     }
+    m_startup->runStartupWork(); // the description it shows
     m_aboutSession =
         std::make_unique<AboutSession>(m_shell, m_prompter, m_startup->osDescription(),
                                        m_updateCheck->productPageUrl(), repositoryHomePage());
-    auto *w = new AboutWindow(*m_aboutSession);
+    // Modal to the window it was opened from, as the help windows are.
+    auto *w = new AboutWindow(*m_aboutSession, opener());
+    w->setWindowModality(Qt::WindowModal);
     // Each closing of the about window looks for a newer version again.
     connect(w, &QDialog::finished, m_startup.get(), &StartupSession::restartTimer);
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -405,19 +435,24 @@ void DesktopApp::showAboutWindow()
 
 void DesktopApp::showUsageWindow()
 {
+    // Modeless, so the steps stay in view while the user follows them; it
+    // stays over its opener and goes with it.
     if (!m_usage)
-        present(m_usage, static_cast<QWidget *>(new UsageWindow));
+        present(m_usage, static_cast<QWidget *>(new UsageWindow(opener())));
     else
         bringForward(m_usage);
 }
 
 void DesktopApp::showComponentHelp()
 {
-    if (!m_componentHelp)
-        present(m_componentHelp,
-                static_cast<QWidget *>(new ComponentHelpWindow(m_startup->osDescription())));
-    else
+    m_startup->runStartupWork();
+    if (!m_componentHelp) {
+        auto *w = new ComponentHelpWindow(m_startup->osDescription(), opener());
+        w->setWindowModality(Qt::WindowModal);
+        present(m_componentHelp, static_cast<QWidget *>(w));
+    } else {
         bringForward(m_componentHelp);
+    }
 }
 
 void DesktopApp::showPermissionsHelp()
@@ -426,11 +461,14 @@ void DesktopApp::showPermissionsHelp()
         bringForward(m_permissionsHelp);
         return;
     }
+    m_startup->runStartupWork();
     const QList<PermissionEntry> entries =
         programPermissionEntries(QCoreApplication::applicationFilePath(),
                                  QFileInfo(m_store.path()).absolutePath(), m_settings.saveFolder);
-    present(m_permissionsHelp, static_cast<QWidget *>(new PermissionHelpWindow(
-                                   executableBaseName(), m_startup->osDescription(), entries)));
+    auto *w = new PermissionHelpWindow(executableBaseName(), m_startup->osDescription(), entries,
+                                       opener());
+    w->setWindowModality(Qt::WindowModal);
+    present(m_permissionsHelp, static_cast<QWidget *>(w));
 }
 
 void DesktopApp::showCacheWindow()
@@ -454,7 +492,10 @@ void DesktopApp::showCopyWindow(const QList<CopySource> &sources)
 {
     if (!m_copy) {
         m_copySession = std::make_unique<CopySession>(m_store, m_prompter);
-        auto *w = new CopyWindow(*m_copySession);
+        // The cache tool waits for it: it is modal over the cache window,
+        // which, modal to the whole program itself, would otherwise block it.
+        auto *w = new CopyWindow(*m_copySession, m_cache ? m_cache.data() : owner());
+        w->setWindowModality(Qt::WindowModal);
         connect(w, &QObject::destroyed, this, [this] { m_copySession.reset(); });
         present(m_copy, static_cast<QWidget *>(w));
     }

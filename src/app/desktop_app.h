@@ -1,9 +1,9 @@
 #pragma once
 
-#include "settings/app_settings.h"
-#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 
 #include "tools/copy_session.h"
 
@@ -33,6 +33,7 @@ class DownloadSession;
 class DownloadWindow;
 class EffectSoundPlayer;
 class HarvestSession;
+class ListRecovery;
 class LoginPanel;
 class ModalSettingsDialogOpener;
 class ModalUrlReplaceOpener;
@@ -145,7 +146,12 @@ signals:
 
 private:
     void build();
+    // Once a run, at its first window: the last run's lists, if it left
+    // work undone. True when the download list was filled from them.
+    bool offerLastLists();
     QWidget *owner() const;
+    // The window a request came from (the sender's window), else owner().
+    QWidget *opener() const;
     SearchWindow &ensureSearchWindow();
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);
@@ -179,6 +185,10 @@ private:
     std::unique_ptr<WebEngineBrowser> m_searchBrowser;
     std::unique_ptr<DialogSaveFolderChooser> m_chooser;
     std::unique_ptr<HarvestSession> m_harvest;
+    // The journals of both lists: after the lists they follow, so that they
+    // go (writing their last batch) before the lists do.
+    std::unique_ptr<ListRecovery> m_recovery;
+    bool m_offeredLastLists = false;
     // The login browser and helper belong to one opening of the download
     // window: its values start empty each time the window loads.
     std::unique_ptr<WebEngineBrowser> m_loginBrowser;

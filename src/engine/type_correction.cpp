@@ -54,6 +54,10 @@ bool CorrectFileType(DownloadList &list, quint64 recordId)
     return list.updateById(recordId, [&](DownloadItem &it) {
         it.fileType = detected;
         it.name = newName;
+        // The file the record stored moved: later deletions (re-download,
+        // delete file) must find it under its new name.
+        if (it.storedPath == stored)
+            it.storedPath = target;
     });
 }
 

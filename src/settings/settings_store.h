@@ -52,6 +52,9 @@ inline constexpr SettingKey SaveFolder{SettingsSection, u"下载文件保存路�
                                        SettingKey::Default::SaveFolder};
 inline constexpr SettingKey CopyMoveFolder{CopyMoveSection, u"目的文件夹", u"",
                                            SettingKey::Default::ApplicationFolder};
+// 1: the download and harvest lists are journaled and offered back after a
+// run that ended with work left; 0: every run starts with empty lists.
+inline constexpr SettingKey KeepListsJournal{SettingsSection, u"记录下载列表", u"1"};
 inline constexpr SettingKey CopyMoveOption{CopyMoveSection, u"OpIndex", u"4"};
 
 // Geometry keys; their section is the window's name.

@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 // Outside any namespace, as the resource compiler names it.
@@ -105,15 +104,6 @@ CoverWindow::CoverWindow(StartupSession &session, QWidget *parent)
     connect(m_notice, &LinkLabel::clicked, &session, &StartupSession::openProductPage);
     connect(m_search, &QPushButton::clicked, this, &CoverWindow::openSearch);
     connect(m_exit, &QPushButton::clicked, this, &QWidget::close);
-}
-
-void CoverWindow::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    // The start-up work runs once the window is on screen, so the loading
-    // notice is what the user sees first.
-    if (!m_session.isStarted())
-        QTimer::singleShot(0, &m_session, &StartupSession::runStartupWork);
 }
 
 void CoverWindow::closeEvent(QCloseEvent *event)

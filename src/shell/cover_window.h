@@ -18,7 +18,8 @@ QIcon programIcon();
 // `fCover`, the start-up window: the product, its version, the notice to
 // researchers, and the doors to the search window and out of the program.
 // It is the first window and the last: closing it asks for the end of the
-// program.
+// program. It only shows the start-up work; the program starts that work
+// whichever window comes first.
 class CoverWindow : public QWidget
 {
     Q_OBJECT
@@ -26,7 +27,6 @@ public:
     explicit CoverWindow(StartupSession &session, QWidget *parent = nullptr);
 
 protected:
-    void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:

@@ -30,10 +30,10 @@ QList<PermissionEntry> programPermissionEntries(const QString &programPath,
                                                 const QString &downloadFolder)
 {
     return {
-        {QStringLiteral("程序文件"), programPath, false},
-        {QStringLiteral("程序文件夹"), QFileInfo(programPath).absolutePath(), true},
-        {QStringLiteral("设置文件夹"), settingsFolder, true},
-        {QStringLiteral("下载文件夹"), downloadFolder, true},
+        {QStringLiteral("程序文件"), programPath, PermissionNeed::Run},
+        {QStringLiteral("程序文件夹"), QFileInfo(programPath).absolutePath(), PermissionNeed::Read},
+        {QStringLiteral("设置文件夹"), settingsFolder, PermissionNeed::ReadWrite},
+        {QStringLiteral("下载文件夹"), downloadFolder, PermissionNeed::ReadWrite},
     };
 }
 
@@ -58,30 +58,43 @@ QString modeText(QFileDevice::Permissions p)
 
 } // namespace
 
+PermissionFacts permissionFacts(const QString &path)
+{
+    if (path.isEmpty())
+        return {};
+    const QFileInfo info(path);
+    // The rights of the user who runs the program (the access check), not
+    // the owner's bits.
+    return {info.exists(), info.isDir(), info.isReadable(), info.isWritable(), info.isExecutable()};
+}
+
+QString permissionState(PermissionNeed need, const PermissionFacts &facts)
+{
+    const bool folder = need != PermissionNeed::Run;
+    if (!facts.exists)
+        return QStringLiteral("不存在");
+    if (folder != facts.folder)
+        return folder ? QStringLiteral("不是文件夹") : QStringLiteral("不是文件");
+    QStringList missing;
+    if (!facts.readable)
+        missing << QStringLiteral("不可读");
+    if (need == PermissionNeed::ReadWrite && !facts.writable)
+        missing << QStringLiteral("不可写");
+    if (!facts.executable)
+        missing << (folder ? QStringLiteral("不可进入") : QStringLiteral("不可执行"));
+    return missing.isEmpty() ? QStringLiteral("正常") : missing.join(QStringLiteral("，"));
+}
+
 QStringList permissionReport(const QList<PermissionEntry> &entries)
 {
     QStringList lines;
     for (const PermissionEntry &e : entries) {
         const QFileInfo info(e.path);
-        QString state;
-        if (e.path.isEmpty() || !info.exists()) {
-            state = QStringLiteral("不存在");
-        } else if (e.folder != info.isDir()) {
-            state = e.folder ? QStringLiteral("不是文件夹") : QStringLiteral("不是文件");
-        } else {
-            QStringList missing;
-            if (!info.isReadable())
-                missing << QStringLiteral("不可读");
-            if (e.folder && !info.isWritable())
-                missing << QStringLiteral("不可写");
-            if (!info.isExecutable())
-                missing << (e.folder ? QStringLiteral("不可进入") : QStringLiteral("不可执行"));
-            state = missing.isEmpty() ? QStringLiteral("正常") : missing.join(QStringLiteral("，"));
-        }
+        const PermissionFacts facts = permissionFacts(e.path);
         const QString mode =
-            info.exists() ? modeText(info.permissions()) : QStringLiteral("---------");
+            facts.exists ? modeText(info.permissions()) : QStringLiteral("---------");
         lines << e.label + QStringLiteral("：") + e.path + QLatin1Char(' ') + mode +
-                     QLatin1Char(' ') + state;
+                     QLatin1Char(' ') + permissionState(e.need, facts);
     }
     return lines;
 }

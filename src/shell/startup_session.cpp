@@ -43,6 +43,14 @@ QString StartupSession::notice() const
     return m_updateCheck.notice();
 }
 
+void StartupSession::begin()
+{
+    if (m_begun || m_started)
+        return;
+    m_begun = true;
+    QTimer::singleShot(0, this, &StartupSession::runStartupWork);
+}
+
 void StartupSession::runStartupWork()
 {
     if (m_started)

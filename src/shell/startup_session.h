@@ -58,9 +58,16 @@ public:
     QString osDescription() const { return m_osDescription; }
 
 public slots:
-    // The start-up work, run once the window is on screen: the system's
-    // bitness and description, the browser emulation value, then the
-    // deferred start. Runs only once; failures are silent.
+    // Asks for the start-up work at the next turn of the event loop, so the
+    // first window (the start-up window, or the download window of a start
+    // with a list) is on screen with its loading notice before it. The
+    // program calls it once it has shown that window; later calls do
+    // nothing.
+    void begin();
+    // The start-up work: the system's bitness and description, the browser
+    // emulation value, then the deferred start. Runs only once; failures are
+    // silent. A window that shows the description calls it first, in case
+    // it comes before the queued run.
     void runStartupWork();
     // Arms the deferred start again, which repeats the update check (after
     // the about window closes).
@@ -89,6 +96,7 @@ private:
     QStringList m_osReleasePaths;
     QTimer m_timer; // the deferred start, once
     bool m_started = false;
+    bool m_begun = false;
     bool m_loading = true;
     bool m_searchEnabled = false;
     QString m_osBitness;

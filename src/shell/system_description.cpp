@@ -67,17 +67,49 @@ OsRelease readOsRelease(const QStringList &paths)
     return release;
 }
 
-QString osBitnessOf(const QString &cpuArchitecture)
+int architectureWordSize(const QString &cpuArchitecture)
 {
-    return cpuArchitecture.contains(QLatin1String("64")) ? QStringLiteral("64")
-                                                         : QStringLiteral("32");
+    // The names the kernel reports (some as the toolkit folds them). A "64"
+    // in the name is no guide: s390x and sparcv9 are 64-bit without one,
+    // and it is the word size that decides.
+    static const struct {
+        const char *name;
+        int bits;
+    } table[] = {
+        {"x86_64", 64},  {"amd64", 64},      {"arm64", 64},   {"aarch64", 64}, {"aarch64_be", 64},
+        {"ia64", 64},    {"mips64", 64},     {"power64", 64}, {"ppc64", 64},   {"ppc64le", 64},
+        {"sparcv9", 64}, {"sparc64", 64},    {"s390x", 64},   {"riscv64", 64}, {"loongarch64", 64},
+        {"alpha", 64},   {"i386", 32},       {"i486", 32},    {"i586", 32},    {"i686", 32},
+        {"x86", 32},     {"arm", 32},        {"armhf", 32},   {"armel", 32},   {"mips", 32},
+        {"mipsel", 32},  {"power", 32},      {"ppc", 32},     {"powerpc", 32}, {"sparc", 32},
+        {"s390", 32},    {"riscv32", 32},    {"hppa", 32},    {"m68k", 32},    {"sh4", 32},
+        {"parisc", 32},  {"microblaze", 32},
+    };
+    const QString name = cpuArchitecture.trimmed().toLower();
+    for (const auto &row : table) {
+        if (name == QLatin1String(row.name))
+            return row.bits;
+    }
+    // armv5tel, armv6l, armv7l, armv8l: the 32-bit instruction sets (a
+    // 64-bit Arm kernel says aarch64).
+    if (name.startsWith(QLatin1String("armv")))
+        return 32;
+    return 0;
+}
+
+QString osBitnessOf(const QString &cpuArchitecture, int fallbackWordSize)
+{
+    int bits = architectureWordSize(cpuArchitecture);
+    if (bits == 0)
+        bits = fallbackWordSize;
+    return bits == 64 ? QStringLiteral("64") : QStringLiteral("32");
 }
 
 QString osBitness()
 {
     // The kernel's architecture, not the build's: a 32-bit build on a 64-bit
     // system is a 64-bit system.
-    return osBitnessOf(QSysInfo::currentCpuArchitecture());
+    return osBitnessOf(QSysInfo::currentCpuArchitecture(), QSysInfo::WordSize);
 }
 
 QString osProductName(const OsRelease &release, const QString &kernelType,

@@ -20,10 +20,16 @@ QStringList defaultOsReleasePaths();
 // gives an empty record; lines that are not KEY=value are skipped.
 OsRelease readOsRelease(const QStringList &paths = defaultOsReleasePaths());
 
-// `GetOsBitness`: "64" when the processor runs 64-bit code, otherwise "32".
+// `GetOsBitness`: "64" when the running system's word is 64 bits wide,
+// otherwise "32".
 QString osBitness();
-// The same for a processor architecture name ("x86_64", "arm64", "i386").
-QString osBitnessOf(const QString &cpuArchitecture);
+// The word size in bits of a processor architecture as the system names it
+// ("x86_64", "s390x", "sparcv9", "i386", "arm", "armv7l"); 0 for a name it
+// does not know.
+int architectureWordSize(const QString &cpuArchitecture);
+// The bitness of a system on that architecture; a name not known takes the
+// word size of the program itself (fallbackWordSize, in bits).
+QString osBitnessOf(const QString &cpuArchitecture, int fallbackWordSize);
 
 // `GetOsProductName`: name, " 版本:", release, " (内部版本:", kernel release,
 // ")". A release file without a pretty name falls back to its NAME and

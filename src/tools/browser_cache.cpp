@@ -745,12 +745,16 @@ CacheClearResult ClearBrowserCache(const QString &myCacheFolder, const QString &
                                    const QStringList &homes)
 {
     CacheClearResult result;
+    // The file pass walks the same folder again when it lies in the user's
+    // home: an entry spared here is counted once, not once per pass.
+    QSet<QString> sparedFiles;
     for (const CacheEntry &e : listCacheEntries(myCacheFolder)) {
         if (!e.normal)
             continue; // left to the file pass below
-        if (isSparedUrl(e.url))
+        if (isSparedUrl(e.url)) {
             ++result.spared;
-        else if (deleteCacheEntry(e.filePath))
+            sparedFiles.insert(QFileInfo(e.filePath).canonicalFilePath());
+        } else if (deleteCacheEntry(e.filePath))
             ++result.deleted;
         else
             ++result.failed;
@@ -766,7 +770,8 @@ CacheClearResult ClearBrowserCache(const QString &myCacheFolder, const QString &
             // The file pass spares the same entries the entry pass does.
             if (const std::optional<CacheEntry> e = readCacheEntry(path);
                 e && isSparedUrl(e->url)) {
-                ++result.spared;
+                if (!sparedFiles.contains(QFileInfo(path).canonicalFilePath()))
+                    ++result.spared;
                 continue;
             }
             if (forceDelete(path))

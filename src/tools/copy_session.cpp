@@ -1,13 +1,15 @@
 #include "tools/copy_session.h"
 
-#include "settings/settings_store.h"
 #include "engine/naming.h"
 #include "engine/prompter.h"
+#include "settings/settings_store.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace lumen
 {
@@ -56,6 +58,53 @@ bool sourceExists(const CopySource &s)
 }
 
 } // namespace
+
+bool isSystemFolder(const QString &folder)
+{
+    static const QStringList roots = {
+        QStringLiteral("/bin"),   QStringLiteral("/sbin"),  QStringLiteral("/lib"),
+        QStringLiteral("/lib32"), QStringLiteral("/lib64"), QStringLiteral("/libx32"),
+        QStringLiteral("/usr"),   QStringLiteral("/etc"),   QStringLiteral("/opt"),
+        QStringLiteral("/boot"),  QStringLiteral("/dev"),   QStringLiteral("/proc"),
+        QStringLiteral("/sys"),   QStringLiteral("/run"),
+    };
+    const auto under = [](const QString &path) {
+        if (path == QLatin1String("/"))
+            return true;
+        for (const QString &root : roots) {
+            if (path == root || path.startsWith(root + QLatin1Char('/')))
+                return true;
+        }
+        return false;
+    };
+    const QString trimmed = folder.trimmed();
+    if (trimmed.isEmpty() || !QDir::isAbsolutePath(trimmed))
+        return false;
+    // By its name and, where it exists, by where it leads (a link into
+    // /usr is /usr).
+    const QString canonical = QFileInfo(trimmed).canonicalFilePath();
+    return under(QDir::cleanPath(trimmed)) || (!canonical.isEmpty() && under(canonical));
+}
+
+CopyPlaces CopyPlaces::standard()
+{
+    QString downloads = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    if (downloads.isEmpty())
+        downloads = QDir::homePath();
+    return {QCoreApplication::applicationDirPath(), downloads};
+}
+
+QString initialCopyDestination(const QString &stored, const CopyPlaces &places)
+{
+    const QString program = QDir::cleanPath(places.programFolder);
+    if (places.programFolder.isEmpty() || QDir::cleanPath(stored.trimmed()) != program)
+        return stored;
+    const QFileInfo info(program);
+    const bool usable = !isSystemFolder(program) && info.isDir() && info.isWritable();
+    if (usable || places.downloadFolder.isEmpty())
+        return stored;
+    return withSeparator(QDir::cleanPath(places.downloadFolder));
+}
 
 CopySource CopySource::fromFile(const QString &path)
 {
@@ -125,7 +174,8 @@ struct CopySession::Job {
 };
 
 CopySession::CopySession(SettingsStore &settings, Prompter &prompter,
-                         const FolderHistoryLocation &history, QObject *parent)
+                         const FolderHistoryLocation &history, const CopyPlaces &places,
+                         QObject *parent)
     : QObject(parent), m_settings(settings), m_prompter(prompter), m_historyLocation(history)
 {
     m_timer.setSingleShot(true);
@@ -133,7 +183,14 @@ CopySession::CopySession(SettingsStore &settings, Prompter &prompter,
     connect(&m_timer, &QTimer::timeout, this, &CopySession::step);
     if (const std::optional<QStringList> folders = LoadFolderHistory(m_historyLocation.readPath()))
         m_history = *folders;
-    m_destinationText = m_settings.read(setting::CopyMoveFolder);
+    // Never stored: the program's folder, as the stored setting's default.
+    const QString programFolder = places.programFolder.isEmpty()
+                                      ? defaultText(setting::CopyMoveFolder)
+                                      : withSeparator(QDir::cleanPath(places.programFolder));
+    m_destinationText =
+        initialCopyDestination(m_settings.read(setting::CopyMoveFolder.section,
+                                               setting::CopyMoveFolder.key, programFolder),
+                               places);
     setOpIndex(m_settings.read(setting::CopyMoveOption).trimmed().toInt());
 }
 
@@ -204,8 +261,10 @@ void CopySession::execute(bool report)
     m_settings.write(setting::CopyMoveFolder, m_destination);
     m_settings.write(setting::CopyMoveOption, QString::number(int(m_option)));
 
+    // A system folder is copied into when asked (and when the user may),
+    // but not offered again.
     const QString trimmed = m_destinationText.trimmed();
-    if (!folderHistoryContains(m_history, trimmed)) {
+    if (!isSystemFolder(trimmed) && !folderHistoryContains(m_history, trimmed)) {
         m_history.append(trimmed);
         SaveFolderHistory(m_history, m_historyLocation.writePath());
         emit folderHistoryChanged(m_history);

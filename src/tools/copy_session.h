@@ -75,6 +75,26 @@ SplitName splitFileName(const QString &fileName);
 // base is replaced rather than added to, unless it is all the base holds.
 QString numberedFreeName(const QString &folder, const QString &fileName);
 
+// A folder of the installed system (the folders of programs, libraries,
+// settings and the kernel's own: /usr and below, /bin, /etc, /opt, ...),
+// where the user's documents do not belong, even where root could write.
+bool isSystemFolder(const QString &folder);
+
+// The places the copy window's first destination is chosen from.
+struct CopyPlaces {
+    QString programFolder;  // the program's own folder
+    QString downloadFolder; // the user's download folder
+
+    // The running program's folder and the desktop's download folder.
+    static CopyPlaces standard();
+};
+
+// The destination the window opens with: the stored one (by default the
+// program's folder), except that the program's folder gives way to the
+// download folder when it is a system folder or the user cannot write to
+// it, as for an installed package.
+QString initialCopyDestination(const QString &stored, const CopyPlaces &places);
+
 class CopySession : public QObject
 {
     Q_OBJECT
@@ -92,7 +112,7 @@ public:
     // Reads the stored destination and option, and the folder history.
     CopySession(SettingsStore &settings, Prompter &prompter,
                 const FolderHistoryLocation &history = FolderHistoryLocation::standard(),
-                QObject *parent = nullptr);
+                const CopyPlaces &places = CopyPlaces::standard(), QObject *parent = nullptr);
     ~CopySession() override;
 
     // The files of the next run; sets the caption to "复制文件：N 个文件...".

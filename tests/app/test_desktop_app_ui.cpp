@@ -9,11 +9,16 @@
 #include "harvest/login_panel_window.h"
 #include "harvest/search_window.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/settings_store.h"
+#include "shell/browser_emulation.h"
 #include "shell/cover_window.h"
+#include "shell/program_version.h"
+#include "shell/registry_store.h"
 #include "shell/startup_session.h"
 #include "support/fake_prompter.h"
 #include "support/fake_shell.h"
 #include "support/fake_sound_player.h"
+#include "support/files.h"
 #include "support/test_site.h"
 #include "tools/cache_tool_session.h"
 
@@ -21,7 +26,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,6 +104,50 @@ private slots:
         qputenv("LUMENARC_REPOSITORY", m_site.baseUrl().toString().toUtf8());
         // No product site: the update check stays silent.
         qputenv("LUMENARC_PRODUCT_SITE", "");
+        // Each case starts with empty lists; the journal's own case turns
+        // it on.
+        SettingsStore(SettingsStore::defaultPath()).write(setting::KeepListsJournal, "0");
+    }
+
+    // A run that ended with downloads left is offered back at the next
+    // start, with the download window showing the restored records; the
+    // run after a declined offer starts empty and asks nothing.
+    void theLastRunsListComesBack()
+    {
+        SettingsStore store(SettingsStore::defaultPath());
+        store.write(setting::KeepListsJournal, "1");
+        QTemporaryDir folder;
+        {
+            Rig last(folder.path() + u'/');
+            QVERIFY(last.startAndWaitForSearchButton());
+            QCOMPARE(last.prompter.shown.size(), 0);
+            last.app->downloads().append("http://127.0.0.1:9/items/1.pdf", "第一篇", "pdf",
+                                         folder.path() + u'/', QString());
+            last.app->downloads().append("http://127.0.0.1:9/items/2.pdf", "第二篇", "pdf",
+                                         folder.path() + u'/', QString());
+            last.app->downloads().setState(0, DownloadState::Finished);
+        }
+        {
+            Rig next(folder.path() + u'/');
+            next.prompter.answers.enqueue(Prompter::Answer::Yes);
+            QVERIFY(next.startAndWaitForSearchButton());
+            QCOMPARE(next.prompter.messages(), QStringList{"恢复上次未完成的下载列表？"});
+            QCOMPARE(next.app->downloads().count(), 2);
+            QCOMPARE(next.app->downloads().at(0).state, DownloadState::Finished);
+            QCOMPARE(next.app->downloads().at(1).name, QStringLiteral("第二篇"));
+            QVERIFY(next.app->downloadWindow() && next.app->downloadWindow()->isVisible());
+        }
+        {
+            Rig declined(folder.path() + u'/');
+            declined.prompter.answers.enqueue(Prompter::Answer::No);
+            QVERIFY(declined.startAndWaitForSearchButton());
+            QCOMPARE(declined.prompter.messages(), QStringList{"恢复上次未完成的下载列表？"});
+            QCOMPARE(declined.app->downloads().count(), 0);
+        }
+        Rig fresh(folder.path() + u'/');
+        QVERIFY(fresh.startAndWaitForSearchButton());
+        QCOMPARE(fresh.prompter.shown.size(), 0);
+        store.write(setting::KeepListsJournal, "0");
     }
 
     // The start-up window comes back only when the last of the search and
@@ -231,6 +283,10 @@ private slots:
         QPointer<QWidget> about = rig.app->aboutWindow();
         QVERIFY(about && about->isVisible());
         QCOMPARE(about->windowIcon().cacheKey(), icon);
+        // Modal to the window whose menu opened it.
+        QCOMPARE(about->parentWidget(), search);
+        QCOMPARE(about->windowModality(), Qt::WindowModal);
+        QCOMPARE(QApplication::activeModalWidget(), about.data());
         trigger(search, "menu关于");
         QCOMPARE(rig.app->aboutWindow(), about.data());
         QVERIFY(!rig.app->startupSession().isTimerActive());
@@ -240,6 +296,9 @@ private slots:
         trigger(search, "menu软件使用方法");
         QVERIFY(rig.app->usageWindow() && rig.app->usageWindow()->isVisible());
         QCOMPARE(rig.app->usageWindow()->windowIcon().cacheKey(), icon);
+        // The steps stay in view beside the search window they describe.
+        QCOMPARE(rig.app->usageWindow()->parentWidget(), search);
+        QCOMPARE(rig.app->usageWindow()->windowModality(), Qt::NonModal);
 
         trigger(search, "menu查看IE浏览器缓存");
         QPointer<QWidget> cache = rig.app->cacheWindow();
@@ -262,11 +321,103 @@ private slots:
             if (w->isVisible() && w->inherits("QDialog") && w != rig.app->usageWindow()) {
                 ++helpWindows;
                 QCOMPARE(w->windowIcon().cacheKey(), icon);
+                QCOMPARE(w->parentWidget(), download);
+                QCOMPARE(w->windowModality(), Qt::WindowModal);
             }
         }
         QCOMPARE(helpWindows, 2);
         trigger(download, "menu清空IE浏览器缓存");
         QCOMPARE(rig.prompter.messages().size(), 2);
+    }
+
+    // The copy window the cache tool hands its files to takes the clicks,
+    // and the cache tool waits until it is closed.
+    void copyWindowTakesInputOverTheCacheTool()
+    {
+        QTemporaryDir folder;
+        writeFile(folder.filePath("doc.pdf"), "%PDF-1.4");
+        Rig rig(folder.path() + u'/');
+        QVERIFY(rig.startAndWaitForSearchButton());
+        rig.app->showSearchWindow();
+        auto *action =
+            rig.app->searchWindow()->findChild<QAction *>(QStringLiteral("menu查看IE浏览器缓存"));
+        QVERIFY(action);
+        action->trigger();
+        QPointer<QWidget> cache = rig.app->cacheWindow();
+        QVERIFY(cache);
+        QVERIFY(QTest::qWaitForWindowExposed(cache));
+
+        // What the cache tool's "复制选中..." asks for.
+        rig.app->showCopyWindow({CopySource::fromFile(folder.filePath("doc.pdf"))});
+        QPointer<QWidget> copy = rig.app->copyWindow();
+        QVERIFY(copy && copy->isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(copy));
+        QCOMPARE(copy->parentWidget(), cache.data());
+        QCOMPARE(copy->windowModality(), Qt::WindowModal);
+        QCOMPARE(QApplication::activeModalWidget(), copy.data());
+
+        // Clicks reach it through the window system, as the user's do.
+        const auto click = [](QWidget *control) {
+            QWidget *window = control->window();
+            QTest::mouseClick(window->windowHandle(), Qt::LeftButton, {},
+                              control->mapTo(window, QPoint(6, control->height() / 2)));
+        };
+        auto *skip = copy->findChild<QRadioButton *>(QStringLiteral("Option1_1"));
+        QVERIFY(skip);
+        QVERIFY(!skip->isChecked());
+        click(skip);
+        QVERIFY(skip->isChecked());
+        // The cache tool's own close button does nothing meanwhile.
+        click(cache->findChild<QPushButton *>(QStringLiteral("Command4")));
+        QVERIFY(cache->isVisible());
+
+        click(copy->findChild<QPushButton *>(QStringLiteral("Command2")));
+        QTRY_VERIFY(!copy);
+        QVERIFY(cache->isVisible());
+        click(cache->findChild<QPushButton *>(QStringLiteral("Command4")));
+        QTRY_VERIFY(!cache);
+    }
+
+    // A start with a list skips the start-up window but not its work: the
+    // system's description reaches the about and help windows, and the
+    // emulation value is written.
+    void downloadListRunsTheStartupWork()
+    {
+        QTemporaryDir folder;
+        const QString listPath = folder.filePath("list.txt");
+        writeFile(listPath, "http://127.0.0.1:9/items/1.pdf\n");
+        QFile::remove(RegistryStore::defaultPath());
+        Rig rig(folder.path() + u'/');
+        QVERIFY(rig.app->startWithDownloadList(listPath));
+        DownloadWindow *download = rig.app->downloadWindow();
+        QVERIFY(download);
+        QTRY_VERIFY(rig.app->startupSession().isStarted());
+        const QString description = rig.app->startupSession().osDescription();
+        QVERIFY2(description.contains(QStringLiteral(" 版本:")) &&
+                     description.endsWith(QStringLiteral("位]")),
+                 qPrintable(description));
+        QCOMPARE(RegistryStore(RegistryStore::defaultPath())
+                     .readNumber(BrowserEmulationKey, executableBaseName() + QStringLiteral(".exe"),
+                                 QStringLiteral("32")),
+                 QStringLiteral("10001"));
+
+        auto *about = download->findChild<QAction *>(QStringLiteral("关于"));
+        QVERIFY(about);
+        about->trigger();
+        QWidget *aboutWindow = rig.app->aboutWindow();
+        QVERIFY(aboutWindow);
+        auto *info = aboutWindow->findChild<QPlainTextEdit *>(QStringLiteral("Text1"));
+        QTRY_COMPARE(info->toPlainText(), QStringLiteral("OP:") + description);
+        aboutWindow->close();
+
+        download->findChild<QAction *>(QStringLiteral("menu微软组件下载安装"))->trigger();
+        QLabel *system = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == QLatin1String("Net35"))
+                system = w->findChild<QLabel *>(QStringLiteral("Label4"));
+        }
+        QVERIFY(system);
+        QCOMPARE(system->text(), QStringLiteral("您的操作系统是：") + description);
     }
 
     // lumenarc --download-list FILE: the download window straight away,

@@ -727,6 +727,30 @@ private slots:
         QCOMPARE(again.geometry().size(), QSize(900, 600));
     }
 
+    // After the type check renamed a stored page, the record's stored file is
+    // the renamed one: a re-download removes it instead of leaving both the
+    // page and the new document side by side.
+    void correctedTypeIsTheFileARedownloadReplaces()
+    {
+        WindowRig rig;
+        const quint64 id = rig.add(QStringLiteral("x"), S::Finished, QStringLiteral("pdf"),
+                                   QStringLiteral("30"));
+        rig.writeStored(id, "<html><body>sign in</body></html>");
+        rig.open();
+
+        rig.trigger("menu检查并纠正磁盘文件类型");
+        QCOMPARE(rig.lastMessage(), QStringLiteral("纠正文件类型：1个."));
+        QCOMPARE(rig.rec(id).fileType, QStringLiteral("htm"));
+        QVERIFY(QFile::exists(rig.path("x.htm")));
+        QCOMPARE(rig.rec(id).storedPath, rig.path("x.htm"));
+
+        rig.selectRows({0});
+        rig.trigger("menu重新下载选中项");
+        QCOMPARE(rig.rec(id).state, S::Waiting);
+        QVERIFY(!QFile::exists(rig.path("x.htm")));
+        QVERIFY(!QFile::exists(rig.path("x.pdf")));
+    }
+
     void downloadsFromTheRepositorySite()
     {
         TestSite site;

@@ -106,6 +106,7 @@ int runChild()
     PaintWatch watch;
     program.cover.installEventFilter(&watch);
     program.cover.show();
+    program.session.begin();
     return QApplication::exec();
 }
 
@@ -114,6 +115,7 @@ int runScreenshots(const QString &folder)
     QDir().mkpath(folder);
     Program program;
     program.cover.show();
+    program.session.begin();
     auto *search = program.cover.findChild<QPushButton *>(QStringLiteral("Command1"));
     // The picture shows a stock Debian 12 kernel, so it does not change with
     // the machine it is taken on.

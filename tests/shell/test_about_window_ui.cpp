@@ -12,17 +12,22 @@
 
 #include "engine/app_title.h"
 
+#include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QEnterEvent>
 #include <QFile>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace lumen;
 using lumen::test::FakePrompter;
@@ -302,16 +307,124 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
         QVERIFY(QFile::setPermissions(plain, QFile::ReadOwner | QFile::WriteOwner));
-        const QStringList report = permissionReport({{QStringLiteral("a"), plain, false},
-                                                     {QStringLiteral("b"), dir.path(), false},
-                                                     {QStringLiteral("c"), plain, true},
-                                                     {QStringLiteral("d"), QString(), true}});
+        const QStringList report =
+            permissionReport({{QStringLiteral("a"), plain, PermissionNeed::Run},
+                              {QStringLiteral("b"), dir.path(), PermissionNeed::Run},
+                              {QStringLiteral("c"), plain, PermissionNeed::ReadWrite},
+                              {QStringLiteral("d"), QString(), PermissionNeed::ReadWrite}});
         QCOMPARE(report[0], QStringLiteral("a：") + plain + QStringLiteral(" rw------- 不可执行"));
         QVERIFY(report[1].endsWith(QStringLiteral(" 不是文件")));
         QVERIFY(report[2].endsWith(QStringLiteral(" 不是文件夹")));
         QCOMPARE(report[3], QStringLiteral("d：") + QStringLiteral(" --------- 不存在"));
     }
+
+    // Each need asks for its own rights and no more: a folder the program
+    // only reads is fine without the right to write.
+    void permissionStates_data()
+    {
+        QTest::addColumn<int>("need");
+        QTest::addColumn<QString>("facts"); // e: exists, d: folder, r, w, x
+        QTest::addColumn<QString>("state");
+        const int run = int(PermissionNeed::Run), read = int(PermissionNeed::Read),
+                  write = int(PermissionNeed::ReadWrite);
+        QTest::newRow("program r-x") << run << "e r x"
+                                     << "正常";
+        QTest::newRow("program rw-") << run << "e r w"
+                                     << "不可执行";
+        QTest::newRow("program ---") << run << "e"
+                                     << "不可读，不可执行";
+        QTest::newRow("program is a folder") << run << "e d r w x"
+                                             << "不是文件";
+        QTest::newRow("read folder r-x") << read << "e d r x"
+                                         << "正常";
+        QTest::newRow("read folder rwx") << read << "e d r w x"
+                                         << "正常";
+        QTest::newRow("read folder r--") << read << "e d r"
+                                         << "不可进入";
+        QTest::newRow("read folder --x") << read << "e d x"
+                                         << "不可读";
+        QTest::newRow("read folder is a file") << read << "e r x"
+                                               << "不是文件夹";
+        QTest::newRow("write folder r-x") << write << "e d r x"
+                                          << "不可写";
+        QTest::newRow("write folder rwx") << write << "e d r w x"
+                                          << "正常";
+        QTest::newRow("write folder ---") << write << "e d"
+                                          << "不可读，不可写，不可进入";
+        QTest::newRow("missing") << write << ""
+                                 << "不存在";
+    }
+    void permissionStates()
+    {
+        QFETCH(int, need);
+        QFETCH(QString, facts);
+        QFETCH(QString, state);
+        const QStringList f = facts.split(u' ', Qt::SkipEmptyParts);
+        const PermissionFacts given{f.contains("e"), f.contains("d"), f.contains("r"),
+                                    f.contains("w"), f.contains("x")};
+        QCOMPARE(permissionState(PermissionNeed(need), given), state);
+    }
+
+    // An ordinary user who may read and enter the program's folder but not
+    // write into it: the program's places are judged by what the window
+    // asks of them. The report is made in a child that runs as nobody, as
+    // an installed program's user would; as root every place is writable.
+    void permissionReportOfAnOrdinaryUser()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(QStringLiteral("bin/lumenarc"));
+        const QString settings = dir.filePath(QStringLiteral("settings"));
+        const QString download = dir.filePath(QStringLiteral("download"));
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("bin"))));
+        QVERIFY(QDir().mkpath(settings));
+        QVERIFY(QDir().mkpath(download));
+        QFile file(program);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const auto rx = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
+                        QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+        for (const QString &p :
+             {dir.path(), dir.filePath(QStringLiteral("bin")), program, download})
+            QVERIFY(QFile::setPermissions(p, rx));
+        QVERIFY(QFile::setPermissions(settings, rx | QFile::WriteGroup | QFile::WriteOther));
+
+        QProcess child;
+        child.start(QStringLiteral("setpriv"),
+                    {QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                     QStringLiteral("--clear-groups"), QCoreApplication::applicationFilePath(),
+                     QStringLiteral("--permission-report"), program, settings, download});
+        QVERIFY(child.waitForFinished(30000));
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+                 child.readAllStandardError().constData());
+        const QStringList report =
+            QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(
+            report,
+            QStringList(
+                {QStringLiteral("程序文件：") + program + QStringLiteral(" rwxr-xr-x 正常"),
+                 QStringLiteral("程序文件夹：") + dir.filePath(QStringLiteral("bin")) +
+                     QStringLiteral(" rwxr-xr-x 正常"),
+                 QStringLiteral("设置文件夹：") + settings + QStringLiteral(" rwxrwxrwx 正常"),
+                 QStringLiteral("下载文件夹：") + download + QStringLiteral(" rwxr-xr-x 不可写")}));
+    }
 };
 
-QTEST_MAIN(TestAboutWindow)
+int main(int argc, char **argv)
+{
+    // The child of permissionReportOfAnOrdinaryUser: the report of the
+    // program's places as the user it runs as sees them.
+    if (argc == 5 && qstrcmp(argv[1], "--permission-report") == 0) {
+        QCoreApplication app(argc, argv);
+        const QStringList lines = permissionReport(programPermissionEntries(
+            QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+            QString::fromLocal8Bit(argv[4])));
+        for (const QString &line : lines)
+            std::fputs((line + u'\n').toUtf8().constData(), stdout);
+        return 0;
+    }
+    QApplication app(argc, argv);
+    TestAboutWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_about_window_ui.moc"

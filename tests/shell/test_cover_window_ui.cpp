@@ -48,6 +48,12 @@ struct Rig {
                   "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID=\"12\"\n");
         session.setOsReleasePaths({dir.filePath(QStringLiteral("os-release"))});
     }
+    // As the program shows it: the window, then the start-up work.
+    void show()
+    {
+        window.show();
+        session.begin();
+    }
     template <typename T> T *child(const char *name)
     {
         return window.findChild<T *>(QLatin1String(name));
@@ -85,14 +91,14 @@ private slots:
             QVERIFY2(!w->objectName().isEmpty(), w->metaObject()->className());
     }
 
-    // Shown, the window runs the start-up work; 100 ms later the search
+    // Shown, the window shows the start-up work; 100 ms later the search
     // button comes alive. Without a product site nothing is asked and
     // nothing is said.
     void deferredStartWithoutProductSite()
     {
         Rig rig{QString()};
         QSignalSpy finished(&rig.check, &UpdateCheck::finished);
-        rig.window.show();
+        rig.show();
         QTRY_VERIFY(rig.session.isStarted());
         QVERIFY(rig.label("Label3")->isHidden());
         QCOMPARE(rig.session.osDescription(),
@@ -117,7 +123,7 @@ private slots:
         TestSite site;
         QVERIFY(site.start({QStringLiteral("--version"), QStringLiteral("99.0.0")}));
         Rig rig(site.baseUrl().toString());
-        rig.window.show();
+        rig.show();
         QTRY_VERIFY(!rig.label("Label2")->isHidden());
         QCOMPARE(rig.label("Label2")->text(), QStringLiteral("有最新版本：V99.0.0"));
         const QString page = QStringLiteral("openUrl\t") + site.url("/lumenarc/").toString();
@@ -140,7 +146,7 @@ private slots:
         QVERIFY(site.start()); // publishes the program's own version
         Rig rig(site.baseUrl().toString());
         QSignalSpy finished(&rig.check, &UpdateCheck::finished);
-        rig.window.show();
+        rig.show();
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(rig.check.lastOutcome(), UpdateCheck::Outcome::Current);
         QVERIFY(rig.label("Label2")->isHidden());
@@ -154,7 +160,7 @@ private slots:
         QVERIFY(site.start());
         Rig rig(site.url(QStringLiteral("/nothing/here/")).toString());
         QSignalSpy finished(&rig.check, &UpdateCheck::finished);
-        rig.window.show();
+        rig.show();
         QTRY_COMPARE(finished.size(), 1);
         QCOMPARE(rig.prompter.messages(), QStringList{QStringLiteral("请保持网络畅通！")});
         QVERIFY(rig.button("Command1")->isEnabled());
@@ -176,6 +182,7 @@ private slots:
         session.setOsReleasePaths({dir.filePath(QStringLiteral("absent"))});
         CoverWindow window(session);
         window.show();
+        session.begin();
         QTRY_VERIFY(window.findChild<QPushButton *>(QStringLiteral("Command1"))->isEnabled());
         QVERIFY(session.osDescription().contains(QStringLiteral(" 版本:")));
         QCOMPARE(RegistryStore(path).readNumber(BrowserEmulationKey, QStringLiteral("lumenarc.exe"),
@@ -188,7 +195,7 @@ private slots:
         Rig rig{QString()};
         QSignalSpy search(&rig.session, &StartupSession::searchWindowRequested);
         QSignalSpy quit(&rig.session, &StartupSession::quitRequested);
-        rig.window.show();
+        rig.show();
         QTRY_VERIFY(rig.button("Command1")->isEnabled());
         QTest::mouseClick(rig.button("Command1"), Qt::LeftButton);
         QCOMPARE(search.size(), 1);
@@ -211,7 +218,7 @@ private slots:
         QFETCH(bool, closeBox);
         Rig rig{QString()};
         QSignalSpy quit(&rig.session, &StartupSession::quitRequested);
-        rig.window.show();
+        rig.show();
         QTRY_VERIFY(rig.session.isStarted());
         if (closeBox)
             rig.window.close();

@@ -55,26 +55,36 @@ private slots:
                  expected);
     }
 
+    // The word size of the architecture decides, not a "64" in its name;
+    // a name not known takes the program's own word size.
     void bitness_data()
     {
         QTest::addColumn<QString>("architecture");
+        QTest::addColumn<int>("programWordSize");
         QTest::addColumn<QString>("bitness");
-        QTest::newRow("x86_64") << "x86_64"
-                                << "64";
-        QTest::newRow("arm64") << "arm64"
-                               << "64";
-        QTest::newRow("i386") << "i386"
-                              << "32";
-        QTest::newRow("arm") << "arm"
-                             << "32";
-        QTest::newRow("unknown") << ""
-                                 << "32";
+        const struct {
+            const char *arch;
+            int program;
+            const char *bitness;
+        } rows[] = {
+            {"x86_64", 64, "64"},  {"x86_64", 32, "64"}, {"s390x", 64, "64"},
+            {"sparcv9", 64, "64"}, {"arm64", 64, "64"},  {"aarch64", 64, "64"},
+            {"power64", 64, "64"}, {"ia64", 64, "64"},   {"riscv64", 64, "64"},
+            {"i386", 64, "32"},    {"i686", 32, "32"},   {"arm", 32, "32"},
+            {"armv7l", 32, "32"},  {"s390", 32, "32"},   {"sparc", 32, "32"},
+            {"power", 32, "32"},   {"mips", 64, "32"},   {"", 32, "32"},
+            {"", 64, "64"},        {"vax", 32, "32"},    {"future64", 32, "32"},
+        };
+        for (const auto &r : rows)
+            QTest::addRow("%s, %d-bit program", *r.arch ? r.arch : "unknown", r.program)
+                << QString::fromLatin1(r.arch) << r.program << QString::fromLatin1(r.bitness);
     }
     void bitness()
     {
         QFETCH(QString, architecture);
+        QFETCH(int, programWordSize);
         QFETCH(QString, bitness);
-        QCOMPARE(osBitnessOf(architecture), bitness);
+        QCOMPARE(osBitnessOf(architecture, programWordSize), bitness);
     }
 
     // This machine's own description has every part.

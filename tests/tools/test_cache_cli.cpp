@@ -142,6 +142,10 @@ private slots:
         test::writeFile(defaultCache() + "/notes.txt", "kept");
         const CliResult r = run({"clear"});
         QCOMPARE(r.exitCode, 0);
+        // Two entries and the index, the error page, the cut-off entry by
+        // file; the cookie entry and the .txt file spared, each counted once
+        // although both passes meet the cookie entry.
+        QCOMPARE(r.lines, QStringList({"deleted\t6", "spared\t2", "failed\t0"}));
         QCOMPARE(QDir(defaultCache()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList({"4444_0", "notes.txt"}));
     }

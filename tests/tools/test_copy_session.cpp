@@ -373,6 +373,90 @@ private slots:
         QVERIFY(s.folderHistory().isEmpty());
     }
 
+    // The program's folder is the first destination only where the user's
+    // files may go: an installed program's folder (/usr/bin) gives way to
+    // the download folder. A destination the user chose stays.
+    void firstDestination_data()
+    {
+        QTest::addColumn<QString>("programFolder"); // "@": this test's folder
+        QTest::addColumn<QString>("stored");        // "<none>": never stored
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("installed, default") << "/usr/bin"
+                                            << "<none>"
+                                            << "@/Downloads/";
+        QTest::newRow("installed, stored as the default was") << "/usr/bin"
+                                                              << "/usr/bin/"
+                                                              << "@/Downloads/";
+        QTest::newRow("installed, chosen elsewhere") << "/usr/bin"
+                                                     << "@/chosen/"
+                                                     << "@/chosen/";
+        QTest::newRow("under /opt") << "/opt/lumenarc/bin"
+                                    << "<none>"
+                                    << "@/Downloads/";
+        QTest::newRow("a folder of the user's") << "@/app"
+                                                << "<none>"
+                                                << "@/app/";
+        QTest::newRow("program folder gone") << "@/gone"
+                                             << "<none>"
+                                             << "@/Downloads/";
+    }
+    void firstDestination()
+    {
+        QFETCH(QString, programFolder);
+        QFETCH(QString, stored);
+        QFETCH(QString, expected);
+        const QString root = m_dir->path();
+        const CopyPlaces places{programFolder.replace("@", root), path("Downloads")};
+        if (stored != "<none>")
+            m_settings->write(setting::CopyMoveFolder, stored.replace("@", root));
+        const CopySession s(*m_settings, m_prompter, history(), places);
+        QCOMPARE(s.destinationText(), expected.replace("@", root));
+    }
+
+    void systemFolders_data()
+    {
+        QTest::addColumn<QString>("folder"); // "@": this test's folder
+        QTest::addColumn<bool>("system");
+        QTest::newRow("/usr/bin") << "/usr/bin" << true;
+        QTest::newRow("/usr/bin/") << "/usr/bin/" << true;
+        QTest::newRow("/usr") << "/usr" << true;
+        QTest::newRow("/usr/local/bin") << "/usr/local/bin/" << true;
+        QTest::newRow("/bin") << "/bin" << true;
+        QTest::newRow("/etc/x") << "/etc/x/" << true;
+        QTest::newRow("/opt/app") << "/opt/app" << true;
+        QTest::newRow("root") << "/" << true;
+        QTest::newRow("unclean") << "/home/../usr/./bin" << true;
+        QTest::newRow("link into /usr") << "@/link" << true;
+        QTest::newRow("/usr2") << "/usr2" << false;
+        QTest::newRow("/optional") << "/optional/x" << false;
+        QTest::newRow("a folder of the user's") << "@/dst/" << false;
+        QTest::newRow("/tmp") << "/tmp/x" << false;
+        QTest::newRow("relative") << "usr/bin" << false;
+        QTest::newRow("blank") << " " << false;
+    }
+    void systemFolders()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, system);
+        QVERIFY(QFile::link("/usr/share", path("link")));
+        QCOMPARE(isSystemFolder(folder.replace("@", m_dir->path())), system);
+    }
+
+    // A system folder is never offered again by the history, even when the
+    // user (root) may copy into it; other folders join it as before.
+    void systemFolderStaysOutOfTheHistory()
+    {
+        test::writeFile(path("app/SaveList.dat"), "/earlier/\r\n");
+        auto s = session("/usr/bin/");
+        s->execute(); // no files: nothing is copied, but the folder is taken
+        QCOMPARE(s->destination(), QString("/usr/bin/"));
+        QCOMPARE(s->folderHistory(), QStringList{"/earlier/"});
+        QCOMPARE(*LoadFolderHistory(path("app/SaveList.dat")), QStringList{"/earlier/"});
+        s->setDestinationText(path("dst"));
+        s->execute();
+        QCOMPARE(s->folderHistory(), QStringList({"/earlier/", path("dst") + "/"}));
+    }
+
     void uncreatableDestination()
     {
         test::writeFile(path("src/a.pdf"), "a");

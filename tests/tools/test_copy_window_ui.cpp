@@ -87,6 +87,31 @@ private slots:
         QCOMPARE(combo->currentText(), path("picked") + "/");
     }
 
+    // An installed program lives in a system folder: the window opens on
+    // the user's download folder instead, and that is what the history
+    // keeps.
+    void installedProgramOpensOnTheDownloadFolder()
+    {
+        test::writeFile(path("src/a.pdf"), "a");
+        SettingsStore fresh(path("fresh.ini"));
+        CopySession s(fresh, m_prompter, FolderHistoryLocation{path("app"), path("user")},
+                      CopyPlaces{QStringLiteral("/usr/bin"), path("Downloads")});
+        s.setSources({CopySource::fromFile(path("src/a.pdf"))});
+        CopyWindow w(s);
+        w.show();
+        auto *combo = child<QComboBox>(w, "Combo1");
+        QCOMPARE(combo->currentText(), path("Downloads") + "/");
+        QSignalSpy finished(&s, &CopySession::finished);
+        QTest::mouseClick(child<QPushButton>(w, "Command1"), Qt::LeftButton);
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(test::readFile(path("Downloads/a.pdf")), QByteArray("a"));
+        QStringList items;
+        for (int i = 0; i < combo->count(); ++i)
+            items << combo->itemText(i);
+        QCOMPARE(items, QStringList({path("earlier") + "/", path("Downloads") + "/"}));
+        QCOMPARE(fresh.read(setting::CopyMoveFolder), path("Downloads") + "/");
+    }
+
     // Start: the button turns into stop, the bar and the current file follow
     // the run, and the new folder joins the history list.
     void runsFromTheStartButton()

@@ -1,0 +1,102 @@
+#include "harvest/list_recovery.h"
+
+#include "engine/app_title.h"
+#include "engine/prompter.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace lumen
+{
+
+namespace
+{
+
+const QString RestoreQuestion = QStringLiteral("恢复上次未完成的下载列表？");
+const QString SetAsideMessage =
+    QStringLiteral("上次的列表记录文件无法使用（%1），已另存为：\n%2\n本次从空列表开始。");
+
+} // namespace
+
+ListRecovery::ListRecovery(DownloadList &downloads, Prompter &prompter, QString folder)
+    : m_downloads(downloads), m_prompter(prompter),
+      m_downloadDb(QDir(folder).filePath(QStringLiteral("downloads.sqlite")),
+                   DownloadJournal::SchemaVersion, DownloadJournal::schema()),
+      m_harvestDb(QDir(folder).filePath(QStringLiteral("harvest.sqlite")),
+                  HarvestJournal::SchemaVersion, HarvestJournal::schema())
+{
+}
+
+ListRecovery::~ListRecovery()
+{
+    // The journals write their last batch before their databases close.
+    m_downloadJournal.reset();
+    m_harvestJournal.reset();
+}
+
+QString ListRecovery::defaultFolder()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(ApplicationTitle + QStringLiteral("/journal"));
+}
+
+bool ListRecovery::start(bool enabled)
+{
+    for (JournalDatabase *db : {&m_downloadDb, &m_harvestDb}) {
+        // A journal that cannot be kept at all (no driver, a folder that
+        // cannot be written) leaves the program running without one.
+        if (db->open() && !db->setAsidePath().isEmpty())
+            m_prompter.message(SetAsideMessage.arg(db->problem(), db->setAsidePath()),
+                               Prompter::Icon::Warning);
+    }
+    m_enabled = enabled;
+    m_started = true;
+    if (m_downloadDb.isOpen())
+        m_downloadJournal = std::make_unique<DownloadJournal>(m_downloads, m_downloadDb);
+    // The harvest list may not exist yet: the decision reads its journal
+    // through a list of its own, and the real list joins it afterwards.
+    {
+        HarvestList noHarvestYet;
+        std::unique_ptr<HarvestJournal> harvestJournal;
+        if (m_harvestDb.isOpen())
+            harvestJournal = std::make_unique<HarvestJournal>(noHarvestYet, m_harvestDb);
+        const bool unfinished =
+            enabled && ((m_downloadJournal && m_downloadJournal->hasUnfinishedRecords()) ||
+                        (harvestJournal && harvestJournal->hasUnfinishedEntries()));
+        m_restoreHarvest =
+            unfinished && m_prompter.question(RestoreQuestion, Prompter::Buttons::YesNo,
+                                              Prompter::Icon::Question) == Prompter::Answer::Yes;
+        // Turned off, declined, or nothing left undone: the next run starts
+        // from empty lists.
+        if (!m_restoreHarvest) {
+            if (m_downloadJournal)
+                m_downloadJournal->discard();
+            if (harvestJournal)
+                harvestJournal->discard();
+        }
+    }
+    const bool restored = m_restoreHarvest && m_downloadJournal && m_downloadJournal->restore() > 0;
+    if (m_downloadJournal)
+        m_downloadJournal->setEnabled(enabled);
+    journalHarvest();
+    return restored;
+}
+
+void ListRecovery::attachHarvest(HarvestList &harvest)
+{
+    m_harvestList = &harvest;
+    journalHarvest();
+}
+
+void ListRecovery::journalHarvest()
+{
+    if (!m_started || !m_harvestList || m_harvestJournal || !m_harvestDb.isOpen())
+        return;
+    m_harvestJournal = std::make_unique<HarvestJournal>(*m_harvestList, m_harvestDb);
+    m_harvestJournal->setEnabled(m_enabled);
+    if (m_restoreHarvest)
+        m_harvestJournal->restore();
+    m_restoreHarvest = false;
+}
+
+} // namespace lumen
