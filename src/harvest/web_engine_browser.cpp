@@ -92,18 +92,22 @@ const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
     var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
     for (; n < end && (n === from || size < budget); ++n) {
         try {
-            var a = as[n], o = s(a.outerHTML), t;
-            if (!entry.test(o)) {
-                // A link of text alone shows no more than its text holds:
-                // its rendered text is read only when it may say "next".
-                if (a.childElementCount === 0 &&
-                    s(a.textContent).toLowerCase().indexOf('next') < 0)
+            var a = as[n], o, t, c = a.childNodes;
+            if (c.length === 0 || (c.length === 1 && c[0].nodeType === 3)) {
+                // A link of one text alone is no entry (its text cannot
+                // hold markup) and shows no more than that text holds: it
+                // is read only when it may say "next".
+                if (s(a.textContent).toLowerCase().indexOf('next') < 0)
                     continue;
                 t = s(a.innerText);
                 if (t.toLowerCase().indexOf('next') < 0)
                     continue;
+                o = s(a.outerHTML);
             } else {
+                o = s(a.outerHTML);
                 t = s(a.innerText);
+                if (!entry.test(o) && t.toLowerCase().indexOf('next') < 0)
+                    continue;
             }
             var h = s(a.href);
             out.push(t, h, o);

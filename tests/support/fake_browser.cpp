@@ -162,8 +162,12 @@ ResultsPiece FakeBrowser::pieceOf(qsizetype from, qsizetype maxAnchors) const
     qsizetype size = 0;
     for (; n < end && (n == from || size < pieceBudgetChars); ++n) {
         const AnchorSnapshot &a = m_current.anchors.at(n);
-        if (!isResultsReadCandidate(a.innerText, a.outerHtml) &&
-            !isResultsReadCandidate(QString(), a.innerHtml))
+        // As the engine: a link of text alone is taken only when its text
+        // may say "next" (its content, serialised, holds no markup).
+        const bool plain = !a.innerHtml.contains(u'<');
+        if (plain ? !isResultsReadCandidate(a.innerText, QString())
+                  : (!isResultsReadCandidate(a.innerText, a.outerHtml) &&
+                     !isResultsReadCandidate(QString(), a.innerHtml)))
             continue;
         piece.anchors << a;
         size += a.innerText.size() + a.href.size() + a.outerHtml.size();
