@@ -38,11 +38,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QTreeView>
 
 namespace lumen
 {
@@ -338,13 +335,10 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_loginBrowser->setSilent(true);
         m_login = std::make_unique<SiteLogin>(*m_loginBrowser, m_prompter, m_clock);
         m_login->watch(m_engine);
-        QTreeView *list = w->listView();
-        auto *panel = new LoginPanel(*m_login, *m_loginBrowser, list->parentWidget());
-        panel->hide();
+        auto *panel = new LoginPanel(*m_login, *m_loginBrowser);
+        w->setLoginPanel(panel);
         m_loginPanel = panel;
-        list->installEventFilter(this);
-        if (auto *status = w->findChild<QLabel *>(QStringLiteral("StatusBar1Panel3")))
-            connect(m_login.get(), &SiteLogin::titleTextChanged, status, &QLabel::setText);
+        connect(m_login.get(), &SiteLogin::titleTextChanged, w, &DownloadWindow::showLoginTitle);
         connect(w, &QObject::destroyed, this, [this] {
             // The panel went with the window; the helper and its browser
             // follow, so the next opening starts afresh.
@@ -354,22 +348,6 @@ DownloadWindow &DesktopApp::ensureDownloadWindow()
         m_download = w;
     }
     return *m_download;
-}
-
-bool DesktopApp::eventFilter(QObject *watched, QEvent *event)
-{
-    // The type is asked first: the list also sees events while the window
-    // is being torn down, when the window may no longer be looked at.
-    if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) && m_download &&
-        watched == m_download->listView())
-        layoutLoginPanel();
-    return QObject::eventFilter(watched, event);
-}
-
-void DesktopApp::layoutLoginPanel()
-{
-    if (m_loginPanel && m_download)
-        m_loginPanel->setGeometry(m_download->listView()->geometry());
 }
 
 void DesktopApp::showSearchWindow()
@@ -401,7 +379,6 @@ void DesktopApp::showLoginPanel()
         if (row >= 0)
             selected = QUrl(m_downloads.at(row).url);
     }
-    layoutLoginPanel();
     m_loginPanel->open(selected);
 }
 

@@ -156,8 +156,6 @@ private:
     DownloadWindow &ensureDownloadWindow();
     void showStartupIfAlone(QWidget *closing);
     template <typename W> void present(QPointer<W> &slot, W *created);
-    void layoutLoginPanel();
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
     // Seams: the program's own unless a test gave its.
     std::unique_ptr<WidgetPrompter> m_ownPrompter;

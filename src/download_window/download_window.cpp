@@ -1,12 +1,13 @@
 #include "download_window/download_window.h"
 
 #include "download_window/download_session.h"
+#include "download_window/flow_layout.h"
 #include "download_window/settings_dialog.h"
 #include "download_window/url_replace_dialog.h"
-#include "settings/window_geometry.h"
 #include "engine/app_title.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "settings/window_geometry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +16,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLinearGradient>
@@ -29,6 +32,7 @@
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTreeView>
+#include <QVBoxLayout>
 
 namespace lumen
 {
@@ -39,18 +43,8 @@ const QString DownloadWindow::Slogan = QStringLiteral("澜图：文献自来，�
 namespace
 {
 
-// Twips of the original layout, 15 to a pixel.
-constexpr int px(int twips)
-{
-    return twips / TwipsPerPixel;
-}
-
 // The rows of the list alternate between this light green and white.
 const QColor StripeColour(231, 248, 237);
-
-constexpr int PanelHeight = 52;
-constexpr int FirstRowTop = 4;
-constexpr int SecondRowTop = 27;
 
 // The small pictures that tell a record's state at the start of its row.
 QIcon stateIcon(DownloadState state)
@@ -134,19 +128,6 @@ QPixmap panelBackground()
     return pm;
 }
 
-// Places a row of controls at their designed left edges, moving a control
-// right when the one before it is wider on this desktop's font.
-void placeRow(const QList<std::pair<QWidget *, int>> &row, int top)
-{
-    int nextFree = 0;
-    for (const auto &[w, leftTwips] : row) {
-        w->adjustSize();
-        const int left = std::max(px(leftTwips), nextFree);
-        w->move(left, top);
-        nextFree = left + w->width() + 4;
-    }
-}
-
 } // namespace
 
 DownloadWindow::DownloadWindow(DownloadSession &session, SettingsDialogOpener &settingsDialog,
@@ -161,14 +142,25 @@ DownloadWindow::DownloadWindow(DownloadSession &session, SettingsDialogOpener &s
     setCentralWidget(m_central);
     buildPanel(m_central);
     buildList(m_central);
+    // The panel across the top, the list under it down to the status bar.
+    auto *column = new QVBoxLayout(m_central);
+    column->setContentsMargins(1, 1, 1, 0);
+    column->setSpacing(0);
+    column->addWidget(m_panel);
+    column->addWidget(m_listArea, 1);
     buildMenus();
     buildStatusBar();
     bindEngine();
-    m_central->installEventFilter(this);
     load();
 }
 
-DownloadWindow::~DownloadWindow() = default;
+DownloadWindow::~DownloadWindow()
+{
+    // The panel goes with the window's children; it tells this window
+    // nothing more on its way out.
+    if (m_loginPanel)
+        m_loginPanel->removeEventFilter(this);
+}
 
 // --- building ----------------------------------------------------------------------
 
@@ -177,10 +169,14 @@ void DownloadWindow::buildPanel(QWidget *central)
     DownloadEngine &engine = m_session.engine();
     m_panel = new QWidget(central);
     m_panel->setObjectName(QStringLiteral("Picture3"));
+    // The picture lies behind the controls and is kept as large as the
+    // panel (see eventFilter), outside the panel's layout.
     m_background = new QLabel(m_panel);
     m_background->setObjectName(QStringLiteral("Image1"));
     m_background->setPixmap(panelBackground());
     m_background->setScaledContents(true);
+    m_background->lower();
+    m_panel->installEventFilter(this);
 
     const auto label = [this](const char *name, const QString &text) {
         auto *l = new QLabel(text, m_panel);
@@ -210,19 +206,18 @@ void DownloadWindow::buildPanel(QWidget *central)
     auto *sameNameLabel = label("Label8", QStringLiteral("同名文件："));
     auto *sameNameBox = new QWidget(m_panel);
     sameNameBox->setObjectName(QStringLiteral("Picture1"));
+    auto *sameNameRow = new QHBoxLayout(sameNameBox);
+    sameNameRow->setContentsMargins(0, 0, 0, 0);
+    sameNameRow->setSpacing(8);
     m_sameName = new QButtonGroup(this);
-    int x = 0;
     const QStringList captions = {QStringLiteral("跳过"), QStringLiteral("覆盖"),
                                   QStringLiteral("重命名")};
     for (int i = 0; i < 3; ++i) {
         auto *option = new QRadioButton(captions.at(i), sameNameBox);
         option->setObjectName(QStringLiteral("Option%1").arg(i + 1));
-        option->adjustSize();
-        option->move(x, 0);
-        x += option->width() + 8;
+        sameNameRow->addWidget(option);
         m_sameName->addButton(option, i);
     }
-    sameNameBox->resize(x, m_sameName->button(0)->height());
     auto *start = button("Command4", QStringLiteral("开始下载"));
     auto *stop = button("Command31", QStringLiteral("停止下载"));
     stop->setToolTip(QStringLiteral("停止下载"));
@@ -256,37 +251,51 @@ void DownloadWindow::buildPanel(QWidget *central)
     m_runningMark->setToolTip(QStringLiteral("正在下载"));
     m_runningMark->hide();
 
-    placeRow({{m_methodLabel, 75},
-              {switchMethod, 1350},
-              {sameNameLabel, 2580},
-              {sameNameBox, 3570},
-              {start, 7260},
-              {stop, 8280},
-              {login, 9300},
-              {m_autoRedownload, 10470},
-              {m_redownloadFilter, 12030},
-              {m_autoStart, 14010}},
-             FirstRowTop);
-    placeRow({{listLabel, 75},
-              {m_countLabel, 1080},
-              {intervalLabel, 2580},
-              {m_interval, 4140},
-              {intervalUnit, 4950},
-              {threadsLabel, 5205},
-              {m_threads, 5895},
-              {m_runningMark, 7260},
-              {m_errorStop, 10470},
-              {m_sound, 14775}},
-             SecondRowTop);
-    m_runningMark->move(start->x() + (start->width() - m_runningMark->width()) / 2,
-                        SecondRowTop + 5);
-    // Keep the labels and boxes of a row on one text line.
-    for (QWidget *w : m_panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
-        if (w == m_background || w == m_runningMark)
-            continue;
-        const int row = w->y() < SecondRowTop ? FirstRowTop : SecondRowTop;
-        w->move(w->x(), row + (22 - w->height()) / 2);
-    }
+    // The two rows are cut into columns that belong together above and
+    // below: a column never splits, and a window too narrow for all of
+    // them wraps the right-hand columns under the left ones, two rows at a
+    // time, so every control stays in reach. Every row is as high as the
+    // tallest control, so the rows of the columns line up.
+    int rowHeight = 0;
+    for (QWidget *w : m_panel->findChildren<QWidget *>())
+        if (w != m_background && w != m_runningMark && w != sameNameBox)
+            rowHeight = std::max(rowHeight, w->sizeHint().height());
+    auto *flow = new FlowLayout(m_panel);
+    flow->setContentsMargins(4, 3, 4, 3);
+    const auto column = [&](const char *name) {
+        auto *box = new QWidget(m_panel);
+        box->setObjectName(QString::fromLatin1(name));
+        auto *grid = new QGridLayout(box);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setVerticalSpacing(2);
+        grid->setHorizontalSpacing(4);
+        grid->setRowMinimumHeight(0, rowHeight);
+        grid->setRowMinimumHeight(1, rowHeight);
+        flow->addWidget(box);
+        return grid;
+    };
+    const auto rows = [&](const char *name, const QList<QList<QWidget *>> &content) {
+        QGridLayout *grid = column(name);
+        for (int r = 0; r < content.size(); ++r) {
+            auto *row = new QHBoxLayout;
+            row->setSpacing(4);
+            for (QWidget *w : content.at(r))
+                row->addWidget(w, 0, Qt::AlignVCenter);
+            row->addStretch(1);
+            grid->addLayout(row, r, 0);
+        }
+    };
+    rows("panelColumn1", {{m_methodLabel, switchMethod}, {listLabel, m_countLabel}});
+    rows("panelColumn2", {{sameNameLabel, sameNameBox},
+                          {intervalLabel, m_interval, intervalUnit, threadsLabel, m_threads}});
+    // The running mark sits under the start button.
+    QGridLayout *buttons = column("panelColumn3");
+    int c = 0;
+    for (QWidget *w : std::initializer_list<QWidget *>{start, stop, login})
+        buttons->addWidget(w, 0, c++, Qt::AlignVCenter);
+    buttons->addWidget(m_runningMark, 1, 0, Qt::AlignCenter);
+    rows("panelColumn4", {{m_autoRedownload, m_redownloadFilter}, {m_errorStop}});
+    rows("panelColumn5", {{m_autoStart}, {m_sound}});
 
     connect(switchMethod, &QPushButton::clicked, &engine, &DownloadEngine::switchMethod);
     connect(start, &QPushButton::clicked, &engine, &DownloadEngine::startDownloading);
@@ -300,7 +309,13 @@ void DownloadWindow::buildPanel(QWidget *central)
 
 void DownloadWindow::buildList(QWidget *central)
 {
-    m_list = new QTreeView(central);
+    // The list's place, which a login panel shares when it is given one.
+    m_listArea = new QWidget(central);
+    m_listArea->setObjectName(QStringLiteral("listArea"));
+    m_listAreaLayout = new QGridLayout(m_listArea);
+    m_listAreaLayout->setContentsMargins(0, 0, 0, 0);
+    m_list = new QTreeView(m_listArea);
+    m_listAreaLayout->addWidget(m_list, 0, 0);
     m_list->setObjectName(QStringLiteral("ListView3"));
     m_list->setModel(&m_session.list());
     m_list->setItemDelegate(new StateIconDelegate(m_list));
@@ -323,7 +338,7 @@ void DownloadWindow::buildList(QWidget *central)
     header->setSectionsMovable(false);
     header->setStretchLastSection(false);
     for (int c = 0; c < DownloadList::ColumnCount; ++c)
-        m_list->setColumnWidth(c, px(DownloadList::columnInitialWidthTwips(c)));
+        m_list->setColumnWidth(c, twipsToPixels(DownloadList::columnInitialWidthTwips(c)));
 
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { m_session.sortByColumn(column); });
@@ -506,13 +521,15 @@ void DownloadWindow::buildStatusBar()
     QStatusBar *bar = statusBar();
     bar->setObjectName(QStringLiteral("StatusBar1"));
     bar->setSizeGripEnabled(true);
-    const int stretch[4] = {0, 3, 1, 2};
+    // The slogan and the counters are always read whole: they keep the
+    // width of their text. The path and the connection state share what
+    // is left and may be cut, never the counters, however long the list.
+    const int stretch[4] = {0, 3, 1, 0};
     for (int i = 0; i < 4; ++i) {
         auto *panel = new QLabel(bar);
         panel->setObjectName(QStringLiteral("StatusBar1Panel%1").arg(i + 1));
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setFrameShadow(QFrame::Sunken);
-        panel->setMinimumWidth(60);
         panel->installEventFilter(this);
         bar->addWidget(panel, stretch[i]);
         m_panels[i] = panel;
@@ -520,9 +537,10 @@ void DownloadWindow::buildStatusBar()
     m_panels[0]->setText(Slogan);
     m_panels[0]->setCursor(Qt::PointingHandCursor);
     m_panels[1]->setCursor(Qt::PointingHandCursor);
-    // Long names must not widen the window.
-    m_panels[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_panels[2]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    for (QLabel *panel : {m_panels[1], m_panels[2]}) {
+        panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        panel->setMinimumWidth(60);
+    }
 }
 
 void DownloadWindow::bindEngine()
@@ -530,7 +548,6 @@ void DownloadWindow::bindEngine()
     DownloadEngine &engine = m_session.engine();
     const auto showMethod = [this, &engine] {
         m_methodLabel->setText(engine.methodText());
-        m_methodLabel->adjustSize();
         m_threads->setEnabled(engine.threadCountEnabled());
     };
     connect(&engine, &DownloadEngine::downloadMethodChanged, this, showMethod);
@@ -565,10 +582,7 @@ void DownloadWindow::bindEngine()
         if (row >= 0)
             m_list->scrollTo(m_session.list().index(int(row), 0));
     });
-    connect(&m_session, &DownloadSession::countTextChanged, m_countLabel, [this](const QString &t) {
-        m_countLabel->setText(t);
-        m_countLabel->adjustSize();
-    });
+    connect(&m_session, &DownloadSession::countTextChanged, m_countLabel, &QLabel::setText);
 }
 
 // --- lifecycle --------------------------------------------------------------------------
@@ -586,17 +600,16 @@ void DownloadWindow::load()
     const WindowPlacement placement = m_session.load(resolution);
 
     m_methodLabel->setText(engine.methodText());
-    m_methodLabel->adjustSize();
     m_threads->setCurrentIndex(engine.threadCount() - 1);
     m_threads->setEnabled(engine.threadCountEnabled());
     m_sameName->button(int(engine.sameNamePolicy()))->setChecked(true);
 
     if (placement.maximised) {
-        resize(px(15000), px(10000));
+        resize(twipsToPixels(15000), twipsToPixels(10000));
         setWindowState(windowState() | Qt::WindowMaximized);
     } else {
-        setGeometry(px(placement.left), px(placement.top), px(placement.width),
-                    px(placement.height));
+        setGeometry(twipsToPixels(placement.left), twipsToPixels(placement.top),
+                    twipsToPixels(placement.width), twipsToPixels(placement.height));
     }
 
     {
@@ -622,36 +635,23 @@ void DownloadWindow::load()
     m_panels[2]->setText(engine.connectionText());
     m_panels[3]->setText(DownloadEngine::countersTextFor(m_session.list()));
     m_countLabel->setText(m_session.countText());
-    m_countLabel->adjustSize();
 }
 
 void DownloadWindow::changeEvent(QEvent *event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
         m_countLabel->setText(m_session.countText());
-        m_countLabel->adjustSize();
-    }
-}
-
-void DownloadWindow::layoutCentral()
-{
-    // The panel across the top with a margin on the right, the list under
-    // it with the panel's width down to the status bar.
-    const QSize area = m_central->size();
-    const int width = std::max(0, area.width() - px(300));
-    m_panel->setGeometry(1, 1, width, PanelHeight);
-    m_background->setGeometry(0, 0, width, PanelHeight);
-    m_background->lower();
-    const int top = 1 + PanelHeight;
-    m_list->setGeometry(1, top, width, std::max(0, area.height() - top));
 }
 
 bool DownloadWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_central && event->type() == QEvent::Resize) {
-        if (!isMinimized())
-            layoutCentral();
+    if (watched == m_panel && event->type() == QEvent::Resize) {
+        m_background->setGeometry(m_panel->rect());
+    } else if (watched == m_loginPanel &&
+               (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent)) {
+        // Its own show and hide, not those of the window around it.
+        emit loginPanelShownChanged(event->type() == QEvent::ShowToParent);
     } else if (event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
@@ -698,6 +698,43 @@ quint64 DownloadWindow::currentId() const
 {
     const QModelIndex i = m_list->currentIndex();
     return i.isValid() && i.row() < m_session.list().count() ? m_session.list().at(i.row()).id : 0;
+}
+
+// --- login panel ------------------------------------------------------------------------
+
+void DownloadWindow::setLoginPanel(QWidget *panel)
+{
+    if (!panel || panel == m_loginPanel)
+        return;
+    if (m_loginPanel) {
+        m_loginPanel->removeEventFilter(this);
+        delete m_loginPanel;
+    }
+    m_loginPanel = panel;
+    const bool shown = !panel->isHidden();
+    panel->hide();
+    // In the list's own cell, above the list: the layout keeps it exactly
+    // over the list whatever the window does.
+    m_listAreaLayout->addWidget(panel, 0, 0);
+    panel->raise();
+    panel->installEventFilter(this);
+    if (shown)
+        panel->show();
+}
+
+QWidget *DownloadWindow::loginPanel() const
+{
+    return m_loginPanel;
+}
+
+bool DownloadWindow::isLoginPanelShown() const
+{
+    return m_loginPanel && !m_loginPanel->isHidden();
+}
+
+void DownloadWindow::showLoginTitle(const QString &title)
+{
+    m_panels[2]->setText(title);
 }
 
 void DownloadWindow::applyContextMenuState()

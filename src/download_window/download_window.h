@@ -9,6 +9,7 @@ class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -54,6 +55,20 @@ public:
     QList<quint64> selectedIds() const;
     quint64 currentId() const;
 
+    // The login panel (PicWebBK): the window takes it over as its own child,
+    // hidden until it is shown, and lays it exactly over the list, where it
+    // stays however the window is resized; it goes with the window. Its
+    // owner shows and hides it; the window only tells when that happens.
+    // A second panel replaces the first.
+    void setLoginPanel(QWidget *panel);
+    QWidget *loginPanel() const;
+    bool isLoginPanelShown() const;
+
+public slots:
+    // Status bar panel 3, which the login browser's page titles share with
+    // the single connection's state.
+    void showLoginTitle(const QString &title);
+
 signals:
     void searchWindowRequested();      // 资料检索分析窗口
     void clearBrowserCacheRequested(); // 清空IE浏览器缓存
@@ -61,6 +76,8 @@ signals:
     void permissionsHelpRequested();   // 软件权限设置方法
     void componentHelpRequested();     // 微软组件下载安装
     void loginPanelRequested();        // 网页登录
+    // The login panel was shown or hidden.
+    void loginPanelShownChanged(bool shown);
     // After the window agreed to close (the application shows the start-up
     // window again when the search window is not open).
     void closed();
@@ -77,7 +94,6 @@ private:
     void buildStatusBar();
     void bindEngine();
     void load();
-    void layoutCentral();
     void showContextMenu(const QPoint &pos);
     void applyContextMenuState();
     void fitColumnWidths();
@@ -92,6 +108,9 @@ private:
 
     QWidget *m_central = nullptr;
     QWidget *m_panel = nullptr;
+    QWidget *m_listArea = nullptr;
+    QGridLayout *m_listAreaLayout = nullptr;
+    QPointer<QWidget> m_loginPanel;
     QLabel *m_background = nullptr;
     QLabel *m_methodLabel = nullptr;
     QLabel *m_countLabel = nullptr;

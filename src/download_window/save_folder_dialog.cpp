@@ -1,15 +1,8 @@
 #include "download_window/save_folder_dialog.h"
 
-#include "settings/app_settings.h"
-#include "settings/settings_store.h"
-#include "engine/naming.h"
-#include "engine/prompter.h"
-
 #include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,18 +13,9 @@ namespace lumen
 {
 
 const QString SaveFolderDialog::Caption = QStringLiteral("选择下载保存路径－澜图软件");
-const QString SaveFolderDialog::FolderErrorMessage = QStringLiteral("文件夹设置错误！");
-const QString SaveFolderDialog::BrowsePrompt = QStringLiteral("请选择要浏览的文件夹:");
 
 namespace
 {
-
-QString withSlash(QString folder)
-{
-    if (!folder.endsWith(u'/'))
-        folder += u'/';
-    return folder;
-}
 
 template <typename W> W *named(W *widget, const char *name)
 {
@@ -41,31 +25,30 @@ template <typename W> W *named(W *widget, const char *name)
 
 } // namespace
 
-QString BrowseForFolder(Prompter &prompter, const QString &initial, const QString &prompt)
+SaveFolderDialog::SaveFolderDialog(SaveFolderSession &session, QWidget *parent)
+    : QDialog(parent), m_session(session)
 {
-    QString start = initial.trimmed().isEmpty() ? QDir::rootPath() : initial;
-    // The folder holding the last piece: /a/b/ and /a/file.pdf start at /a/.
-    const qsizetype cut = start.left(start.size() - 1).lastIndexOf(u'/');
-    if (cut >= 0)
-        start = start.left(cut + 1);
-    if (!QFileInfo(start).isDir())
-        start = QDir::rootPath();
-    const std::optional<QString> picked = prompter.pickFolder(prompt, start);
-    if (!picked || picked->isEmpty())
-        return initial;
-    return withSlash(*picked);
+    build();
 }
 
 SaveFolderDialog::SaveFolderDialog(AppSettings &settings, SettingsStore &store, Prompter &prompter,
                                    FolderHistoryLocation history, QWidget *parent)
-    : QDialog(parent), m_settings(settings), m_store(store), m_prompter(prompter),
-      m_history(std::move(history))
+    : QDialog(parent), m_ownSession(std::make_unique<SaveFolderSession>(settings, store, prompter,
+                                                                        std::move(history))),
+      m_session(*m_ownSession)
+{
+    build();
+}
+
+SaveFolderDialog::~SaveFolderDialog() = default;
+
+void SaveFolderDialog::build()
 {
     setObjectName(QStringLiteral("fSeleFileSavePath"));
     setWindowTitle(Caption);
     setWindowFlag(Qt::WindowStaysOnTopHint);
-    if (parent)
-        setWindowIcon(parent->windowIcon());
+    if (parentWidget())
+        setWindowIcon(parentWidget()->windowIcon());
 
     m_folder = named(new QComboBox(this), "Combo1");
     m_folder->setEditable(true);
@@ -97,16 +80,14 @@ SaveFolderDialog::SaveFolderDialog(AppSettings &settings, SettingsStore &store, 
 
     connect(ok, &QPushButton::clicked, this, &SaveFolderDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &SaveFolderDialog::reject);
-    connect(browse, &QPushButton::clicked, this, [this] {
-        m_folder->setEditText(BrowseForFolder(m_prompter, m_folder->currentText(), BrowsePrompt));
-    });
+    connect(browse, &QPushButton::clicked, this,
+            [this] { m_folder->setEditText(m_session.browse(m_folder->currentText())); });
 
-    // Load: the naming last used this run, the history, the stored folder.
-    (m_settings.useSourceFileName ? m_sourceName : m_titleName)->setChecked(true);
-    if (const std::optional<QStringList> folders = LoadFolderHistory(m_history.readPath()))
-        m_folder->addItems(*folders);
-    loadSaveFolder(m_store, m_settings);
-    m_folder->setEditText(m_settings.saveFolder);
+    // What the session loaded: the naming last used this run, the history,
+    // the stored folder.
+    (m_session.useSourceFileName() ? m_sourceName : m_titleName)->setChecked(true);
+    m_folder->addItems(m_session.folders());
+    m_folder->setEditText(m_session.folderText());
     // The drop-down is as wide as its longest folder.
     m_folder->view()->setMinimumWidth(m_folder->view()->sizeHintForColumn(0) + 24);
 }
@@ -121,28 +102,15 @@ QStringList SaveFolderDialog::folders() const
 
 void SaveFolderDialog::accept()
 {
-    m_settings.useSourceFileName = m_sourceName->isChecked();
-    const FolderPathResult made = CreateFolderPath(withSlash(m_folder->currentText()));
-    if (made.badName)
-        m_prompter.message(FolderNameErrorText, Prompter::Icon::Critical);
-    const QString folder = made.path;
-    if (folder.isEmpty()) {
-        m_prompter.message(FolderErrorMessage, Prompter::Icon::Critical);
+    if (!m_session.confirm(m_folder->currentText(), m_sourceName->isChecked()))
         return;
-    }
-    const QString chosen = withSlash(folder);
-    m_folder->setEditText(chosen);
-    storeSaveFolder(m_store, m_settings, chosen);
-    // Appended even when listed already: the file keeps the order of use,
-    // the reader drops the repeats.
-    m_folder->addItem(chosen.trimmed());
-    SaveFolderHistory(folders(), m_history.writePath());
+    m_folder->setEditText(m_session.folderText());
     QDialog::accept();
 }
 
 void SaveFolderDialog::reject()
 {
-    m_settings.saveFolderDialogCancelled = true;
+    m_session.cancel();
     QDialog::reject();
 }
 
@@ -155,7 +123,8 @@ DialogSaveFolderChooser::DialogSaveFolderChooser(SettingsStore &store, Prompter 
 
 void DialogSaveFolderChooser::chooseSaveFolder(AppSettings &settings)
 {
-    SaveFolderDialog dialog(settings, m_store, m_prompter, m_history, m_parent);
+    SaveFolderSession session(settings, m_store, m_prompter, m_history);
+    SaveFolderDialog dialog(session, m_parent);
     dialog.exec();
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "download_window/folder_history.h"
+#include "download_window/save_folder_session.h"
 #include "settings/save_folder_chooser.h"
 
 #include <QDialog>
+
+#include <memory>
 
 class QComboBox;
 class QRadioButton;
@@ -15,28 +18,23 @@ struct AppSettings;
 class Prompter;
 class SettingsStore;
 
-// BrowseForFolder: the platform's folder picker, started at the folder of
-// initial (the part up to its last "/" before the end, so /a/b/ and
-// /a/file.pdf both start at /a/; a start that does not exist starts at the
-// file-system root). Returns the chosen folder ending in "/", or initial
-// unchanged when the picker is cancelled.
-QString BrowseForFolder(Prompter &prompter, const QString &initial, const QString &prompt);
-
-// The save-folder dialog (fSeleFileSavePath): where harvested files go and
-// whether they are named by the article title or by the link's own name,
-// with the recently used folders of the history file. On OK the folder is
-// created, remembered in the settings and appended to the history; on
-// cancel the settings keep the stored folder and the cancelled flag is set.
+// The save-folder dialog (fSeleFileSavePath), a view over a
+// SaveFolderSession: it shows the session's folders, stored folder and
+// naming, and hands the typed folder and the chosen naming back on OK; it
+// closes when the session accepts them.
 class SaveFolderDialog : public QDialog
 {
     Q_OBJECT
 public:
-    static const QString Caption;            // 选择下载保存路径－澜图软件
-    static const QString FolderErrorMessage; // 文件夹设置错误！
-    static const QString BrowsePrompt;       // 请选择要浏览的文件夹:
+    static const QString Caption; // 选择下载保存路径－澜图软件
+    static inline const QString &FolderErrorMessage = SaveFolderSession::FolderErrorMessage;
+    static inline const QString &BrowsePrompt = SaveFolderSession::BrowsePrompt;
 
+    explicit SaveFolderDialog(SaveFolderSession &session, QWidget *parent = nullptr);
+    // Over a session of its own, loaded from these.
     SaveFolderDialog(AppSettings &settings, SettingsStore &store, Prompter &prompter,
                      FolderHistoryLocation history, QWidget *parent = nullptr);
+    ~SaveFolderDialog() override;
 
     // The folders the drop-down offers, in order.
     QStringList folders() const;
@@ -46,10 +44,10 @@ public slots:
     void reject() override; // 取消, and the close box
 
 private:
-    AppSettings &m_settings;
-    SettingsStore &m_store;
-    Prompter &m_prompter;
-    FolderHistoryLocation m_history;
+    void build();
+
+    std::unique_ptr<SaveFolderSession> m_ownSession;
+    SaveFolderSession &m_session;
     QComboBox *m_folder = nullptr;
     QRadioButton *m_sourceName = nullptr;
     QRadioButton *m_titleName = nullptr;

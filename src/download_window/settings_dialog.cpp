@@ -1,37 +1,60 @@
 #include "download_window/settings_dialog.h"
 
 #include "engine/app_title.h"
+#include "settings/window_geometry.h"
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QVBoxLayout>
 
 namespace lumen
 {
 
 namespace
 {
-// Positions are kept in twips, 15 to a pixel, as the dialog was laid out.
-QRect twips(int left, int top, int width, int height)
+
+template <typename W> W *named(W *widget, const char *name, const QString &text = QString())
 {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
+    widget->setObjectName(QString::fromLatin1(name));
+    if constexpr (std::is_base_of_v<QLabel, W> || std::is_base_of_v<QAbstractButton, W>)
+        widget->setText(text);
+    return widget;
 }
 
-template <typename W>
-W *placed(QWidget *parent, const char *name, const QRect &at, const QString &text = QString())
+// A box that is at least as wide as its designed width in twips.
+QLineEdit *textBox(QWidget *parent, const char *name, int widthTwips)
 {
-    auto *w = new W(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    if constexpr (std::is_base_of_v<QLabel, W> || std::is_base_of_v<QAbstractButton, W>)
-        w->setText(text);
-    w->setGeometry(at);
-    return w;
+    auto *box = named(new QLineEdit(parent), name);
+    box->setMinimumWidth(twipsToPixels(widthTwips));
+    return box;
+}
+
+// A row of the dialog: the widgets left to right, the rest of the width
+// left empty.
+QHBoxLayout *row(std::initializer_list<QWidget *> widgets, int indent = 0)
+{
+    auto *r = new QHBoxLayout;
+    r->setSpacing(6);
+    if (indent > 0)
+        r->addSpacing(indent);
+    for (QWidget *w : widgets)
+        r->addWidget(w);
+    r->addStretch(1);
+    return r;
 }
 
 const QString HintStyle = QStringLiteral("color: grey;");
+
+// The dialog as it was designed, in twips: it may grow, never shrink below.
+constexpr int DesignWidthTwips = 9400;
+constexpr int DesignHeightTwips = 4500;
+constexpr int IndentTwips = 360;
+
 } // namespace
 
 SettingsDialog::SettingsDialog(const SettingsDialogValues &initial, QWidget *parent)
@@ -39,43 +62,68 @@ SettingsDialog::SettingsDialog(const SettingsDialogValues &initial, QWidget *par
 {
     setObjectName(QStringLiteral("fOption"));
     setWindowTitle(QStringLiteral("设置"));
-    setFixedSize(9400 / 15, 4500 / 15);
+    setMinimumSize(twipsToPixels(DesignWidthTwips), twipsToPixels(DesignHeightTwips));
 
-    placed<QLabel>(this, "Label1", twips(135, 105, 2000, 255), QStringLiteral("下载方式："));
-    auto *frame = placed<QFrame>(this, "Picture3", twips(135, 375, 8985, 1800));
+    auto *methodLabel = named(new QLabel(this), "Label1", QStringLiteral("下载方式："));
+    auto *frame = named(new QFrame(this), "Picture3");
     frame->setFrameShape(QFrame::StyledPanel);
 
-    m_methodOne =
-        placed<QRadioButton>(frame, "Option1", twips(120, 90, 8600, 300),
-                             QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
-    m_proxyOn = placed<QCheckBox>(frame, "Check1", twips(480, 450, 4000, 300),
-                                  QStringLiteral("下载使用代理服务器"));
-    placed<QLabel>(frame, "Label14", twips(480, 810, 700, 300), QStringLiteral("地址："));
-    m_address = placed<QLineEdit>(frame, "Text6", twips(1200, 780, 3000, 330));
-    auto *hostHint = placed<QLabel>(frame, "Label6", twips(4300, 810, 4600, 300),
-                                    QStringLiteral("(如：proxy.lab.net 或者 192.168.1.10)"));
+    m_methodOne = named(new QRadioButton(frame), "Option1",
+                        QStringLiteral("下载方式一 (支持HTTP，单线程，代理服务器下载)"));
+    m_proxyOn = named(new QCheckBox(frame), "Check1", QStringLiteral("下载使用代理服务器"));
+    auto *addressLabel = named(new QLabel(frame), "Label14", QStringLiteral("地址："));
+    m_address = textBox(frame, "Text6", 3000);
+    auto *hostHint =
+        named(new QLabel(frame), "Label6", QStringLiteral("(如：proxy.lab.net 或者 192.168.1.10)"));
     hostHint->setStyleSheet(HintStyle);
-    placed<QLabel>(frame, "Label15", twips(480, 1170, 700, 300), QStringLiteral("端口："));
-    m_port = placed<QLineEdit>(frame, "Text8", twips(1200, 1140, 885, 330));
-    auto *portHint = placed<QLabel>(frame, "Label10", twips(2200, 1170, 4000, 300),
-                                    QStringLiteral("(如：3128 或者 80 等等)"));
+    auto *portLabel = named(new QLabel(frame), "Label15", QStringLiteral("端口："));
+    m_port = textBox(frame, "Text8", 885);
+    auto *portHint = named(new QLabel(frame), "Label10", QStringLiteral("(如：3128 或者 80 等等)"));
     portHint->setStyleSheet(HintStyle);
-    m_methodTwo = placed<QRadioButton>(frame, "Option2", twips(120, 1440, 8600, 300),
-                                       QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
+    m_methodTwo = named(new QRadioButton(frame), "Option2",
+                        QStringLiteral("下载方式二 (支持HTTP，多线程下载)"));
+    // The two labels of the proxy rows share one width, so that their
+    // boxes start under each other.
+    const int labelWidth =
+        std::max(addressLabel->sizeHint().width(), portLabel->sizeHint().width());
+    addressLabel->setMinimumWidth(labelWidth);
+    portLabel->setMinimumWidth(labelWidth);
 
-    m_askFolder = placed<QCheckBox>(this, "Check2", twips(195, 2550, 6000, 300),
-                                    QStringLiteral("提取网页信息时，提示下载保存路径"));
+    const int indent = twipsToPixels(IndentTwips);
+    auto *frameRows = new QVBoxLayout(frame);
+    frameRows->addWidget(m_methodOne);
+    frameRows->addLayout(row({m_proxyOn}, indent));
+    frameRows->addLayout(row({addressLabel, m_address, hostHint}, indent));
+    frameRows->addLayout(row({portLabel, m_port, portHint}, indent));
+    frameRows->addWidget(m_methodTwo);
+
+    m_askFolder =
+        named(new QCheckBox(this), "Check2", QStringLiteral("提取网页信息时，提示下载保存路径"));
     // The size box sits in the blank of "下载文件大小不超过：       MB".
-    placed<QLabel>(this, "Label2", twips(180, 3135, 2700, 300),
-                   QStringLiteral("下载文件大小不超过："));
-    m_maxSize = placed<QLineEdit>(this, "Text1", twips(2900, 3100, 900, 330));
-    placed<QLabel>(this, "Label2Unit", twips(3900, 3135, 600, 300), QStringLiteral("MB"));
+    auto *sizeLabel = named(new QLabel(this), "Label2", QStringLiteral("下载文件大小不超过："));
+    m_maxSize = textBox(this, "Text1", 900);
+    auto *sizeUnit = named(new QLabel(this), "Label2Unit", QStringLiteral("MB"));
 
-    auto *ok =
-        placed<QPushButton>(this, "Command1", twips(2400, 3800, 1400, 420), QStringLiteral("确定"));
-    auto *close =
-        placed<QPushButton>(this, "Command2", twips(5400, 3800, 1400, 420), QStringLiteral("关闭"));
+    auto *ok = named(new QPushButton(this), "Command1", QStringLiteral("确定"));
+    auto *close = named(new QPushButton(this), "Command2", QStringLiteral("关闭"));
+    for (QPushButton *b : {ok, close})
+        b->setMinimumWidth(twipsToPixels(1400));
     ok->setDefault(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(2);
+    buttons->addWidget(ok);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    buttons->addStretch(2);
+
+    auto *rows = new QVBoxLayout(this);
+    rows->addWidget(methodLabel);
+    rows->addWidget(frame);
+    rows->addSpacing(6);
+    rows->addWidget(m_askFolder);
+    rows->addLayout(row({sizeLabel, m_maxSize, sizeUnit}));
+    rows->addStretch(1);
+    rows->addLayout(buttons);
 
     // Load: every value as it stands.
     m_proxyOn->setChecked(initial.proxyEnabled);

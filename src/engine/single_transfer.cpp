@@ -1,15 +1,16 @@
 #include "engine/single_transfer.h"
 
-#include "engine/type_correction.h"
 #include "engine/clock.h"
 #include "engine/content_types.h"
 #include "engine/download_list.h"
+#include "engine/logging.h"
 #include "engine/part_file.h"
 #include "engine/reply_checks.h"
 #include "engine/store_body.h"
+#include "engine/target_choice.h"
+#include "engine/type_correction.h"
 #include "engine/url_policy.h"
 
-#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -43,11 +44,19 @@ QByteArray refererFor(const DownloadItem &item)
     return urlWithoutUserInfo(text).toUtf8();
 }
 
+// The reply's error, as Qt words it, without the user part of its URL.
+QString replyError(const QNetworkReply &reply)
+{
+    if (reply.error() == QNetworkReply::NoError)
+        return QStringLiteral("no response headers");
+    return redactUserInfo(reply.errorString(), reply.request().url());
+}
+
 } // namespace
 
 SingleTransfer::SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
                                NameReservations &reservations, QObject *parent)
-    : QObject(parent), m_list(list), m_nam(nam), m_clock(clock), m_reservations(reservations)
+    : Transfer(parent), m_list(list), m_nam(nam), m_clock(clock), m_reservations(reservations)
 {
     m_watchdog.setInterval(WatchdogIntervalMs);
     connect(&m_watchdog, &QTimer::timeout, this, &SingleTransfer::watchdogTick);
@@ -68,41 +77,6 @@ SingleTransfer::~SingleTransfer()
         m_reservations.release(m_reserved);
 }
 
-QString SingleTransfer::connectionStateText(ConnectionState state, int responseCode,
-                                            const QString &responseInfo)
-{
-    const QString error = QString::number(responseCode) + QLatin1Char(':') + responseInfo;
-    switch (state) {
-    case ConnectionState::None:
-        return QStringLiteral("0 无状态可报告。");
-    case ConnectionState::Resolving:
-        return QStringLiteral("1 正在查询所指定的主机的 IP 地址...");
-    case ConnectionState::Resolved:
-        return QStringLiteral("2 已成功地找到所指定的主机的 IP 地址。");
-    case ConnectionState::Connecting:
-        return QStringLiteral("3 正在与主机连接...");
-    case ConnectionState::Connected:
-        return QStringLiteral("4 已与主机连接成功。");
-    case ConnectionState::Requesting:
-        return QStringLiteral("5 正在向主机发送请求...");
-    case ConnectionState::RequestSent:
-        return QStringLiteral("6 发送请求已成功。");
-    case ConnectionState::ReceivingResponse:
-        return QStringLiteral("7 正在接收主机的响应...");
-    case ConnectionState::ResponseReceived:
-        return QStringLiteral("8 已成功地接收到主机的响应。");
-    case ConnectionState::Disconnecting:
-        return QStringLiteral("9 正在解除与主机的连接...");
-    case ConnectionState::Disconnected:
-        return QStringLiteral("10 已成功地与主机解除了连接。");
-    case ConnectionState::Error:
-        return QStringLiteral("11 与主机通讯时出现了错误:") + error;
-    case ConnectionState::Completed:
-        return QStringLiteral("12 该请求已经完成，并且所有数据均已接收到。");
-    }
-    return error;
-}
-
 void SingleTransfer::setConnectionState(ConnectionState state)
 {
     int code = 0;
@@ -112,19 +86,19 @@ void SingleTransfer::setConnectionState(ConnectionState state)
         // Qt's error texts quote the URL, with any password in it.
         info = redactUserInfo(m_reply->errorString(), m_reply->request().url());
     }
-    emit connectionStateChanged(connectionStateText(state, code, info));
+    emit connectionStateChanged(state, code, info);
 }
 
-bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFileSizeMB)
+bool SingleTransfer::start(const TransferRequest &request)
 {
     if (m_phase != Phase::Idle)
         return false;
-    const qint64 row = m_list.rowOfId(recordId);
+    const qint64 row = m_list.rowOfId(request.recordId);
     if (row < 0)
         return false;
-    m_recordId = recordId;
-    m_policy = policy;
-    m_maxFileSizeMB = maxFileSizeMB;
+    m_recordId = request.recordId;
+    m_policy = request.policy;
+    m_maxFileSizeMB = request.maxFileSizeMB;
     m_startMs = m_clock.monotonicMs();
     m_lastGrowthMs = m_startMs;
     m_size = 0;
@@ -137,27 +111,26 @@ bool SingleTransfer::start(quint64 recordId, SameNamePolicy policy, double maxFi
     if (!isFetchableUrl(url)) {
         // Only http and https leave the machine; anything else is never read.
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("not an http or https address"));
         return true;
     }
     if (m_proxyUnusable) {
         // Going out directly instead would bypass the proxy the user asked for.
         endAs(DownloadState::Failed, RecordText::BadProxy);
-        finish(false);
+        finish(QStringLiteral("the proxy names no usable address and port"));
         return true;
     }
 
-    QNetworkRequest request(url);
-    request.setRawHeader("Referer", refererFor(item));
+    QNetworkRequest get(url);
+    get.setRawHeader("Referer", refererFor(item));
     // Sizes must be the bytes stored: a compressed body would make the
     // announced length and the written length disagree.
-    request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                         QNetworkRequest::AlwaysNetwork);
+    get.setRawHeader("Accept-Encoding", "identity");
+    get.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
 
     m_phase = Phase::AwaitingHeaders;
     setConnectionState(ConnectionState::Resolving);
-    m_reply = m_nam.get(request);
+    m_reply = m_nam.get(get);
     // Bounds what Qt buffers when the event loop falls behind the network.
     m_reply->setReadBufferSize(ReadChunkBytes);
     connect(m_reply, &QNetworkReply::socketStartedConnecting, this,
@@ -194,14 +167,14 @@ bool SingleTransfer::takeHeaders()
     if (!reply || reply->rawHeaderPairs().isEmpty()) {
         // No answer at all (refused, unreachable, reset before the headers).
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(reply ? replyError(*reply) : QStringLiteral("no response"));
         return false;
     }
     if (!hasIdentityEncoding(*reply)) {
         // Stored as it comes, a compressed body would be a file of the wrong
         // type under the right name.
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("the body came compressed"));
         return false;
     }
 
@@ -214,7 +187,7 @@ bool SingleTransfer::takeHeaders()
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
         endAs(DownloadState::Finished, RecordText::BigFileSkipped);
-        finish(true);
+        finish();
         return false;
     }
 
@@ -222,7 +195,7 @@ bool SingleTransfer::takeHeaders()
 
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row < 0) {
-        finish(false);
+        finish(QStringLiteral("the record left the list"));
         return false;
     }
     const QString folder =
@@ -231,7 +204,7 @@ bool SingleTransfer::takeHeaders()
         // No folder could be made: fail rather than store anywhere else. The
         // record keeps the folder it names, so the user sees which one.
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("the folder could not be made"));
         return false;
     }
 
@@ -241,66 +214,51 @@ bool SingleTransfer::takeHeaders()
     planned.folder = folderWithSeparator(folder);
     if (!extension.isEmpty())
         planned.fileType = extension;
-    QString path;
-    if (m_policy == SameNamePolicy::Rename) {
-        const SavePath target = renameSavePath(planned.folder, planned.name, planned.fileType,
-                                               m_policy, &m_reservations);
-        if (!target.path.isEmpty())
-            planned.name = target.name;
-        path = target.path;
-    } else {
-        path = ItemFilePath(planned);
-    }
+    const TargetChoice target =
+        chooseTarget(planned.folder, planned.name, planned.fileType, m_policy, &m_reservations);
+    if (target.kind != TargetChoice::Kind::NoPath)
+        planned.name = target.name;
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
         it.folder = planned.folder;
         it.fileType = planned.fileType;
         it.name = planned.name;
     });
-    if (path.isEmpty()) {
+    switch (target.kind) {
+    case TargetChoice::Kind::NoPath:
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("the name gives no safe path"));
         return false;
-    }
-    if (m_reservations.isReserved(path)) {
+    case TargetChoice::Kind::Wait:
         // Another transfer is storing this very name: try again after it.
         m_list.updateById(m_recordId, [](DownloadItem &it) {
             it.state = DownloadState::Waiting;
             it.sizeText = RecordText::WaitingAgain;
         });
-        finish(false);
+        finish();
         return false;
-    }
-    const QFileInfo existing(path);
-    if (m_policy == SameNamePolicy::Skip && FileExists(path)) {
-        const QString length = QString::number(existing.size());
-        m_list.updateById(m_recordId, [&](DownloadItem &it) {
-            it.state = DownloadState::Finished;
-            it.sizeText = length;
-            it.receivedText = length;
-            it.percentText = RecordText::ExistsSkipped;
-        });
-        finish(true);
-        return false;
-    }
-    if (m_policy == SameNamePolicy::Overwrite && !isReplaceable(path)) {
+    case TargetChoice::Kind::Skip:
+    case TargetChoice::Kind::CannotReplace:
         // The new file replaces the old one only when complete; what cannot
-        // be replaced (a read-only file, a folder, a locked folder) fails now.
-        const QString length = QString::number(existing.size());
+        // be replaced fails now, before any byte is fetched.
         m_list.updateById(m_recordId, [&](DownloadItem &it) {
-            it.state = DownloadState::Failed;
-            it.sizeText = length;
-            it.receivedText = length;
-            it.percentText = RecordText::CannotReplace;
+            showNameRefusal(it, target.kind, target.existingSize);
         });
-        finish(false);
+        finish(target.kind == TargetChoice::Kind::Skip
+                   ? QString()
+                   : QStringLiteral("what stands under the name cannot be replaced"));
         return false;
+    case TargetChoice::Kind::Store:
+    case TargetChoice::Kind::Replace:
+        break;
     }
+    const QString path = target.path;
 
     m_part = std::make_unique<PartFile>(path);
     if (!m_part->open()) {
+        const QString error = m_part->errorString();
         m_part.reset();
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("the partial file could not be made: ") + error);
         return false;
     }
     m_reservations.reserve(path);
@@ -343,7 +301,7 @@ bool SingleTransfer::drain()
         if (n <= 0)
             break;
         if (!m_part->write(m_buffer.constData(), n)) {
-            fail();
+            fail(QStringLiteral("write failed: ") + m_part->errorString());
             return false;
         }
         grew = true;
@@ -361,7 +319,7 @@ bool SingleTransfer::drain()
         m_part.reset();
         m_list.updateById(m_recordId, [&](DownloadItem &it) { it.receivedText = received; });
         endAs(DownloadState::Finished, RecordText::BigFileSkipped);
-        finish(true);
+        finish();
         return false;
     }
     if (m_size > 0) {
@@ -408,7 +366,7 @@ void SingleTransfer::onReplyFinished()
         // The body broke off (a cut chunked body, a bad chunk size, a reset):
         // what came is no file, whatever its length.
         writeProgress();
-        fail();
+        fail(m_reply ? replyError(*m_reply) : QStringLiteral("the body broke off"));
         return;
     }
     complete();
@@ -429,13 +387,13 @@ void SingleTransfer::complete()
                 it.percentText.clear();
             });
         }
-        fail();
+        fail(QStringLiteral("the body ended short after %1 bytes").arg(written));
         return;
     }
     dropReply();
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row < 0) {
-        fail();
+        fail(QStringLiteral("the record left the list"));
         return;
     }
     const DownloadItem item = m_list.at(row);
@@ -460,20 +418,19 @@ void SingleTransfer::complete()
     case StoreOutcome::Kind::ExistsSkipped:
     case StoreOutcome::Kind::CannotReplace: {
         const bool skipped = stored.kind == StoreOutcome::Kind::ExistsSkipped;
-        const QString length = QString::number(stored.existingSize);
         m_list.updateById(m_recordId, [&](DownloadItem &it) {
             it.fileType = stored.fileType;
-            it.sizeText = length;
-            it.receivedText = length;
-            it.percentText = skipped ? RecordText::ExistsSkipped : RecordText::CannotReplace;
-            it.state = skipped ? DownloadState::Finished : DownloadState::Failed;
+            showNameRefusal(it,
+                            skipped ? TargetChoice::Kind::Skip : TargetChoice::Kind::CannotReplace,
+                            stored.existingSize);
         });
-        finish(skipped);
+        finish(skipped ? QString()
+                       : QStringLiteral("what stands under the name cannot be replaced"));
         return;
     }
     case StoreOutcome::Kind::Failed:
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("the body could not be moved onto its name"));
         return;
     }
     setConnectionState(ConnectionState::Completed);
@@ -481,10 +438,10 @@ void SingleTransfer::complete()
         // The file moved to its detected type: the record follows it.
         m_list.updateById(m_recordId, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
     }
-    finish(true);
+    finish();
 }
 
-void SingleTransfer::fail(const QString &percent, bool keepPart)
+void SingleTransfer::fail(const QString &reason, const QString &percent, bool keepPart)
 {
     dropReply();
     if (m_part) {
@@ -493,7 +450,7 @@ void SingleTransfer::fail(const QString &percent, bool keepPart)
         m_part.reset(); // a kept part file is closed as far as it got
     }
     endAs(DownloadState::Failed, percent);
-    finish(false);
+    finish(reason);
 }
 
 void SingleTransfer::endAs(DownloadState state, const QString &percent)
@@ -508,11 +465,11 @@ void SingleTransfer::endAs(DownloadState state, const QString &percent)
 void SingleTransfer::cancel()
 {
     if (m_phase == Phase::Streaming) {
-        fail(RecordText::Cancelled);
+        fail(QStringLiteral("stopped"), RecordText::Cancelled);
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
         endAs(DownloadState::Failed);
-        finish(false);
+        finish(QStringLiteral("stopped before the response headers came"));
     }
 }
 
@@ -524,20 +481,23 @@ void SingleTransfer::watchdogTick()
         if (now - m_startMs > HeaderWaitMs) {
             dropReply();
             endAs(DownloadState::Failed);
-            finish(false);
+            finish(QStringLiteral("no response headers within %1 s").arg(HeaderWaitMs / 1000));
         }
     } else if (m_phase == Phase::Streaming) {
         if (m_reply && !drain())
             return;
         if (m_phase == Phase::Streaming && now - m_lastGrowthMs > StallLimitMs) {
             writeProgress();
-            fail(QString(), true); // the partial stays, never under the final name
+            // The partial stays, never under the final name.
+            fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), QString(), true);
         }
     }
 }
 
-void SingleTransfer::finish(bool success)
+void SingleTransfer::finish(const QString &reason)
 {
+    if (!reason.isEmpty())
+        qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
     dropReply();
     m_part.reset();
     if (!m_reserved.isEmpty()) {
@@ -547,7 +507,7 @@ void SingleTransfer::finish(bool success)
     m_watchdog.stop();
     m_progressTimer.stop();
     m_phase = Phase::Idle;
-    emit finished(m_recordId, success);
+    emit ended(m_recordId, TransferNotice::Announced);
 }
 
 void SingleTransfer::dropReply()
@@ -559,7 +519,7 @@ void SingleTransfer::dropReply()
     reply->disconnect(this);
     if (reply->isRunning()) {
         reply->abort();
-        emit connectionStateChanged(connectionStateText(ConnectionState::Disconnected));
+        emit connectionStateChanged(ConnectionState::Disconnected, 0, QString());
     }
     reply->deleteLater();
 }

@@ -2,6 +2,7 @@
 
 #include "engine/download_item.h"
 #include "engine/naming.h"
+#include "engine/transfer.h"
 #include "engine/transfer_limits.h"
 
 #include <QByteArray>
@@ -32,8 +33,8 @@ class PartFile;
 // with live progress, and moves it onto its final name (decided once the
 // body's type is known) only when the whole body arrived without a transport
 // error. The proxy, if any, is the network manager's. The record is always
-// found again by its id.
-class SingleTransfer : public QObject
+// found again by its id. Every end, whatever the outcome, is announced.
+class SingleTransfer : public Transfer
 {
     Q_OBJECT
 public:
@@ -48,22 +49,7 @@ public:
     // body streams; the final figures are always written.
     static constexpr qint64 ProgressIntervalMs = 100;
 
-    // The connection states the status panel shows, by their number.
-    enum class ConnectionState {
-        None = 0,
-        Resolving = 1,
-        Resolved = 2,
-        Connecting = 3,
-        Connected = 4,
-        Requesting = 5,
-        RequestSent = 6,
-        ReceivingResponse = 7,
-        ResponseReceived = 8,
-        Disconnecting = 9,
-        Disconnected = 10,
-        Error = 11,
-        Completed = 12,
-    };
+    using ConnectionState = lumen::ConnectionState;
 
     // Creates the record's folder; answers it without trailing separator, or
     // empty when there is no folder to store in.
@@ -78,25 +64,24 @@ public:
     // fails with a record text that says so, and nothing is sent.
     void setProxyUnusable(bool unusable) { m_proxyUnusable = unusable; }
 
-    // Starts the download of the record. False (nothing done) while another
-    // download runs. The end is always announced by finished(), possibly
-    // before start() returns (a URL that is not http or https fails at once,
-    // without any request).
-    bool start(quint64 recordId, SameNamePolicy policy, double maxFileSizeMB);
+    // Starts the download of the record (request.path is not used: the
+    // target is planned once the headers gave the type). False (nothing
+    // done) while another download runs. The end is always announced by
+    // ended(), possibly before start() returns (a URL that is not http or
+    // https fails at once, without any request).
+    bool start(const TransferRequest &request) override;
 
-    bool isActive() const { return m_phase != Phase::Idle; }
+    bool isActive() const override { return m_phase != Phase::Idle; }
     // StillExecuting: the request is out and its response headers are awaited.
     bool isExecuting() const { return m_phase == Phase::AwaitingHeaders; }
-    quint64 recordId() const { return m_recordId; }
+    // The body streams into its partial file.
+    bool isStreaming() const { return m_phase == Phase::Streaming; }
+    quint64 recordId() const override { return m_recordId; }
 
     // A stop request. While the body streams, the partial file is deleted and
     // the record shows "下载取消"; while the headers are awaited the request is
     // dropped and the record fails as one that got no headers.
-    void cancel();
-
-    // The connection-state panel's text.
-    static QString connectionStateText(ConnectionState state, int responseCode = 0,
-                                       const QString &responseInfo = QString());
+    void cancel() override;
 
 public slots:
     // Every second while a download runs: ends the header wait after
@@ -104,9 +89,10 @@ public slots:
     void watchdogTick();
 
 signals:
-    void connectionStateChanged(const QString &text);
-    // The record is Finished or Failed (or Finished as too large or skipped).
-    void finished(quint64 recordId, bool success);
+    // responseCode and responseInfo tell the error of an Error state (the
+    // information carries no user name or password of the URL).
+    void connectionStateChanged(lumen::ConnectionState state, int responseCode,
+                                const QString &responseInfo);
 
 private:
     enum class Phase { Idle, AwaitingHeaders, Streaming };
@@ -118,9 +104,10 @@ private:
     bool drain();
     void writeProgress();
     void complete();
-    void fail(const QString &percentText = QString(), bool keepPart = false);
+    void fail(const QString &reason, const QString &percentText = QString(), bool keepPart = false);
     void endAs(DownloadState state, const QString &percentText = QString());
-    void finish(bool success);
+    // reason: why the transfer failed, for the log; empty when it did not.
+    void finish(const QString &reason = QString());
     void dropReply();
     void setConnectionState(ConnectionState state);
 

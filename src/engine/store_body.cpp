@@ -3,8 +3,6 @@
 #include "engine/part_file.h"
 #include "engine/type_detection.h"
 
-#include <QFileInfo>
-
 namespace lumen
 {
 
@@ -14,32 +12,7 @@ namespace
 // Names taken between decision and move are decided again this many times.
 constexpr int MaxStoreAttempts = 5;
 
-QString pathFor(const QString &folder, const QString &name, const QString &type)
-{
-    const QString dir = folderWithSeparator(folder);
-    const QString fileName = type.isEmpty() ? name : name + QLatin1Char('.') + type;
-    if (dir.isEmpty() || name.isEmpty() || !isSafeFileName(fileName))
-        return QString();
-    return dir + fileName;
-}
-
-bool present(const QFileInfo &fi)
-{
-    return fi.exists() || fi.isSymLink();
-}
-
 } // namespace
-
-bool isReplaceable(const QString &path)
-{
-    const QFileInfo fi(path);
-    if (fi.isSymLink())
-        return true;
-    if (!fi.exists())
-        return true;
-    return fi.isFile() && (fi.permissions() & QFileDevice::WriteOwner) &&
-           QFileInfo(fi.absolutePath()).isWritable();
-}
 
 StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &name,
                        const QString &fileType, SameNamePolicy policy,
@@ -51,44 +24,35 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
     out.name = name;
 
     for (int attempt = 0; attempt < MaxStoreAttempts; ++attempt) {
-        out.name = name;
-        QString path = pathFor(folder, name, out.fileType);
-        if (path.isEmpty())
-            break;
-        const QFileInfo existing(path);
-        // Another transfer will store under this name: numbering keeps both
-        // bodies, whatever the policy.
-        SameNamePolicy effective = policy;
-        if (reserved.isReserved(path))
-            effective = SameNamePolicy::Rename;
-
+        TargetChoice target = chooseTarget(folder, name, out.fileType, policy, &reserved);
+        // Another transfer will store under this name, and a complete body
+        // cannot wait for it: numbering keeps both bodies, whatever the policy.
+        if (target.kind == TargetChoice::Kind::Wait)
+            target = chooseTarget(folder, name, out.fileType, SameNamePolicy::Rename, &reserved);
+        out.name = target.name;
         PartFile::Existing mode = PartFile::Existing::Keep;
-        if (effective == SameNamePolicy::Skip && present(existing)) {
-            out.kind = StoreOutcome::Kind::ExistsSkipped;
-            out.existingSize = existing.size();
+        switch (target.kind) {
+        case TargetChoice::Kind::Skip:
+        case TargetChoice::Kind::CannotReplace:
+            out.kind = target.kind == TargetChoice::Kind::Skip ? StoreOutcome::Kind::ExistsSkipped
+                                                               : StoreOutcome::Kind::CannotReplace;
+            out.existingSize = target.existingSize;
             part.discard();
             return out;
-        }
-        if (effective == SameNamePolicy::Overwrite && present(existing)) {
-            if (!isReplaceable(path)) {
-                out.kind = StoreOutcome::Kind::CannotReplace;
-                out.existingSize = existing.size();
-                part.discard();
-                return out;
-            }
+        case TargetChoice::Kind::NoPath:
+        case TargetChoice::Kind::Wait:
+            part.discard();
+            out.kind = StoreOutcome::Kind::Failed;
+            return out;
+        case TargetChoice::Kind::Replace:
             mode = PartFile::Existing::Replace;
+            break;
+        case TargetChoice::Kind::Store:
+            break;
         }
-        if (effective == SameNamePolicy::Rename) {
-            const SavePath numbered =
-                renameSavePath(folder, name, out.fileType, SameNamePolicy::Rename, &reserved);
-            if (numbered.path.isEmpty())
-                break;
-            out.name = numbered.name;
-            path = numbered.path;
-        }
-        if (part.commit(path, mode)) {
+        if (part.commit(target.path, mode)) {
             out.kind = StoreOutcome::Kind::Stored;
-            out.path = path;
+            out.path = target.path;
             return out;
         }
         if (!part.nameWasTaken())

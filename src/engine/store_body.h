@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/naming.h"
+#include "engine/target_choice.h"
 
 #include <QString>
 #include <QtGlobal>
@@ -28,21 +29,18 @@ struct StoreOutcome {
 // Moves a complete body from its partial file onto its final name, deciding
 // that name only now that the body's type is known: the type detected from
 // the content when detection names one, else fileType. The same-name policy
-// is applied to that final path: Skip keeps an existing file and drops the
-// body, Overwrite replaces a file it may write (a read-only one is refused),
-// Rename numbers the name past existing files and names reserved by other
-// running transfers. The caller frees its own reservation first. Nothing but
-// the complete body ever appears under a final name, and a name taken
-// between the decision and the move is decided afresh, never overwritten
-// (except by Overwrite, whose point that is). Whatever the outcome, the
-// partial file is gone afterwards.
+// is applied to that final path as chooseTarget decides: Skip keeps an
+// existing file and drops the body, Overwrite replaces a file it may write
+// (a read-only one, a folder or a pipe is refused), Rename numbers the name
+// past existing files and names reserved by other running transfers. A name
+// another transfer holds is numbered whatever the policy, as a complete body
+// cannot wait. The caller frees its own reservation first. Nothing but the
+// complete body ever appears under a final name, and a name taken between
+// the decision and the move is decided afresh, never overwritten (except by
+// Overwrite, whose point that is). Whatever the outcome, the partial file is
+// gone afterwards.
 StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &name,
                        const QString &fileType, SameNamePolicy policy,
                        const NameReservations &reserved);
-
-// True when a file standing at path may be replaced by a new one: a regular
-// file its owner may write, or a link (the link itself is replaced, never
-// written through). Nothing at path counts as replaceable.
-bool isReplaceable(const QString &path);
 
 } // namespace lumen

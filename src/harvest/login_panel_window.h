@@ -20,9 +20,10 @@ class WebEngineBrowser;
 // shared profile and the controls of the sign-in helper. It binds each
 // control to the SiteLogin it is given and decides nothing itself.
 //
-// The download window embeds it as a child widget, hidden at start, and
-// calls open() from its "网页登录" button with the selected record's
-// address. The helper and the browser must outlive the panel.
+// The panel is made hidden and handed to the download window, which lays
+// it over its list and keeps it there; the application calls open() on the
+// window's "网页登录" request with the selected record's address. The
+// helper and the browser must outlive the panel.
 class LoginPanel : public QWidget
 {
     Q_OBJECT

@@ -8,6 +8,7 @@
 #include "engine/download_list.h"
 #include "harvest/login_panel_window.h"
 #include "harvest/search_window.h"
+#include "harvest/site_login.h"
 #include "harvest/web_engine_profile.h"
 #include "settings/settings_store.h"
 #include "shell/browser_emulation.h"
@@ -33,6 +34,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeView>
 
 #include <memory>
 
@@ -328,6 +330,73 @@ private slots:
         QCOMPARE(helpWindows, 2);
         trigger(download, "menu清空IE浏览器缓存");
         QCOMPARE(rig.prompter.messages().size(), 2);
+    }
+
+    // The login panel lies over the download list and goes with the window:
+    // closing the window while the panel is shown, or destroying it
+    // outright, leaves nothing behind, and the next opening has a panel and
+    // a login helper of its own.
+    void loginPanelGoesWithTheDownloadWindow_data()
+    {
+        QTest::addColumn<bool>("destroy");
+        QTest::newRow("closed") << false;
+        QTest::newRow("destroyed") << true;
+    }
+    void loginPanelGoesWithTheDownloadWindow()
+    {
+        QFETCH(bool, destroy);
+        QTemporaryDir folder;
+        Rig rig(folder.path() + u'/');
+        rig.app->showDownloadWindow();
+        QPointer<DownloadWindow> download = rig.app->downloadWindow();
+        QVERIFY(download);
+        QVERIFY(QTest::qWaitForWindowExposed(download));
+        QPointer<LoginPanel> panel = rig.app->loginPanel();
+        QVERIFY(panel && panel->isHidden());
+        QCOMPARE(download->loginPanel(), panel.data());
+
+        QTest::mouseClick(download->findChild<QPushButton *>(QStringLiteral("Command1")),
+                          Qt::LeftButton);
+        QVERIFY(panel->isVisible());
+        QVERIFY(download->isLoginPanelShown());
+        const auto inWindow = [&download](const QWidget *w) {
+            return QRect(w->mapTo(download, QPoint(0, 0)), w->size());
+        };
+        QTRY_COMPARE(inWindow(panel), inWindow(download->listView()));
+        // At 800×600 the panel still fits over the list, every control of
+        // it inside the window.
+        download->showNormal();
+        download->resize(800, 600);
+        QTRY_COMPARE(download->size(), QSize(800, 600));
+        QTRY_COMPARE(inWindow(panel), inWindow(download->listView()));
+        for (QWidget *control : panel->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+            if (control->isHidden())
+                continue;
+            QVERIFY2(download->rect().contains(
+                         QRect(control->mapTo(download, QPoint(0, 0)), control->size())),
+                     qPrintable(control->objectName()));
+            QVERIFY2(control->width() >= control->minimumSizeHint().width(),
+                     qPrintable(control->objectName()));
+        }
+        // The login browser's page titles reach the window's status bar.
+        emit rig.app->siteLogin()->titleTextChanged(QStringLiteral("登录"));
+        QCOMPARE(download->findChild<QLabel *>(QStringLiteral("StatusBar1Panel3"))->text(),
+                 QStringLiteral("登录"));
+
+        if (destroy)
+            delete download.data();
+        else
+            QVERIFY(download->close());
+        QTRY_VERIFY(!download);
+        QVERIFY(!panel);
+        QVERIFY(!rig.app->loginPanel());
+        QVERIFY(!rig.app->siteLogin());
+
+        rig.app->showDownloadWindow();
+        QVERIFY(rig.app->downloadWindow());
+        QVERIFY(rig.app->loginPanel() && rig.app->loginPanel()->isHidden());
+        QVERIFY(rig.app->siteLogin());
+        QVERIFY(rig.prompter.messages().isEmpty());
     }
 
     // The copy window the cache tool hands its files to takes the clicks,

@@ -1,10 +1,12 @@
 #include "download_rig.h"
 
 #include "download_window/download_window.h"
+#include "download_window/save_folder_dialog.h"
 #include "download_window/settings_dialog.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/app_title.h"
 #include "engine/naming.h"
+#include "support/files.h"
 #include "support/test_site.h"
 
 #include <QAction>
@@ -20,7 +22,10 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -120,6 +125,69 @@ struct WindowRig : DownloadRig {
         return child<QLabel>(QStringLiteral("StatusBar1Panel%1").arg(n))->text();
     }
 };
+
+// The controls of the download window, by object name, in their order.
+const QStringList DownloadWindowControls = {
+    "Label7",           "Command26",        "Label8",          "Picture1",  "Option1",
+    "Option2",          "Option3",          "Command4",        "Command31", "Command1",
+    "Check3",           "Combo4",           "Check4",          "Label4",    "Label1",
+    "Label5",           "Combo2",           "Label5Unit",      "Label2",    "Combo1",
+    "Shape1",           "Check5",           "Check6",          "ListView3", "StatusBar1Panel1",
+    "StatusBar1Panel2", "StatusBar1Panel3", "StatusBar1Panel4"};
+const QStringList SettingsDialogControls = {
+    "Label1", "Picture3", "Option1",    "Check1",   "Label14", "Text6",
+    "Label6", "Label15",  "Text8",      "Label10",  "Option2", "Check2",
+    "Label2", "Text1",    "Label2Unit", "Command1", "Command2"};
+
+// Where a control is within its window, cut to what every widget around
+// it leaves visible.
+QRect visibleRect(const QWidget *w, QRect *whole = nullptr)
+{
+    const QWidget *window = w->window();
+    QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+    if (whole)
+        *whole = r;
+    for (const QWidget *p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        r &= QRect(p->mapTo(window, QPoint(0, 0)), p->size());
+    return r & window->rect();
+}
+
+// Every control is shown whole inside its window, none lies on another
+// (a container and what it holds aside), and those with a text are at
+// least as large as their text asks.
+void checkReachable(QWidget *window, const QStringList &names)
+{
+    QList<QWidget *> controls;
+    for (const QString &name : names) {
+        auto *w = window->findChild<QWidget *>(name);
+        QVERIFY2(w, qPrintable(name));
+        QVERIFY2(w->isVisible(), qPrintable(name));
+        QRect whole;
+        const QRect seen = visibleRect(w, &whole);
+        QVERIFY2(!whole.isEmpty(), qPrintable(name));
+        QVERIFY2(seen == whole, qPrintable(QStringLiteral("%1 is cut: %2,%3 %4x%5 of %6x%7")
+                                               .arg(name)
+                                               .arg(whole.x())
+                                               .arg(whole.y())
+                                               .arg(whole.width())
+                                               .arg(whole.height())
+                                               .arg(seen.width())
+                                               .arg(seen.height())));
+        if (w->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored &&
+            !qobject_cast<QAbstractItemView *>(w))
+            QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(name));
+        controls << w;
+    }
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j) {
+            QWidget *a = controls.at(i);
+            QWidget *b = controls.at(j);
+            if (a->isAncestorOf(b) || b->isAncestorOf(a))
+                continue;
+            QVERIFY2(!visibleRect(a).intersects(visibleRect(b)),
+                     qPrintable(a->objectName() + " lies on " + b->objectName()));
+        }
+}
 
 // A double-click as the desktop delivers it: a click, then the second press.
 void doubleClick(QWidget *w, const QPoint &at)
@@ -725,6 +793,175 @@ private slots:
         DownloadWindow again(rig.session, rig.settingsOpener, rig.urlOpener);
         QVERIFY(!again.isMaximized());
         QCOMPARE(again.geometry().size(), QSize(900, 600));
+    }
+
+    // From 800×600 up every control can be reached, with the counters of
+    // a five-digit list read whole. With LUMEN_SCREENSHOT_DIR set, the
+    // window at 800×600 is kept there.
+    void everyControlReachable_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("800x600") << QSize(800, 600);
+        QTest::newRow("1000x700") << QSize(1000, 700);
+        QTest::newRow("1600x900") << QSize(1600, 900);
+    }
+    void everyControlReachable()
+    {
+        QFETCH(QSize, size);
+        WindowRig rig;
+        const S states[] = {S::Finished, S::Failed, S::Waiting, S::Finished};
+        for (int i = 0; i < 12000; ++i) {
+            const S state = states[i % 4];
+            rig.add(QStringLiteral("paper-%1").arg(i + 1, 5, 10, QLatin1Char('0')), state, "pdf",
+                    state == S::Finished ? QString::number(180000 + 37 * i) : QString());
+        }
+        rig.open();
+        rig.window->showNormal();
+        rig.window->resize(size);
+        QTRY_COMPARE(rig.window->size(), size);
+        rig.engine.startDownloading(); // the running mark shows
+        QVERIFY(rig.child<QWidget>("Shape1")->isVisible());
+        QCOMPARE(rig.panel(4),
+                 QStringLiteral("总数:12000 正在下载:0 等待:3000 已完成:6000 失败:3000"));
+        checkReachable(rig.window.get(), DownloadWindowControls);
+
+        QMenuBar *bar = rig.window->menuBar();
+        for (QAction *menu : bar->actions())
+            QVERIFY2(bar->rect().contains(bar->actionGeometry(menu)), qPrintable(menu->text()));
+
+        const QString folder = qEnvironmentVariable("LUMEN_SCREENSHOT_DIR");
+        if (!folder.isEmpty() && size == QSize(800, 600)) {
+            rig.view()->setCurrentIndex(rig.list.index(1, 0));
+            QVERIFY(rig.window->grab().save(folder + "/download-window-800.png"));
+        }
+        rig.engine.stopDownloading();
+    }
+
+    // The settings dialog at its least size and at 800×600.
+    void settingsDialogReachable()
+    {
+        SettingsDialogValues values;
+        values.downloadMethod = DownloadMethod::SingleConnection;
+        values.proxyEnabled = true;
+        values.proxyAddress = QStringLiteral("proxy.lab.net");
+        values.proxyPort = QStringLiteral("3128");
+        values.maxFileSizeText = QStringLiteral("10");
+        SettingsDialog dialog(values);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // The designed size is the least it takes.
+        QCOMPARE(dialog.minimumSize(), QSize(9400 / 15, 4500 / 15));
+        dialog.resize(1, 1);
+        QTRY_VERIFY(dialog.width() < 800 && dialog.height() < 600);
+        checkReachable(&dialog, SettingsDialogControls);
+        dialog.resize(800, 600);
+        QTRY_COMPARE(dialog.size(), QSize(800, 600));
+        checkReachable(&dialog, SettingsDialogControls);
+        const QString folder = qEnvironmentVariable("LUMEN_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            QVERIFY(dialog.grab().save(folder + "/settings-dialog-800.png"));
+    }
+
+    // The login panel lies over the list wherever the window puts the list,
+    // says when it is shown or hidden, and goes with the window.
+    void loginPanelLiesOverTheList()
+    {
+        WindowRig rig;
+        rig.add("a");
+        rig.open();
+        DownloadWindow &w = *rig.window;
+        w.showNormal();
+        w.resize(900, 600);
+        QPointer<QWidget> panel = new QWidget;
+        panel->setObjectName(QStringLiteral("PicWebBK"));
+        w.setLoginPanel(panel);
+        QCOMPARE(w.loginPanel(), panel.data());
+        QCOMPARE(panel->window(), &w);
+        QVERIFY(panel->isHidden());
+        QVERIFY(!w.isLoginPanelShown());
+
+        QSignalSpy shown(&w, &DownloadWindow::loginPanelShownChanged);
+        const auto inWindow = [&w](const QWidget *c) {
+            return QRect(c->mapTo(&w, QPoint(0, 0)), c->size());
+        };
+        panel->show();
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown.last().at(0).toBool(), true);
+        QVERIFY(w.isLoginPanelShown());
+        QTRY_COMPARE(inWindow(panel), inWindow(rig.view()));
+        QVERIFY(rig.view()->height() > 100);
+        w.resize(1200, 800);
+        QTRY_COMPARE(w.size(), QSize(1200, 800));
+        QTRY_COMPARE(inWindow(panel), inWindow(rig.view()));
+        QVERIFY(visibleRect(panel) == inWindow(panel));
+
+        // The window's own hiding is not the panel's.
+        w.hide();
+        w.show();
+        QCOMPARE(shown.size(), 1);
+        QTest::mouseClick(panel, Qt::LeftButton); // the panel, not the list, takes the click
+        QCOMPARE(rig.view()->selectionModel()->selectedRows().size(), 0);
+
+        w.showLoginTitle(QStringLiteral("登录 - 图书馆"));
+        QCOMPARE(rig.panel(3), QStringLiteral("登录 - 图书馆"));
+
+        panel->hide();
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown.last().at(0).toBool(), false);
+        panel->show();
+        // Destroyed while shown: the panel goes with it.
+        rig.window.reset();
+        QVERIFY(!panel);
+    }
+
+    // The dialog over its session: a folder under "~" is made in the home
+    // folder, a relative one is refused and the dialog stays.
+    void saveFolderDialogReadsTheHomeFolder()
+    {
+        QTemporaryDir root;
+        const QByteArray oldHome = qgetenv("HOME");
+        const QString oldWorking = QDir::currentPath();
+        QDir(root.path()).mkpath("home");
+        QDir(root.path()).mkpath("work");
+        qputenv("HOME", root.filePath("home").toUtf8());
+        QDir::setCurrent(root.filePath("work"));
+        const auto restore = qScopeGuard([&] {
+            QDir::setCurrent(oldWorking);
+            qputenv("HOME", oldHome);
+        });
+        FolderHistoryLocation where{root.filePath("app"), root.filePath("user")};
+        QDir(root.path()).mkpath("app");
+        SettingsStore store(root.filePath("settings.ini"));
+        FakePrompter prompter;
+        AppSettings settings;
+        const auto type = [](SaveFolderDialog &dialog, const QString &text) {
+            auto *edit = dialog.findChild<QComboBox *>("Combo1")->lineEdit();
+            edit->clear();
+            QTest::keyClicks(edit, text);
+        };
+
+        SaveFolderDialog refusing(settings, store, prompter, where);
+        QSignalSpy refused(&refusing, &QDialog::accepted);
+        type(refusing, "papers");
+        QTest::mouseClick(refusing.findChild<QPushButton *>("Command2"), Qt::LeftButton);
+        QCOMPARE(refused.size(), 0);
+        QCOMPARE(prompter.messages(), QStringList{SaveFolderSession::FullPathMessage});
+        QCOMPARE(QDir(root.filePath("work")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{});
+        QVERIFY(!QFile::exists(where.writePath()));
+
+        SaveFolderDialog dialog(settings, store, prompter, where);
+        QSignalSpy accepted(&dialog, &QDialog::accepted);
+        type(dialog, "~/papers");
+        QTest::mouseClick(dialog.findChild<QPushButton *>("Command2"), Qt::LeftButton);
+        QCOMPARE(accepted.size(), 1);
+        const QString papers = root.filePath("home/papers/");
+        QVERIFY(QFileInfo(papers).isDir());
+        QCOMPARE(settings.saveFolder, papers);
+        QCOMPARE(dialog.findChild<QComboBox *>("Combo1")->currentText(), papers);
+        QCOMPARE(readFile(where.writePath()), (papers + "\r\n").toUtf8());
+        QCOMPARE(QDir(root.filePath("work")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList{});
     }
 
     // After the type check renamed a stored page, the record's stored file is

@@ -474,15 +474,29 @@ private slots:
         QVERIFY(!f.engine->downloadBusy());
     }
 
+    // Whichever way the method changes during a run (the "切换" button, or
+    // the settings dialog setting it), method one goes on starting records.
+    void switchingToMethodOneMidRunStartsDownloads_data()
+    {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("switch button") << true;
+        QTest::newRow("method set by the settings") << false;
+    }
     void switchingToMethodOneMidRunStartsDownloads()
     {
+        QFETCH(bool, byButton);
         EngineFixture f;
         const quint64 a = f.add(instantFailure(1), "a");
         f.engine->setDownloadMethod(DownloadMethod::MultiConnection);
         f.engine->startDownloading();
         f.engine->monitorTick();
         QVERIFY(f.engine->downloadBusy());
-        f.engine->switchMethod();
+        if (byButton)
+            f.engine->switchMethod();
+        else
+            f.engine->setDownloadMethod(DownloadMethod::SingleConnection);
+        f.engine->monitorTick();
+        QVERIFY(!f.engine->downloadBusy());
         f.tickAfter();
         QCOMPARE(f.state(a), DownloadState::Failed); // started (and failed at once)
     }

@@ -1,6 +1,7 @@
 #include "engine/download_engine.h"
 #include "engine/part_file.h"
 #include "engine/single_transfer.h"
+#include "engine/status_presenter.h"
 #include "support/engine_fixture.h"
 #include "support/local_nginx.h"
 #include "support/local_proxy.h"
@@ -705,9 +706,9 @@ private slots:
     {
         QFETCH(int, state);
         QFETCH(QString, text);
-        QCOMPARE(SingleTransfer::connectionStateText(SingleTransfer::ConnectionState(state), 5,
-                                                     "Operation canceled"),
-                 text);
+        QCOMPARE(
+            StatusPresenter::connectionStateText(ConnectionState(state), 5, "Operation canceled"),
+            text);
     }
 };
 

@@ -1,0 +1,8 @@
+#include "engine/logging.h"
+
+namespace lumen
+{
+
+Q_LOGGING_CATEGORY(lumenEngine, "lumen.engine", QtInfoMsg)
+
+} // namespace lumen

@@ -1,0 +1,215 @@
+#include "engine/slot_transfer.h"
+
+#include "engine/download_list.h"
+#include "engine/downloader.h"
+#include "engine/logging.h"
+#include "engine/part_file.h"
+#include "engine/target_choice.h"
+#include "engine/type_correction.h"
+#include "engine/url_policy.h"
+
+namespace lumen
+{
+
+SlotTransfer::SlotTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
+                           NameReservations &reservations, QObject *parent)
+    : Transfer(parent), m_list(list), m_nam(nam), m_clock(clock), m_reservations(reservations)
+{
+}
+
+SlotTransfer::~SlotTransfer()
+{
+    unload();
+}
+
+bool SlotTransfer::start(const TransferRequest &request)
+{
+    if (m_downloader)
+        return false;
+    const qint64 row = m_list.rowOfId(request.recordId);
+    if (row < 0)
+        return false;
+    m_recordId = request.recordId;
+    m_policy = request.policy;
+    m_maxFileSizeMB = request.maxFileSizeMB;
+    m_stored = false;
+    m_outcome = StoreOutcome{};
+    m_reserved.clear();
+
+    auto *d = new Downloader(m_nam, m_clock, this);
+    m_downloader = d;
+    if (m_reservations.reserve(request.path))
+        m_reserved = request.path;
+    d->setCommitter([this](PartFile &part) { return storeSlotBody(part); });
+    d->setSizeLimit(qint64(m_maxFileSizeMB * 1024.0 * 1024.0));
+    connect(d, &Downloader::sizeLimitExceeded, this,
+            [this](qint64 received, const QString &) { onSizeLimit(received); });
+    connect(d, &Downloader::downloadProgress, this,
+            [this](qint64 cur, qint64 max, const QString &) { onProgress(cur, max); });
+    connect(d, &Downloader::downloadComplete, this,
+            [this](qint64 cur, qint64 max, const QString &) { onComplete(cur, max); });
+    connect(d, &Downloader::downloadError, this,
+            [this](const QString &missCode, const QString &) { onError(missCode); });
+
+    m_list.update(row, [](DownloadItem &it) {
+        it.state = DownloadState::Downloading;
+        it.sizeText.clear();
+        it.receivedText.clear();
+        it.percentText.clear();
+    });
+    if (!isFetchableUrl(QStringView(request.url))) {
+        // Only http and https are fetched; nothing is read or written.
+        onError(QStringLiteral("not an http or https address"));
+        return true;
+    }
+    d->beginDownload(request.url, request.path, m_list.at(row).referer);
+    return true;
+}
+
+void SlotTransfer::cancel()
+{
+    unload();
+}
+
+void SlotTransfer::end(TransferNotice notice)
+{
+    emit ended(m_recordId, notice);
+}
+
+void SlotTransfer::onProgress(qint64 cur, qint64 max)
+{
+    const qint64 row = m_list.rowOfId(m_recordId);
+    if (row < 0)
+        return;
+    if (max <= 0 || max < cur)
+        return;
+    const bool tooLarge = double(max) / 1024.0 / 1024.0 > m_maxFileSizeMB;
+    m_list.update(row, [&](DownloadItem &it) {
+        it.sizeText = QString::number(max);
+        it.receivedText = QString::number(cur);
+        it.percentText = percentText(cur, max);
+        if (tooLarge) {
+            it.state = DownloadState::Finished;
+            it.percentText = RecordText::BigFileSkipped;
+        }
+    });
+    if (tooLarge) {
+        unload(); // the slot takes its name reservation with it
+        end(TransferNotice::Quiet);
+    }
+}
+
+bool SlotTransfer::storeSlotBody(PartFile &part)
+{
+    const qint64 row = m_list.rowOfId(m_recordId);
+    if (row < 0) {
+        part.discard();
+        return false;
+    }
+    const DownloadItem item = m_list.at(row);
+    // The slot's own hold on its planned name must not push it aside.
+    if (!m_reserved.isEmpty()) {
+        m_reservations.release(m_reserved);
+        m_reserved.clear();
+    }
+    m_outcome = storeBody(part, item.folder, item.name, item.fileType, m_policy, m_reservations);
+    m_stored = true;
+    return m_outcome.kind != StoreOutcome::Kind::Failed;
+}
+
+void SlotTransfer::onComplete(qint64 cur, qint64 max)
+{
+    const quint64 id = m_recordId;
+    const qint64 row = m_list.rowOfId(id);
+    if (row < 0) {
+        unload();
+        return;
+    }
+    const bool stored = m_stored;
+    const StoreOutcome outcome = m_outcome;
+    m_list.update(row, [&](DownloadItem &it) {
+        if (max > 0 && max >= cur) {
+            it.sizeText = QString::number(max);
+            it.receivedText = QString::number(cur);
+            it.percentText = percentText(cur, max);
+        }
+        // A body that ended short was never stored: its figures show how far
+        // it got, and the record failed.
+        if (!stored) {
+            it.state = DownloadState::Failed;
+            return;
+        }
+        switch (outcome.kind) {
+        case StoreOutcome::Kind::Stored:
+            it.name = outcome.name;
+            it.fileType = outcome.fileType;
+            it.storedPath = outcome.path;
+            it.state = it.percentText == QLatin1String("100%") ? DownloadState::Finished
+                                                               : DownloadState::Failed;
+            break;
+        case StoreOutcome::Kind::ExistsSkipped:
+        case StoreOutcome::Kind::CannotReplace:
+            it.fileType = outcome.fileType;
+            showNameRefusal(it,
+                            outcome.kind == StoreOutcome::Kind::ExistsSkipped
+                                ? TargetChoice::Kind::Skip
+                                : TargetChoice::Kind::CannotReplace,
+                            outcome.existingSize);
+            break;
+        case StoreOutcome::Kind::Failed:
+            it.state = DownloadState::Failed;
+            break;
+        }
+    });
+    unload();
+    if (!stored)
+        qCDebug(lumenEngine) << "transfer" << id << "failed: the body ended short after" << cur
+                             << "of" << max << "bytes";
+    else if (outcome.kind == StoreOutcome::Kind::CannotReplace)
+        qCDebug(lumenEngine) << "transfer" << id
+                             << "failed: what stands under the name cannot be replaced";
+    if (stored && outcome.kind == StoreOutcome::Kind::Stored &&
+        m_list.at(row).state == DownloadState::Finished && CorrectFileType(m_list, id)) {
+        // The file moved to its detected type: the record follows it.
+        m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+    }
+    end(TransferNotice::Announced);
+}
+
+void SlotTransfer::onSizeLimit(qint64 received)
+{
+    m_list.updateById(m_recordId, [&](DownloadItem &it) {
+        it.receivedText = QString::number(received);
+        it.state = DownloadState::Finished;
+        it.percentText = RecordText::BigFileSkipped;
+    });
+    unload();
+    end(TransferNotice::Quiet);
+}
+
+void SlotTransfer::onError(const QString &missCode)
+{
+    qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << missCode;
+    const qint64 row = m_list.rowOfId(m_recordId);
+    if (row >= 0)
+        m_list.setState(row, DownloadState::Failed);
+    unload();
+    end(TransferNotice::Quiet);
+}
+
+void SlotTransfer::unload()
+{
+    if (!m_reserved.isEmpty()) {
+        m_reservations.release(m_reserved);
+        m_reserved.clear();
+    }
+    Downloader *d = m_downloader;
+    m_downloader = nullptr;
+    if (!d)
+        return;
+    d->disconnect(this);
+    d->cancelAsyncRead();
+    d->deleteLater();
+}
+
+} // namespace lumen
