@@ -10,3 +10,4 @@ for b in "$build"/bin/bench_*; do
 done
 "$here/download_bench.sh" "$build"
 "$here/throughput_bench.sh" "$build"
+"$here/harvest_page_bench.sh" "$build"

@@ -7,16 +7,16 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "cli/download_run.h"
-#include "settings/app_settings.h"
-#include "settings/settings_store.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/url_policy.h"
 #include "harvest/harvest_session.h"
-#include "settings/save_folder_chooser.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/app_settings.h"
+#include "settings/save_folder_chooser.h"
+#include "settings/settings_store.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -169,6 +169,8 @@ int runHarvest(const QStringList &args)
         browser, app, prompter, chooser, [&downloads]() -> DownloadList & { return downloads; },
         SystemClock::instance());
     SearchHarvester &harvester = session.harvester();
+    // The run prints its own account of every page; no box on top of it.
+    session.setWalkEndMessages(false);
 
     bool interrupted = false;
 
@@ -181,7 +183,9 @@ int runHarvest(const QStringList &args)
     });
     bool started = false;
     // A document that does not let itself be read ends the run rather than
-    // leaving it waiting for ever.
+    // leaving it waiting for ever; one that keeps answering is read for as
+    // long as it takes (a page of a hundred thousand entries on a busy
+    // machine), each piece restarting the limit.
     QTimer readLimit;
     readLimit.setSingleShot(true);
     QObject::connect(&readLimit, &QTimer::timeout, &browser, [&] {
@@ -238,6 +242,14 @@ int runHarvest(const QStringList &args)
                           .arg(harvester.pagesWalked() + 1)
                           .arg(next.toDisplayString()));
     });
+    QObject::connect(
+        &harvester, &SearchHarvester::readProgress, &browser, [&](qsizetype done, qsizetype total) {
+            if (readLimit.isActive())
+                readLimit.start(int(SearchHarvester::SnapshotLimitMs));
+            if (total > ResultsReader::PieceAnchors)
+                writeProgress(
+                    QStringLiteral("reading the page: %1 of %2 links").arg(done).arg(total));
+        });
     QObject::connect(&harvester, &SearchHarvester::pageHarvested, &browser,
                      [&](qint64 accepted, const QString &pageUrl) {
                          writeProgress(QStringLiteral("%1 entries on %2, %3 rows in the list")

@@ -42,6 +42,29 @@ struct DocumentSnapshot {
     int httpErrorStatus = 0;
 };
 
+// A piece of what the harvest reads of the current document: of the links
+// from..next (in document order), those that may be result entries or the
+// page's own "next" link. Everything else on the page is left in the engine.
+struct ResultsPiece {
+    bool present = false; // false while no document is loaded
+    // Names the document the piece was read from: the same number for every
+    // piece of one document, another one once a new document replaced it.
+    quint64 document = 0;
+    QString url;
+    qsizetype anchorCount = 0; // links in the whole document
+    qsizetype next = 0;        // where the next piece starts
+    // innerText, href, outerHtml and innerHtml of each link taken.
+    QList<AnchorSnapshot> anchors;
+    // How often the page's text says "Internal Server Error" (given with the
+    // first piece, 0 in the others).
+    int serverErrorMentions = 0;
+    int httpErrorStatus = 0; // as in DocumentSnapshot
+};
+
+// Whether two addresses share scheme, host and port (a missing port is the
+// scheme's default).
+bool sameOrigin(const QUrl &a, const QUrl &b);
+
 // The embedded browser as the system uses it. One production implementation
 // over the web engine, one fake for unit tests.
 class Browser : public QObject
@@ -49,6 +72,7 @@ class Browser : public QObject
     Q_OBJECT
 public:
     using SnapshotCallback = std::function<void(const DocumentSnapshot &)>;
+    using ResultsCallback = std::function<void(const ResultsPiece &)>;
 
     explicit Browser(QObject *parent = nullptr) : QObject(parent) {}
 
@@ -67,10 +91,21 @@ public:
     // Reads the current document; the callback runs later on this thread,
     // with present == false when no document is loaded.
     virtual void snapshot(SnapshotCallback done) = 0;
+    // Reads the links from..from + maxAnchors of the current document (fewer
+    // when their markup is large, one at least), keeping those a results
+    // page is read for. The callback runs later on this thread.
+    virtual void readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done) = 0;
     // Writes the value of the input at that position in document order.
-    virtual void setInputValue(int inputIndex, const QString &value) = 0;
-    virtual void clickInput(int inputIndex) = 0;
-    virtual void clickElementById(const QString &id) = 0;
+    // Given an origin (scheme, host, port of an address), the document is
+    // touched only when it is of that origin at the moment of the write:
+    // what was meant for one site never reaches another site's page.
+    virtual void setInputValue(int inputIndex, const QString &value,
+                               const QUrl &onlyOrigin = QUrl()) = 0;
+    virtual void clickInput(int inputIndex, const QUrl &onlyOrigin = QUrl()) = 0;
+    virtual void clickElementById(const QString &id, const QUrl &onlyOrigin = QUrl()) = 0;
+    // Whether the document shown is the answer to a form sent (a sign-in's
+    // POST answer, which a reload would send again).
+    virtual bool showsFormAnswer() const = 0;
 
 signals:
     // Once per loaded top-level document (frames never raise it).

@@ -1,10 +1,10 @@
 #include "harvest/harvest_analysis.h"
 
-#include "settings/app_settings.h"
 #include "engine/clock.h"
 #include "engine/prompter.h"
 #include "harvest/download_transfer.h"
 #include "harvest/harvest_list.h"
+#include "settings/app_settings.h"
 #include "settings/save_folder_chooser.h"
 
 namespace lumen
@@ -137,7 +137,11 @@ void HarvestAnalysis::finish()
     m_selected.clear();
     emit progressPanelVisibleChanged(false);
     m_idle = true;
-    m_transfer.showDownloadWindow(false);
+    // Only rows handed on are a reason to bring the download window
+    // forward: an automatic run every 30 s that found nothing would pull it
+    // over whatever the user does, its own close question included.
+    if (m_handedOn > 0)
+        m_transfer.showDownloadWindow(false);
     emit finished(m_kind, m_handedOn);
 }
 

@@ -1,9 +1,9 @@
 #include "harvest/harvest_session.h"
 
-#include "settings/app_settings.h"
 #include "engine/prompter.h"
 #include "harvest/browser.h"
 #include "harvest/repository.h"
+#include "settings/app_settings.h"
 
 #include <QFileInfo>
 #include <QPointer>
@@ -33,6 +33,96 @@ HarvestSession::HarvestSession(Browser &browser, AppSettings &settings, Prompter
             [this] { emit countTextChanged(m_list.countText()); });
     connect(&m_list, &HarvestList::rowsRemovedCount, this,
             [this] { emit countTextChanged(m_list.countText()); });
+    connect(&m_harvester, &SearchHarvester::navigatingTo, this, [this] {
+        setWalkStatus(QStringLiteral("正在加入全部：正在载入第 %1 页，列表共 %2 条")
+                          .arg(m_harvester.pagesWalked() + 1)
+                          .arg(m_list.count()));
+    });
+    connect(&m_harvester, &SearchHarvester::readProgress, this,
+            [this](qsizetype done, qsizetype total) {
+                // Only a page that takes more than one piece is worth a word.
+                if (total > ResultsReader::PieceAnchors)
+                    setWalkStatus(QStringLiteral("正在读取本页：%1 / %2 个链接，列表共 %3 条")
+                                      .arg(done)
+                                      .arg(total)
+                                      .arg(m_list.count()));
+            });
+    connect(&m_harvester, &SearchHarvester::addAllFinished, this, &HarvestSession::walkEnded);
+}
+
+void HarvestSession::setWalkStatus(const QString &text)
+{
+    m_walkStatus = text;
+    emit walkStatusChanged(text);
+}
+
+QString HarvestSession::walkEndText(const SearchHarvester &harvester, qint64 rows)
+{
+    using End = SearchHarvester::WalkEnd;
+    using P = SearchHarvester::LoadProblem;
+    const QString kept = QStringLiteral("已加入的条目保留在列表中（共 %1 条）。").arg(rows);
+    switch (harvester.walkEnd()) {
+    case End::LastPage:
+        if (harvester.pagesNotLoaded() > 0)
+            return QStringLiteral("加入全部已到最后一页，但有 %1 页没有按时载入，列表可能不全。")
+                       .arg(harvester.pagesNotLoaded()) +
+                   kept;
+        return QStringLiteral("加入全部完成：共 %1 页，列表共 %2 条。")
+            .arg(harvester.pagesWalked())
+            .arg(rows);
+    case End::Stopped:
+        return QStringLiteral("已停止加入全部。") + kept;
+    case End::ServerErrorPage:
+        return QStringLiteral("加入全部已停止：当前页是服务器错误页。") + kept;
+    case End::NotSearchAddress:
+        return QStringLiteral("加入全部已停止：当前网址不是检索结果页，无法翻页。") + kept;
+    case End::Unreadable:
+        return QStringLiteral("加入全部已停止：无法读取当前页。") + kept;
+    case End::RepeatedPage:
+        return QStringLiteral(
+                   "加入全部已停止：下一页（%1）重复了本次已加入过的页，网站在循环翻页。")
+                   .arg(harvester.repeatedUrl().toDisplayString()) +
+               kept;
+    case End::PageNotLoaded:
+        break;
+    }
+    QString why;
+    switch (harvester.lastProblem()) {
+    case P::LoadFailed:
+        why = QStringLiteral("服务器没有应答");
+        break;
+    case P::TimedOut:
+        why = QStringLiteral("%1 秒内没有载入完成").arg(SearchHarvester::LoadWaitLimitMs / 1000);
+        break;
+    case P::HttpError:
+        why = QStringLiteral("服务器返回 HTTP %1").arg(harvester.lastProblemHttpStatus());
+        break;
+    case P::ServerErrorPage:
+        why = QStringLiteral("服务器返回了错误页");
+        break;
+    case P::AddressUnchanged:
+        why = QStringLiteral("浏览器仍停在上一页");
+        break;
+    case P::Unreadable:
+        why = QStringLiteral("页面无法读取");
+        break;
+    }
+    return QStringLiteral("加入全部已停止：下一页（%1）没有载入：%2。")
+               .arg(harvester.lastProblemUrl().toDisplayString(), why) +
+           kept;
+}
+
+void HarvestSession::walkEnded()
+{
+    const QString text = walkEndText(m_harvester, m_list.count());
+    setWalkStatus(text);
+    // The user who pressed stop knows why; every other end short of the
+    // last page, or a search with pages missing, is told once.
+    const SearchHarvester::WalkEnd end = m_harvester.walkEnd();
+    const bool whole =
+        end == SearchHarvester::WalkEnd::LastPage && m_harvester.pagesNotLoaded() == 0;
+    if (m_walkEndMessages && !whole && end != SearchHarvester::WalkEnd::Stopped)
+        m_prompter.message(text, Prompter::Icon::Warning);
 }
 
 void HarvestSession::openHomePage()

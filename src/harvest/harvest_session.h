@@ -95,6 +95,15 @@ public:
     // names. Quiet: pageSourceSaved tells the path when it was written.
     void savePageSource();
 
+    // Why the last add-all walk ended, as the status bar and the message
+    // tell it; empty before the first walk.
+    QString walkStatus() const { return m_walkStatus; }
+    static QString walkEndText(const SearchHarvester &harvester, qint64 rows);
+    // Whether an add-all walk that ends before the search's last page
+    // tells the user in a message too (the command-line tool prints its
+    // own account).
+    void setWalkEndMessages(bool on) { m_walkEndMessages = on; }
+
     // Whether the download window is open; the close of this window shows
     // the start-up window only when it is not.
     void setDownloadWindowOpenQuery(std::function<bool()> isOpen)
@@ -115,9 +124,13 @@ signals:
     // The row count beside the list, refreshed after every harvested page
     // and every clear command.
     void countTextChanged(const QString &text);
+    // What the add-all walk is doing or why it ended, for the status bar.
+    void walkStatusChanged(const QString &text);
 
 private:
     bool refusedWhileAnalysing();
+    void setWalkStatus(const QString &text);
+    void walkEnded();
     qint64 clearByTitle(bool contains);
 
     Browser &m_browser;
@@ -128,6 +141,8 @@ private:
     SearchHarvester m_harvester;
     HarvestAnalysis m_analysis;
     std::function<bool()> m_downloadWindowOpen;
+    QString m_walkStatus;
+    bool m_walkEndMessages = true;
 };
 
 } // namespace lumen

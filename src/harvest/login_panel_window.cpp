@@ -83,11 +83,17 @@ LoginPanel::LoginPanel(SiteLogin &login, WebEngineBrowser &browser, QWidget *par
     autoRow->addStretch();
     autoRow->addWidget(m_close);
 
+    // How the last login went, in the page's own words.
+    auto *status = named(new QLabel(m_login.statusText(), this), "LoginStatus");
+    status->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    connect(&m_login, &SiteLogin::statusTextChanged, status, &QLabel::setText);
+
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->addLayout(addressRow);
     layout->addLayout(accountRow);
     layout->addLayout(autoRow);
+    layout->addWidget(status);
     layout->addWidget(m_view, 1);
 
     connect(m_address, &QLineEdit::textChanged, &m_login, &SiteLogin::setAddress);

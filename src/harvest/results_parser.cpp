@@ -71,6 +71,14 @@ bool isResultEntryMarkup(QStringView innerHtml)
     return containsIgnoring(innerHtml, marker, isStrippedFromMarkup);
 }
 
+bool isResultsReadCandidate(QStringView innerText, QStringView outerHtml)
+{
+    static constexpr QStringView entry = u"clientmarkup";
+    static constexpr QStringView next = u"next";
+    return containsIgnoring(outerHtml, entry, isStrippedFromMarkup) ||
+           containsIgnoring(innerText, next, [](char16_t) { return false; });
+}
+
 qint64 HarvestPage(const DocumentSnapshot &document, HarvestList &list, const QString &saveFolder)
 {
     if (!document.present)

@@ -16,6 +16,15 @@ class HarvestList;
 // Runs without building the stripped copy.
 bool isResultEntryMarkup(QStringView innerHtml);
 
+// Whether a link is worth sending from the engine when a results page is
+// read: one that may be a result entry (its markup names clientmarkup once
+// quotes, apostrophes and spaces are gone, in any case) or the "next" link
+// (its text holds "next" in any case). A wider net than the parser's own
+// tests, which then decide; the engine's reading script applies the same,
+// and takes a link whose content is one text only when that text may say
+// "next" (such content holds no markup, so it is no entry).
+bool isResultsReadCandidate(QStringView innerText, QStringView outerHtml);
+
 // HarvestPage: appends one row per result entry of the document to the list
 // (title, link + ".pdf", the document's address, "pdf", the save folder,
 // "搜索"). Entries without title or link are skipped; entries already in the

@@ -20,12 +20,24 @@ SearchHarvester::SearchHarvester(Browser &browser, HarvestList &list, AppSetting
                                  SaveFolderChooser &saveFolderChooser, Clock &clock,
                                  QObject *parent)
     : QObject(parent), m_browser(browser), m_list(list), m_settings(settings),
-      m_saveFolderChooser(saveFolderChooser), m_clock(clock)
+      m_saveFolderChooser(saveFolderChooser), m_clock(clock), m_reader(browser),
+      m_pageReader(browser)
 {
     m_timer.setInterval(TickIntervalMs);
     connect(&m_timer, &QTimer::timeout, this, &SearchHarvester::tick);
     connect(&m_browser, &Browser::documentComplete, this, &SearchHarvester::onDocumentComplete);
     connect(&m_browser, &Browser::loadFailed, this, &SearchHarvester::onLoadFailed);
+    connect(&m_reader, &ResultsReader::progress, this, [this](qsizetype done, qsizetype total) {
+        // A page that keeps answering is read for as long as it takes.
+        m_stepStartedMs = m_clock.monotonicMs();
+        emit readProgress(done, total);
+    });
+    connect(&m_reader, &ResultsReader::finished, this, &SearchHarvester::onReading);
+    connect(&m_pageReader, &ResultsReader::progress, this, &SearchHarvester::readProgress);
+    connect(&m_pageReader, &ResultsReader::finished, this, [this](const PageReading &reading) {
+        emit pageHarvested(reading.accepted, reading.url);
+        emit fitColumnsRequested();
+    });
 }
 
 SearchHarvester::~SearchHarvester() = default;
@@ -39,16 +51,7 @@ void SearchHarvester::harvestThisPage()
 {
     if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // cancelled or not, harvest goes on
-    const quint64 serial = ++m_pageSnapshotSerial;
-    QPointer<SearchHarvester> self(this);
-    m_browser.snapshot([self, serial](const DocumentSnapshot &document) {
-        if (!self || serial != self->m_pageSnapshotSerial)
-            return;
-        const qint64 accepted = HarvestPage(document, self->m_list, self->harvestFolder());
-        emit self->pageHarvested(accepted, document.url);
-        if (self)
-            emit self->fitColumnsRequested();
-    });
+    m_pageReader.start(m_list, harvestFolder());
 }
 
 void SearchHarvester::addAllClicked()
@@ -67,10 +70,15 @@ void SearchHarvester::startAddAll()
     m_stopRequested = false;
     m_pagesWalked = 0;
     m_pagesNotLoaded = 0;
+    m_walkEnd = WalkEnd::LastPage;
+    m_walkedAddresses.clear();
+    m_walkedEntries.clear();
+    m_firstReadOfWalk = true;
     emit addAllRunningChanged(true);
     if (m_settings.promptForSaveFolder)
         m_saveFolderChooser.chooseSaveFolder(m_settings); // once per walk, before the first page
     if (m_stopRequested) {
+        m_walkEnd = WalkEnd::Stopped;
         endWalk();
         return;
     }
@@ -90,6 +98,7 @@ void SearchHarvester::stopAddAll()
         tick(); // the waits end at once with a last harvest
         break;
     case Step::Idle:
+        m_walkEnd = WalkEnd::Stopped;
         endWalk();
         break;
     case Step::ReadCurrent:
@@ -102,6 +111,12 @@ void SearchHarvester::nextPage()
 {
     if (m_step != Step::Idle)
         return;
+    if (!m_addAllRunning) {
+        // On its own, the page shown is the first of a walk of one step.
+        m_walkedAddresses.clear();
+        m_walkedEntries.clear();
+        m_firstReadOfWalk = true;
+    }
     readDocument(Step::ReadCurrent);
 }
 
@@ -109,53 +124,43 @@ void SearchHarvester::readDocument(Step step)
 {
     m_step = step;
     m_stepStartedMs = m_clock.monotonicMs();
-    const quint64 serial = ++m_snapshotSerial;
     updateTimer();
-    QPointer<SearchHarvester> self(this);
-    m_browser.snapshot([self, serial](const DocumentSnapshot &document) {
-        if (self)
-            self->onDocument(serial, document);
-    });
+    m_reader.start(m_list, harvestFolder());
 }
 
-void SearchHarvester::onDocument(quint64 serial, const DocumentSnapshot &document)
+void SearchHarvester::onReading(const PageReading &reading)
 {
-    if (serial != m_snapshotSerial)
-        return; // an answer that came too late
     if (m_step != Step::ReadCurrent && m_step != Step::ReadFinal)
         return;
     const Step step = m_step;
-    const qint64 before = m_list.count();
-    const qint64 accepted = HarvestPage(document, m_list, harvestFolder());
-    const qint64 added = m_list.count() - before;
     if (m_pagesWalked == 0)
         m_pagesWalked = 1;
-    qCDebug(lcHarvest) << "page read:" << document.url << "entries:" << accepted
-                       << "rows added:" << added;
-    emit pageHarvested(accepted, document.url);
+    qCDebug(lcHarvest) << "page read:" << reading.url << "entries:" << reading.accepted;
+    emit pageHarvested(reading.accepted, reading.url);
     if (step == Step::ReadCurrent) {
-        afterCurrentRead(document);
+        afterCurrentRead(reading);
         return;
     }
-    if (m_finalResult && finalPageProblem(document, added))
+    if (m_finalResult && (finalPageProblem(reading) || repeatsAWalkedPage(reading)))
         m_finalResult = false;
-    finishNextPage(m_finalResult);
+    finishNextPage(m_finalResult, m_walkEnd);
 }
 
-bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 added)
+bool SearchHarvester::finalPageProblem(const PageReading &reading)
 {
-    const QUrl shown(document.url);
-    if (!document.present || !isFetchableUrl(shown)) {
+    const QUrl shown(reading.url);
+    m_walkEnd = WalkEnd::PageNotLoaded;
+    if (!reading.present || !isFetchableUrl(shown)) {
         // The engine shows its own error page (an address of its own) when
         // no answer came.
         reportProblem(LoadProblem::LoadFailed);
         return true;
     }
-    if (document.httpErrorStatus >= 400) {
-        reportProblem(LoadProblem::HttpError, document.httpErrorStatus);
+    if (reading.httpErrorStatus >= 400) {
+        reportProblem(LoadProblem::HttpError, reading.httpErrorStatus);
         return true;
     }
-    if (isServerErrorPage(document)) {
+    if (reading.serverError) {
         reportProblem(LoadProblem::ServerErrorPage);
         return true;
     }
@@ -165,9 +170,25 @@ bool SearchHarvester::finalPageProblem(const DocumentSnapshot &document, qint64 
         reportProblem(LoadProblem::AddressUnchanged);
         return true;
     }
-    // A site that offers "next" for ever without new entries (a loop, or
-    // a hostile server) ends the walk here; the search has been harvested.
-    return added == 0;
+    m_walkEnd = WalkEnd::LastPage;
+    return false;
+}
+
+bool SearchHarvester::repeatsAWalkedPage(const PageReading &reading)
+{
+    // A site that offers "next" for ever (a loop, or a hostile server)
+    // shows again, sooner or later, a page this walk has walked: its
+    // entries are the ones of a page before. Rows already in the list from
+    // an earlier walk say nothing of the kind: a walk started again over a
+    // search half harvested must go through it.
+    m_walkedAddresses.insert(QUrl(reading.url).adjusted(QUrl::RemoveFragment).toString());
+    if (!m_walkedEntries.contains(reading.entriesKey)) {
+        m_walkedEntries.insert(reading.entriesKey);
+        return false;
+    }
+    m_walkEnd = WalkEnd::RepeatedPage;
+    m_repeatedUrl = QUrl(reading.url);
+    return true;
 }
 
 void SearchHarvester::reportProblem(LoadProblem problem, int httpStatus)
@@ -178,35 +199,56 @@ void SearchHarvester::reportProblem(LoadProblem problem, int httpStatus)
     ++m_pagesNotLoaded;
     qCDebug(lcHarvest) << "page not loaded:" << m_requestedUrl << "problem:" << int(problem)
                        << "status:" << httpStatus;
+    m_lastProblem = problem;
+    m_lastProblemStatus = httpStatus;
+    m_lastProblemUrl = m_requestedUrl;
     emit nextPageNotLoaded(m_requestedUrl, problem, httpStatus);
 }
 
-void SearchHarvester::afterCurrentRead(const DocumentSnapshot &document)
+void SearchHarvester::afterCurrentRead(const PageReading &reading)
 {
     // The current page has just been harvested; reading it again for the
     // end of the walk would add nothing, as no event ran in between.
-    if (!document.present || isServerErrorPage(document) || !hasNextPageMarker(document)) {
-        finishNextPage(false);
+    if (!reading.present) {
+        finishNextPage(false, WalkEnd::Unreadable);
+        return;
+    }
+    if (reading.serverError) {
+        finishNextPage(false, WalkEnd::ServerErrorPage);
+        return;
+    }
+    if (!reading.nextMarker) {
+        finishNextPage(false, WalkEnd::LastPage);
         return;
     }
     if (m_addAllRunning && m_stopRequested) {
-        finishNextPage(false);
+        finishNextPage(false, WalkEnd::Stopped);
         return;
     }
     SearchPosition position;
-    readSearchPosition(document.url, position);
-    if (!isSearchAddress(document.url, position)) {
-        finishNextPage(false);
+    readSearchPosition(reading.url, position);
+    if (!isSearchAddress(reading.url, position)) {
+        finishNextPage(false, WalkEnd::NotSearchAddress);
         return;
     }
-    const QUrl next(nextPageAddress(walkRootFor(QUrl(document.url)), position));
+    if (m_firstReadOfWalk) {
+        m_firstReadOfWalk = false;
+        m_walkedAddresses.insert(QUrl(reading.url).adjusted(QUrl::RemoveFragment).toString());
+        m_walkedEntries.insert(reading.entriesKey);
+    }
+    const QUrl next(nextPageAddress(walkRootFor(QUrl(reading.url)), position));
     // An address that differs from this page's only in its fragment is a
-    // jump within this page: no page of the search follows.
-    if (next.adjusted(QUrl::RemoveFragment) == QUrl(document.url).adjusted(QUrl::RemoveFragment)) {
-        finishNextPage(false);
+    // jump within this page, and one this walk has been to leads round in
+    // a circle: no new page of the search follows.
+    const QString nextKey = next.adjusted(QUrl::RemoveFragment).toString();
+    if (m_walkedAddresses.contains(nextKey) ||
+        next.adjusted(QUrl::RemoveFragment) == QUrl(reading.url).adjusted(QUrl::RemoveFragment)) {
+        m_repeatedUrl = next;
+        finishNextPage(false, WalkEnd::RepeatedPage);
         return;
     }
-    m_leftUrl = document.url;
+    m_walkedAddresses.insert(nextKey);
+    m_leftUrl = reading.url;
     m_requestedUrl = next;
     m_problemReported = false;
     m_step = Step::WaitLoad;
@@ -230,10 +272,13 @@ void SearchHarvester::tick()
     case Step::ReadCurrent:
     case Step::ReadFinal:
         if (elapsed > SnapshotLimitMs) {
-            ++m_snapshotSerial; // a late answer is ignored
-            if (m_step == Step::ReadFinal && m_finalResult)
+            m_reader.cancel(); // a late answer is ignored
+            WalkEnd end = WalkEnd::Unreadable;
+            if (m_step == Step::ReadFinal && m_finalResult) {
                 reportProblem(LoadProblem::Unreadable);
-            finishNextPage(false);
+                end = WalkEnd::PageNotLoaded;
+            }
+            finishNextPage(false, end);
         }
         break;
     case Step::WaitLoad:
@@ -264,12 +309,15 @@ void SearchHarvester::finishWithHarvest(bool result)
     readDocument(Step::ReadFinal);
 }
 
-void SearchHarvester::finishNextPage(bool result)
+void SearchHarvester::finishNextPage(bool result, WalkEnd end)
 {
     m_step = Step::Idle;
     updateTimer();
     if (result)
         ++m_pagesWalked;
+    else
+        m_walkEnd =
+            m_addAllRunning && m_stopRequested && end == WalkEnd::LastPage ? WalkEnd::Stopped : end;
     emit nextPageFinished(result);
     if (m_addAllRunning)
         continueWalk(result);
@@ -277,12 +325,10 @@ void SearchHarvester::finishNextPage(bool result)
 
 void SearchHarvester::continueWalk(bool movedOn)
 {
+    if (movedOn && m_stopRequested)
+        m_walkEnd = WalkEnd::Stopped;
     if (!movedOn || m_stopRequested) {
-        qCDebug(lcHarvest) << "walk ends:"
-                           << (m_stopRequested ? "stopped"
-                               : m_problemReported
-                                   ? "the next page did not load"
-                                   : "no further page of the search, or it added nothing");
+        qCDebug(lcHarvest) << "walk ends:" << int(m_walkEnd);
         endWalk();
         return;
     }
@@ -315,6 +361,7 @@ void SearchHarvester::onLoadFailed()
     // it to settle would only delay the end.
     m_navigationPending = false;
     reportProblem(LoadProblem::LoadFailed);
+    m_walkEnd = WalkEnd::PageNotLoaded;
     finishWithHarvest(false);
 }
 

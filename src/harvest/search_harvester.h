@@ -2,8 +2,11 @@
 
 #include "harvest/browser.h"
 #include "harvest/repository.h"
+#include "harvest/results_reader.h"
 
+#include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -29,8 +32,8 @@ public:
     static constexpr qint64 LoadWaitLimitMs = 120000;
     // How long a loaded page is left to settle (scripts, late content).
     static constexpr qint64 SettleMs = 5000;
-    // A document read that does not answer within this time counts as an
-    // error and ends the walk.
+    // A page is read piece by piece, for as long as it takes; a piece that
+    // does not answer within this time counts as an error and ends the walk.
     static constexpr qint64 SnapshotLimitMs = 30000;
     static constexpr int TickIntervalMs = 200;
 
@@ -44,6 +47,18 @@ public:
         Unreadable,       // the document did not let itself be read
     };
     Q_ENUM(LoadProblem)
+
+    // Why the last walk ended.
+    enum class WalkEnd {
+        LastPage,         // the page had no "next": the whole search is in
+        Stopped,          // the user stopped it
+        ServerErrorPage,  // the page shown is a server error page
+        NotSearchAddress, // the page shown is no page of a search
+        RepeatedPage,     // the next page was one this walk had walked already
+        PageNotLoaded,    // a next page did not come (lastProblem says how)
+        Unreadable,       // the page shown did not let itself be read
+    };
+    Q_ENUM(WalkEnd)
 
     // Captions of the add-all button.
     static const QString AddAllCaption;  // idle
@@ -75,6 +90,13 @@ public:
     // Next pages of the current (or last) walk that did not come as asked.
     // A walk with any of them did not harvest the whole search.
     int pagesNotLoaded() const { return m_pagesNotLoaded; }
+    WalkEnd walkEnd() const { return m_walkEnd; }
+    // The last next page that did not come as asked, and how.
+    LoadProblem lastProblem() const { return m_lastProblem; }
+    int lastProblemHttpStatus() const { return m_lastProblemStatus; }
+    QUrl lastProblemUrl() const { return m_lastProblemUrl; }
+    // The page whose repetition ended the walk.
+    QUrl repeatedUrl() const { return m_repeatedUrl; }
 
     // 下一页 on its own: harvests the current page, and when a next page
     // follows, loads it, waits for it, and harvests it. nextPageFinished
@@ -92,6 +114,8 @@ public slots:
 signals:
     // A document was read and harvested: how many entries it held.
     void pageHarvested(qint64 accepted, const QString &pageUrl);
+    // A page is being read: links looked at so far, of how many.
+    void readProgress(qsizetype done, qsizetype total);
     // The walk started (true) or ended (false): the button's caption and
     // colour follow it.
     void addAllRunningChanged(bool running);
@@ -110,15 +134,16 @@ private:
     enum class Step { Idle, ReadCurrent, WaitLoad, Settle, ReadFinal };
 
     void readDocument(Step step);
-    void onDocument(quint64 serial, const DocumentSnapshot &document);
-    void afterCurrentRead(const DocumentSnapshot &document);
+    void onReading(const PageReading &reading);
+    void afterCurrentRead(const PageReading &reading);
     void finishWithHarvest(bool result);
-    void finishNextPage(bool result);
+    void finishNextPage(bool result, WalkEnd end = WalkEnd::LastPage);
     void continueWalk(bool movedOn);
     void endWalk();
     void onDocumentComplete();
     void onLoadFailed();
-    bool finalPageProblem(const DocumentSnapshot &document, qint64 added);
+    bool finalPageProblem(const PageReading &reading);
+    bool repeatsAWalkedPage(const PageReading &reading);
     void reportProblem(LoadProblem problem, int httpStatus = 0);
     qint64 elapsedMs() const;
     void updateTimer();
@@ -133,16 +158,26 @@ private:
     Step m_step = Step::Idle;
     qint64 m_stepStartedMs = 0;
     bool m_finalResult = false;
-    quint64 m_snapshotSerial = 0;
-    quint64 m_pageSnapshotSerial = 0; // "加入本页到列表" reads on its own
-    QString m_leftUrl;                // the page the last navigation started from
-    QUrl m_requestedUrl;              // the page the last navigation asked for
-    bool m_problemReported = false;   // for the page being loaded now
+    ResultsReader m_reader;         // the walk's reading
+    ResultsReader m_pageReader;     // "加入本页到列表" reads on its own
+    QString m_leftUrl;              // the page the last navigation started from
+    QUrl m_requestedUrl;            // the page the last navigation asked for
+    bool m_problemReported = false; // for the page being loaded now
     int m_pagesNotLoaded = 0;
     bool m_navigationPending = false;
     bool m_addAllRunning = false;
     bool m_stopRequested = true;
     int m_pagesWalked = 0;
+    WalkEnd m_walkEnd = WalkEnd::LastPage;
+    LoadProblem m_lastProblem = LoadProblem::LoadFailed;
+    int m_lastProblemStatus = 0;
+    QUrl m_lastProblemUrl;
+    QUrl m_repeatedUrl;
+    // What this walk has walked: the addresses of its pages, and the entries
+    // of each page as one key.
+    QSet<QString> m_walkedAddresses;
+    QSet<QByteArray> m_walkedEntries;
+    bool m_firstReadOfWalk = false;
 };
 
 } // namespace lumen

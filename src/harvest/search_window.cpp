@@ -1,8 +1,8 @@
 #include "harvest/search_window.h"
 
 #include "harvest/harvest_session.h"
-#include "settings/product_site.h"
 #include "harvest/web_engine_browser.h"
+#include "settings/product_site.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -77,8 +77,11 @@ SearchWindow::SearchWindow(HarvestSession &session, WebEngineBrowser &browser, S
     auto *status = named(new QStatusBar(this), QStringLiteral("StatusBar1"));
     auto *slogan = named(new QLabel(QStringLiteral("澜图软件")), QStringLiteral("StatusPanel1"));
     m_statusText = named(new QLabel, QStringLiteral("StatusPanel2"));
+    // Why the last add-all walk ended, or what it is doing.
+    m_walkStatus = named(new QLabel, QStringLiteral("StatusPanel3"));
     status->addWidget(slogan);
     status->addWidget(m_statusText, 1);
+    status->addPermanentWidget(m_walkStatus);
     setStatusBar(status);
 
     buildMenus();
@@ -92,7 +95,8 @@ SearchWindow::~SearchWindow() = default;
 
 void SearchWindow::buildList(QWidget *panel)
 {
-    m_count = named(new QLabel(QStringLiteral("0")), QStringLiteral("Label1"));
+    // The list may have outlived an earlier window: the count is its own.
+    m_count = named(new QLabel(m_session.list().countText()), QStringLiteral("Label1"));
     m_harvestPage =
         named(new QPushButton(QStringLiteral("加入本页到列表")), QStringLiteral("Command9"));
     m_addAll =
@@ -257,6 +261,8 @@ void SearchWindow::bindSession()
             [this] { m_count->setText(m_session.list().countText()); });
     connect(&m_session.list(), &QAbstractItemModel::modelReset, this,
             [this] { m_count->setText(m_session.list().countText()); });
+    m_walkStatus->setText(m_session.walkStatus());
+    connect(&m_session, &HarvestSession::walkStatusChanged, m_walkStatus, &QLabel::setText);
 
     connect(m_analyse, &QPushButton::clicked, this, &SearchWindow::showAnalysisMenu);
     connect(m_export, &QPushButton::clicked, this, [this] { m_session.exportList(); });
@@ -354,6 +360,7 @@ void SearchWindow::resizeEvent(QResizeEvent *event)
 void SearchWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    m_count->setText(m_session.list().countText());
     if (m_started)
         return;
     m_started = true;

@@ -94,6 +94,7 @@ private:
     QCheckBox *m_silent = nullptr;
     QFrame *m_progress = nullptr;
     QLabel *m_statusText = nullptr;
+    QLabel *m_walkStatus = nullptr;
     QMenu *m_analysisMenu = nullptr;
     QMenu *m_clearMenu = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "engine/prompter.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 
 namespace lumen
 {
@@ -20,6 +21,19 @@ const QStringList SiteLogin::PasswordFieldNames = {
     QStringLiteral("pass"), QStringLiteral("password"), QStringLiteral("passwd")};
 const QString SiteLogin::AddressLoginElementId = QStringLiteral("submitip");
 
+bool sameOrigin(const QUrl &a, const QUrl &b)
+{
+    auto defaultPort = [](const QString &scheme) {
+        return scheme == QLatin1String("https") ? 443 : scheme == QLatin1String("http") ? 80 : -1;
+    };
+    const QString scheme = a.scheme().toLower();
+    if (scheme.isEmpty() || scheme != b.scheme().toLower())
+        return false;
+    if (a.host().compare(b.host(), Qt::CaseInsensitive) != 0 || a.host().isEmpty())
+        return false;
+    return a.port(defaultPort(scheme)) == b.port(defaultPort(scheme));
+}
+
 namespace
 {
 
@@ -28,6 +42,35 @@ namespace
 QUrl typedAddress(const QString &text)
 {
     return QUrl::fromUserInput(text.trimmed());
+}
+
+// What a page says of itself in a line: the text of its first element named
+// as an error or a message (class or id), else nothing.
+QString pageMessage(const QString &html)
+{
+    static const QRegularExpression element(
+        QStringLiteral("<(\\w+)[^>]*\\b(?:class|id)=\"[^\"]*(?:error|alert|warn|message|msg)"
+                       "[^\"]*\"[^>]*>(.*?)</\\1>"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    const QRegularExpressionMatch m = element.match(html);
+    if (!m.hasMatch())
+        return QString();
+    QString text = m.captured(2);
+    text.remove(tags);
+    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text.simplified().left(200);
+}
+
+bool asksForPassword(const DocumentSnapshot &document)
+{
+    for (const InputSnapshot &input : document.inputs)
+        if (input.type.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 } // namespace
@@ -53,6 +96,7 @@ SiteLogin::SiteLogin(Browser &browser, Prompter &prompter, Clock &clock, QObject
             tick();
     });
     connect(&m_browser, &Browser::titleChanged, this, [this](const QString &title) {
+        m_title = title.trimmed();
         if (title.trimmed().toLower() != QLatin1String("about:blank"))
             emit titleTextChanged(title);
     });
@@ -115,7 +159,12 @@ void SiteLogin::refreshTick()
     if (now - m_lastRefreshMs < RefreshIntervalMs)
         return;
     m_lastRefreshMs = now;
-    m_browser.refresh();
+    // Reloading the answer to a sign-in form would send the form again,
+    // every minute, without asking: the login page is opened afresh instead.
+    if (m_browser.showsFormAnswer() && !m_address.trimmed().isEmpty())
+        m_browser.navigate(typedAddress(m_address));
+    else
+        m_browser.refresh();
 }
 
 void SiteLogin::panelOpened(const QUrl &selectedRecordUrl)
@@ -150,6 +199,8 @@ void SiteLogin::login(bool showMessages)
         return;
     if (m_loginRunning)
         return;
+    m_showMessages = showMessages;
+    m_submitted = false;
     setLoginRunning(true);
     openPage(Step::Opening);
 }
@@ -205,8 +256,27 @@ void SiteLogin::tick()
             settle();
         return;
     case Step::Settling:
-        if (elapsedMs() > SettleMs)
+        if (elapsedMs() <= SettleMs)
+            return;
+        if (!m_submitted) {
             finishLogin();
+            return;
+        }
+        {
+            setStep(Step::Judging);
+            const quint64 serial = ++m_snapshotSerial;
+            QPointer<SiteLogin> self(this);
+            m_browser.snapshot([self, serial](const DocumentSnapshot &document) {
+                if (self && serial == self->m_snapshotSerial && self->m_step == Step::Judging)
+                    self->judge(document);
+            });
+        }
+        return;
+    case Step::Judging:
+        if (elapsedMs() > PageWaitMs) {
+            setStatusText(QStringLiteral("登录结果不明：页面无法读取。"));
+            finishLogin();
+        }
         return;
     }
 }
@@ -226,8 +296,18 @@ void SiteLogin::onDocument(quint64 serial, const DocumentSnapshot &document)
 {
     if (serial != m_snapshotSerial || m_step != Step::Reading)
         return;
-    if (!document.present) {
-        settle();
+    const QUrl loginUrl = typedAddress(m_address);
+    if (!document.present || !sameOrigin(QUrl(document.url), loginUrl)) {
+        // The login page did not come (a failed or slow load, a redirect to
+        // another site): the account and password are for that site alone.
+        const QString shown = document.present ? document.url : QStringLiteral("空白页");
+        const QString text = QStringLiteral("未登录：登录页面 %1 没有打开（显示的是 %2），"
+                                            "帐号和密码没有填写。")
+                                 .arg(loginUrl.toDisplayString(), shown);
+        setStatusText(text);
+        if (m_showMessages)
+            m_prompter.message(text, Prompter::Icon::Warning);
+        finishLogin();
         return;
     }
     if (m_mode == Mode::Account) {
@@ -237,27 +317,32 @@ void SiteLogin::onDocument(quint64 serial, const DocumentSnapshot &document)
         for (const InputSnapshot &input : document.inputs) {
             const QString name = input.name.toLower();
             if (AccountFieldNames.contains(name)) {
-                m_browser.setInputValue(input.index, account);
+                m_browser.setInputValue(input.index, account, loginUrl);
                 ++filled;
             }
             if (PasswordFieldNames.contains(name)) {
-                m_browser.setInputValue(input.index, password);
+                m_browser.setInputValue(input.index, password, loginUrl);
                 ++filled;
             }
             // A submit button before the fields, or a form of one field,
             // sends nothing.
             if (input.type.toLower() == QLatin1String("submit") && filled > 1) {
                 m_navigationPending = true;
+                m_submitted = true;
                 setStep(Step::Submitted);
-                m_browser.clickInput(input.index);
+                m_browser.clickInput(input.index, loginUrl);
                 return;
             }
         }
+        setStatusText(QStringLiteral("未登录：登录页面上没有可填写并提交的帐号和密码栏。"));
     } else if (document.elementIds.contains(AddressLoginElementId)) {
         m_navigationPending = true;
+        m_submitted = true;
         setStep(Step::Submitted);
-        m_browser.clickElementById(AddressLoginElementId);
+        m_browser.clickElementById(AddressLoginElementId, loginUrl);
         return;
+    } else {
+        setStatusText(QStringLiteral("未登录：登录页面上没有IP登录按钮。"));
     }
     settle();
 }
@@ -265,6 +350,33 @@ void SiteLogin::onDocument(quint64 serial, const DocumentSnapshot &document)
 void SiteLogin::settle()
 {
     setStep(Step::Settling);
+}
+
+void SiteLogin::judge(const DocumentSnapshot &document)
+{
+    // What the page the form brought back says: an error status, or the
+    // form asking for the password again, is a failed login.
+    const QString title = m_title.isEmpty() ? document.url : m_title;
+    const QString said = pageMessage(document.rootOuterHtml);
+    QString text;
+    if (!document.present)
+        text = QStringLiteral("登录结果不明：页面无法读取。");
+    else if (document.httpErrorStatus >= 400)
+        text = QStringLiteral("登录失败：服务器返回 HTTP %1（%2）。")
+                   .arg(document.httpErrorStatus)
+                   .arg(said.isEmpty() ? title : said);
+    else if (m_mode == Mode::Account && asksForPassword(document))
+        text = QStringLiteral("登录失败：%1").arg(said.isEmpty() ? title : said);
+    else
+        text = QStringLiteral("登录已提交，页面显示：%1").arg(said.isEmpty() ? title : said);
+    setStatusText(text);
+    finishLogin();
+}
+
+void SiteLogin::setStatusText(const QString &text)
+{
+    m_statusText = text;
+    emit statusTextChanged(text);
 }
 
 void SiteLogin::finishLogin()

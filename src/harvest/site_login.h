@@ -36,6 +36,7 @@ class SiteLogin : public QObject
     Q_PROPERTY(bool autoRefresh READ autoRefresh WRITE setAutoRefresh NOTIFY autoRefreshChanged)
     Q_PROPERTY(bool browseEnabled READ browseEnabled NOTIFY browseEnabledChanged)
     Q_PROPERTY(bool testLoginEnabled READ testLoginEnabled NOTIFY testLoginEnabledChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
 
 public:
     enum class Mode {
@@ -89,6 +90,10 @@ public:
     void setAutoRefresh(bool on);
     bool autoRefresh() const { return m_autoRefresh; }
 
+    // How the last login went, as the page showed it: for the panel's
+    // status line. Empty before the first login.
+    QString statusText() const { return m_statusText; }
+
     // "浏览" is disabled while it (or a login) waits for the login page.
     bool browseEnabled() const { return m_browseEnabled; }
     // "测试登录" is disabled exactly while a login runs.
@@ -129,6 +134,7 @@ signals:
     // (a blank page's title is not shown).
     void titleTextChanged(const QString &title);
     void loginFinished();
+    void statusTextChanged(const QString &text);
 
 private:
     enum class Step {
@@ -138,6 +144,7 @@ private:
         Reading,   // a login reads the page's fields
         Submitted, // a login waits for the answer to its form
         Settling,  // the last wait of a login
+        Judging,   // a login reads the page its form brought back
     };
 
     bool missingValues(bool showMessages);
@@ -147,6 +154,8 @@ private:
     void onDocument(quint64 serial, const DocumentSnapshot &document);
     void submitted();
     void settle();
+    void judge(const DocumentSnapshot &document);
+    void setStatusText(const QString &text);
     void finishLogin();
     void setStep(Step step);
     void setBrowseEnabled(bool enabled);
@@ -173,6 +182,10 @@ private:
     bool m_browseEnabled = true;
     bool m_loginRunning = false;
     quint64 m_snapshotSerial = 0;
+    bool m_showMessages = false;
+    bool m_submitted = false; // this login sent its form or pressed its button
+    QString m_title;          // of the page shown
+    QString m_statusText;
 };
 
 } // namespace lumen

@@ -68,6 +68,65 @@ const char AnchorMarkupScript[] = R"JS((function () {
         function (a) { try { return a.outerHTML; } catch (e) { return ''; } }));
 })())JS";
 
+// One piece of a results page (readResults): of the links from..from + max,
+// the ones that may be result entries or the "next" link, with their text,
+// target and markup; no more than about `budget` characters of them, but
+// always one link at least, so the reading moves on. The page's own markup
+// is never serialised: on a page of a hundred thousand entries that alone
+// costs seconds and a gigabyte. The first call in a document leaves the
+// number it is given in this script world, whose globals live exactly as
+// long as the document: every piece names the document it came from. The
+// test of a link is the wider net of isResultsReadCandidate; the parser
+// decides.
+const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
+    var s = function (v) { return typeof v === 'string' ? v : ''; };
+    if (window.__lumenDocumentId === undefined) {
+        window.__lumenDocumentId = id;
+        // The links as they stand at the first piece, for every piece: a
+        // live collection would count from the start again to find link n.
+        window.__lumenLinks = Array.prototype.slice.call(document.getElementsByTagName('a'));
+    }
+    var entry = /c["' ]*l["' ]*i["' ]*e["' ]*n["' ]*t["' ]*m["' ]*a["' ]*r["' ]*k["' ]*u["' ]*p/i;
+    var as = window.__lumenLinks;
+    var total = as.length, end = Math.min(total, from + max), n = from, size = 0;
+    var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
+    for (; n < end && (n === from || size < budget); ++n) {
+        try {
+            var a = as[n], o, t, c = a.childNodes;
+            if (c.length === 0 || (c.length === 1 && c[0].nodeType === 3)) {
+                // A link of one text alone is no entry (its text cannot
+                // hold markup) and shows no more than that text holds: it
+                // is read only when it may say "next".
+                if (s(a.textContent).toLowerCase().indexOf('next') < 0)
+                    continue;
+                t = s(a.innerText);
+                if (t.toLowerCase().indexOf('next') < 0)
+                    continue;
+                o = s(a.outerHTML);
+            } else {
+                o = s(a.outerHTML);
+                t = s(a.innerText);
+                if (!entry.test(o) && t.toLowerCase().indexOf('next') < 0)
+                    continue;
+            }
+            var h = s(a.href);
+            out.push(t, h, o);
+            size += t.length + h.length + o.length;
+        } catch (e) {}
+    }
+    out[4] = String(n);
+    var mentions = 0;
+    if (from === 0 && document.documentElement) {
+        var m = s(document.documentElement.textContent).match(/internal server error/gi);
+        mentions = m ? m.length : 0;
+    }
+    out[5] = String(mentions);
+    return JSON.stringify(out);
+})(%1, %2, %3, %4))JS";
+
+// Characters of link markup a piece carries at most (two bytes each).
+constexpr qsizetype PieceBudgetChars = 1 << 20;
+
 // A text as a script literal; JSON's escaping is a valid script string.
 QString scriptString(const QString &text)
 {
@@ -75,12 +134,76 @@ QString scriptString(const QString &text)
     return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
-QString inputScript(int inputIndex, const QString &action)
+// The origin of an address as a page's location.origin writes it; empty
+// for none (every page then passes).
+QString originText(const QUrl &url)
 {
-    return QStringLiteral("(function () { var e = document.getElementsByTagName('input')[%1];"
-                          " if (e) { %2 } })()")
-        .arg(inputIndex)
-        .arg(action);
+    if (url.isEmpty())
+        return QString();
+    const QString scheme = url.scheme().toLower();
+    QString host = url.host(QUrl::FullyEncoded).toLower();
+    if (host.contains(u':'))
+        host = u'[' + host + u']';
+    const int defaultPort = scheme == QLatin1String("https")  ? 443
+                            : scheme == QLatin1String("http") ? 80
+                                                              : -1;
+    const int port = url.port(defaultPort);
+    return scheme + QStringLiteral("://") + host +
+           (port == defaultPort ? QString() : u':' + QString::number(port));
+}
+
+// Runs the action only in a document of the origin given (checked in the
+// same call, so a page that replaced the expected one in between is left
+// alone).
+QString guarded(const QUrl &onlyOrigin, const QString &action)
+{
+    const QString origin = originText(onlyOrigin);
+    if (origin.isEmpty())
+        return QStringLiteral("(function () { %1 })()").arg(action);
+    return QStringLiteral("(function () { if (location.origin !== %1) return; %2 })()")
+        .arg(scriptString(origin), action);
+}
+
+QString inputScript(int inputIndex, const QString &action, const QUrl &onlyOrigin)
+{
+    return guarded(onlyOrigin, QStringLiteral("var e = document.getElementsByTagName('input')[%1];"
+                                              " if (e) { %2 }")
+                                   .arg(inputIndex)
+                                   .arg(action));
+}
+
+// The piece script's answer: "ok", document, url, links, next, mentions,
+// then three texts per link taken (inner text, target, outer markup).
+ResultsPiece parseResultsPiece(const QString &json, int httpErrorStatus)
+{
+    constexpr qsizetype Head = 6;
+    ResultsPiece piece;
+    const std::optional<QStringList> texts = parseTextArray(json);
+    if (!texts || texts->size() < Head || (texts->size() - Head) % 3 != 0 ||
+        texts->at(0) != QLatin1String("ok"))
+        return piece;
+    bool ok[4] = {};
+    piece.document = texts->at(1).toULongLong(&ok[0]);
+    piece.anchorCount = texts->at(3).toLongLong(&ok[1]);
+    piece.next = texts->at(4).toLongLong(&ok[2]);
+    piece.serverErrorMentions = texts->at(5).toInt(&ok[3]);
+    if (!ok[0] || !ok[1] || !ok[2] || !ok[3])
+        return piece;
+    piece.present = true;
+    piece.url = texts->at(2);
+    piece.httpErrorStatus = httpErrorStatus;
+    piece.anchors.reserve((texts->size() - Head) / 3);
+    for (qsizetype n = Head; n + 2 < texts->size(); n += 3) {
+        AnchorSnapshot a;
+        a.innerText = texts->at(n);
+        a.href = texts->at(n + 1);
+        a.outerHtml = texts->at(n + 2);
+        // Cut from the link's own markup: in an XML document the content
+        // serialised on its own carries a namespace it lacks inside the link.
+        a.innerHtml = innerHtmlOf(a.outerHtml);
+        piece.anchors.append(std::move(a));
+    }
+    return piece;
 }
 
 bool isBlankAddress(const QUrl &url)
@@ -141,6 +264,14 @@ protected:
             return true;
         }
         return QWebEnginePage::javaScriptPrompt(origin, msg, defaultValue, result);
+    }
+
+    // Which loads send a form: the answer to one is no page to reload.
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        if (isMainFrame && type != NavigationTypeReload && type != NavigationTypeRedirect)
+            m_owner->m_pendingFormAnswer = type == NavigationTypeFormSubmitted;
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
 
     // Script errors of the pages are their own business while silent.
@@ -236,6 +367,7 @@ void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
     case QWebEngineLoadingInfo::LoadStartedStatus:
         m_busy = true;
         m_httpErrorStatus = 0;
+        m_formAnswer = m_pendingFormAnswer;
         break;
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         m_busy = false;
@@ -310,31 +442,53 @@ void WebEngineBrowser::snapshot(SnapshotCallback done)
         });
 }
 
+void WebEngineBrowser::readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done)
+{
+    if (m_page->url().isEmpty()) {
+        QTimer::singleShot(0, this, [done] { done(ResultsPiece()); });
+        return;
+    }
+    // A number for the document, taken only if it has none yet.
+    const QString script = QString::fromLatin1(ResultsPieceScript)
+                               .arg(from)
+                               .arg(qMax<qsizetype>(1, maxAnchors))
+                               .arg(++m_documentIds)
+                               .arg(PieceBudgetChars);
+    QPointer<WebEngineBrowser> self(this);
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                          [self, done](const QVariant &result) {
+                              if (!self || self->m_closing)
+                                  return;
+                              done(parseResultsPiece(result.toString(), self->m_httpErrorStatus));
+                          });
+}
+
 void WebEngineBrowser::runInPage(const QString &script)
 {
     m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
-void WebEngineBrowser::setInputValue(int inputIndex, const QString &value)
+void WebEngineBrowser::setInputValue(int inputIndex, const QString &value, const QUrl &onlyOrigin)
 {
     // Pages that watch their fields learn of the change as if it were typed.
     runInPage(inputScript(inputIndex,
                           QStringLiteral("e.value = %1;"
                                          " e.dispatchEvent(new Event('input', {bubbles: true}));"
                                          " e.dispatchEvent(new Event('change', {bubbles: true}));")
-                              .arg(scriptString(value))));
+                              .arg(scriptString(value)),
+                          onlyOrigin));
 }
 
-void WebEngineBrowser::clickInput(int inputIndex)
+void WebEngineBrowser::clickInput(int inputIndex, const QUrl &onlyOrigin)
 {
-    runInPage(inputScript(inputIndex, QStringLiteral("e.click();")));
+    runInPage(inputScript(inputIndex, QStringLiteral("e.click();"), onlyOrigin));
 }
 
-void WebEngineBrowser::clickElementById(const QString &id)
+void WebEngineBrowser::clickElementById(const QString &id, const QUrl &onlyOrigin)
 {
-    runInPage(QStringLiteral("(function () { var e = document.getElementById(%1);"
-                             " if (e) e.click(); })()")
-                  .arg(scriptString(id)));
+    runInPage(guarded(onlyOrigin, QStringLiteral("var e = document.getElementById(%1);"
+                                                 " if (e) e.click();")
+                                      .arg(scriptString(id))));
 }
 
 } // namespace lumen

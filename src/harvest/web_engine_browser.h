@@ -44,9 +44,12 @@ public:
     int httpErrorStatus() const { return m_httpErrorStatus; }
 
     void snapshot(SnapshotCallback done) override;
-    void setInputValue(int inputIndex, const QString &value) override;
-    void clickInput(int inputIndex) override;
-    void clickElementById(const QString &id) override;
+    void readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done) override;
+    void setInputValue(int inputIndex, const QString &value,
+                       const QUrl &onlyOrigin = QUrl()) override;
+    void clickInput(int inputIndex, const QUrl &onlyOrigin = QUrl()) override;
+    void clickElementById(const QString &id, const QUrl &onlyOrigin = QUrl()) override;
+    bool showsFormAnswer() const override { return m_formAnswer; }
 
 private:
     class Page;
@@ -62,6 +65,9 @@ private:
     bool m_silent = false;
     int m_httpErrorStatus = 0;
     bool m_closing = false;
+    bool m_formAnswer = false;        // the document shown answers a form
+    bool m_pendingFormAnswer = false; // the load under way sends a form
+    quint64 m_documentIds = 0;
 };
 
 } // namespace lumen

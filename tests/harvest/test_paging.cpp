@@ -59,6 +59,10 @@ private slots:
     void walksEveryPage();
     void endsEarly_data();
     void endsEarly();
+    void walkEndIsTold_data();
+    void walkEndIsTold();
+    void walkOverRowsAlreadyListed();
+    void pageReadInPieces();
     void nextPageThatDidNotCome_data();
     void nextPageThatDidNotCome();
     void walkStaysOnTheHostGiven_data();
@@ -286,6 +290,167 @@ void TestPaging::endsEarly()
     QVERIFY(rig.clock.monotonicMs() - startedMs <= secondsAtMost * 1000);
     if (trouble == "hang")
         QVERIFY(rig.clock.monotonicMs() - startedMs > SearchHarvester::LoadWaitLimitMs);
+}
+
+void TestPaging::walkEndIsTold_data()
+{
+    // A walk over five pages of three entries, going wrong at page 3
+    // (start=200) in different ways: the end is named in the status, and
+    // told once in a message unless it is the search's end or the user's stop.
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<SearchHarvester::WalkEnd>("end");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("says"); // part of the status and the message
+    QTest::addColumn<bool>("message");
+    using E = SearchHarvester::WalkEnd;
+    QTest::newRow("the last page") << "" << E::LastPage << 15 << "加入全部完成：共 5 页" << false;
+    QTest::newRow("stopped by the user") << "stop" << E::Stopped << 6 << "已停止加入全部" << false;
+    QTest::newRow("never loads: 120 s")
+        << "hang" << E::PageNotLoaded << 6 << "120 秒内没有载入完成" << true;
+    QTest::newRow("no answer") << "fail" << E::PageNotLoaded << 6 << "服务器没有应答" << true;
+    QTest::newRow("server error") << "error" << E::PageNotLoaded << 6 << "HTTP 500" << true;
+    QTest::newRow("same entries as page 2")
+        << "entries" << E::RepeatedPage << 6 << "重复了本次已加入过的页" << true;
+    QTest::newRow("sent back to page 1")
+        << "redirect" << E::RepeatedPage << 6 << "重复了本次已加入过的页" << true;
+    QTest::newRow("slow page taken as it stood")
+        << "slow" << E::LastPage << 15 << "有 1 页没有按时载入" << true;
+}
+
+void TestPaging::walkEndIsTold()
+{
+    QFETCH(QString, trouble);
+    QFETCH(SearchHarvester::WalkEnd, end);
+    QFETCH(int, rows);
+    QFETCH(QString, says);
+    QFETCH(bool, message);
+
+    HarvestRig rig;
+    addSearch(rig.browser, 5);
+    if (trouble == "error")
+        rig.browser.setPage(pageUrl(2), FakeBrowser::serverErrorPage(pageUrl(2)));
+    if (trouble == "entries") {
+        DocumentSnapshot again = rig.browser.pageFor(pageUrl(1));
+        rig.browser.setPage(pageUrl(2), again);
+    }
+    if (trouble == "redirect")
+        rig.browser.setRedirect(pageUrl(2), pageUrl(0));
+    rig.browser.show(pageUrl(0));
+    QSignalSpy status(&rig.session, &HarvestSession::walkStatusChanged);
+
+    rig.harvester().startAddAll();
+    for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
+        if (rig.browser.isBusy()) {
+            const bool third = rig.browser.navigations.last() == pageUrl(2);
+            if (third && trouble == "stop")
+                rig.harvester().addAllClicked();
+            else if (third && trouble == "fail")
+                rig.browser.failLoad();
+            else if (third && trouble == "slow")
+                rig.browser.commitLoad();
+            else if (!third || trouble != "hang")
+                rig.browser.completeLoad();
+        }
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QCOMPARE(rig.harvester().walkEnd(), end);
+    QCOMPARE(rig.list().count(), qint64(rows));
+    QVERIFY2(rig.session.walkStatus().contains(says), qPrintable(rig.session.walkStatus()));
+    QCOMPARE(status.last().at(0).toString(), rig.session.walkStatus());
+    // What was harvested stays, and the status says how much.
+    if (end != SearchHarvester::WalkEnd::LastPage || message)
+        QVERIFY(rig.session.walkStatus().contains(QStringLiteral("共 %1 条").arg(rows)));
+    const QStringList shown = rig.prompter.messages();
+    QCOMPARE(shown.size(), message ? 1 : 0);
+    if (message) {
+        QCOMPARE(shown.at(0), rig.session.walkStatus());
+        QCOMPARE(rig.prompter.shown.at(0).icon, Prompter::Icon::Warning);
+    }
+}
+
+void TestPaging::walkOverRowsAlreadyListed()
+{
+    // 237 entries: a walk stopped at 200 rows, then started again from the
+    // search's first page, goes through to the end although its first pages
+    // add nothing new to the list.
+    HarvestRig rig;
+    const QString first = Root + "search?q=all";
+    QList<FakeBrowser::Entry> all;
+    for (int e = 0; e < 237; ++e)
+        all.append({QStringLiteral("entry %1").arg(e), Root + QStringLiteral("items/%1").arg(e)});
+    rig.browser.setPage(first, FakeBrowser::resultsPage(first, all.mid(0, 20), true));
+    for (int p = 0; p < 3; ++p)
+        rig.browser.setPage(pageUrl(p).replace("deep%20sea", "all"),
+                            FakeBrowser::resultsPage(pageUrl(p).replace("deep%20sea", "all"),
+                                                     all.mid(p * 100, 100), p < 2));
+    rig.browser.show(first);
+    rig.harvester().startAddAll();
+    for (int s = 0; s < 3600 && rig.harvester().isAddAllRunning(); ++s) {
+        if (rig.list().count() == 200)
+            rig.harvester().addAllClicked(); // while page 3 loads
+        else if (rig.browser.isBusy())
+            rig.browser.completeLoad();
+        rig.clock.advanceSeconds(1);
+        rig.harvester().tick();
+    }
+    QCOMPARE(rig.list().count(), qint64(200));
+    QCOMPARE(rig.harvester().walkEnd(), SearchHarvester::WalkEnd::Stopped);
+
+    rig.browser.show(first);
+    rig.harvester().startAddAll();
+    drive(rig);
+    QCOMPARE(rig.list().count(), qint64(237));
+    QCOMPARE(rig.harvester().walkEnd(), SearchHarvester::WalkEnd::LastPage);
+    QCOMPARE(rig.harvester().pagesWalked(), 4);
+    QVERIFY(rig.prompter.messages().isEmpty());
+}
+
+void TestPaging::pageReadInPieces()
+{
+    // A page of 2500 entries is read in two pieces: every entry is
+    // harvested, the "next" link at its end is found, progress follows each
+    // piece. There is no limit on the whole reading, only on a piece that
+    // keeps silent: that one ends the walk.
+    HarvestRig rig;
+    QList<FakeBrowser::Entry> entries;
+    for (int e = 0; e < 2500; ++e)
+        entries.append({QStringLiteral("e%1").arg(e), Root + QStringLiteral("items/%1").arg(e)});
+    rig.browser.setPage(pageUrl(0), FakeBrowser::resultsPage(pageUrl(0), entries, true));
+    rig.browser.show(pageUrl(0));
+    rig.browser.deferSnapshots = true;
+    QSignalSpy progress(&rig.harvester(), &SearchHarvester::readProgress);
+    rig.harvester().startAddAll();
+    for (int piece = 0; piece < 2; ++piece) {
+        QCOMPARE(rig.browser.pendingSnapshots(), 1);
+        rig.clock.advanceMs(SearchHarvester::SnapshotLimitMs - 1000);
+        rig.harvester().tick();
+        QVERIFY(rig.harvester().isAddAllRunning());
+        rig.browser.deliverSnapshots();
+    }
+    // The home link, 2500 entries and the "next" link.
+    QCOMPARE(rig.browser.pieceRequests, (QStringList{"0:2000", "2000:2000"}));
+    QCOMPARE(progress.size(), 2);
+    QCOMPARE(progress.at(0).at(0).value<qsizetype>(), qsizetype(2000));
+    QCOMPARE(progress.at(1).at(0).value<qsizetype>(), qsizetype(2502));
+    QCOMPARE(progress.at(1).at(1).value<qsizetype>(), qsizetype(2502));
+    QCOMPARE(rig.list().count(), qint64(2500));
+    QCOMPARE(rig.browser.navigations, QStringList{pageUrl(1)});
+
+    // The next page loads, but its reading never answers.
+    rig.browser.completeLoad();
+    rig.clock.advanceMs(SearchHarvester::SettleMs);
+    rig.harvester().tick();
+    QCOMPARE(rig.browser.pendingSnapshots(), 1);
+    rig.clock.advanceMs(SearchHarvester::SnapshotLimitMs + 1);
+    rig.harvester().tick();
+    QVERIFY(!rig.harvester().isAddAllRunning());
+    QCOMPARE(rig.harvester().walkEnd(), SearchHarvester::WalkEnd::PageNotLoaded);
+    QCOMPARE(rig.harvester().lastProblem(), SearchHarvester::LoadProblem::Unreadable);
+    QCOMPARE(rig.list().count(), qint64(2500));
+    QCOMPARE(rig.prompter.messages().size(), 1);
 }
 
 void TestPaging::nextPageThatDidNotCome_data()

@@ -404,6 +404,127 @@ private slots:
         QCOMPARE(rig.browser.navigations.last(), LoginUrl);
     }
 
+    // The login page did not come, and another page is on show: nothing of
+    // the account reaches it, and the login ends saying so (in a box only
+    // for the user's own "测试登录").
+    void otherSitesPageIsNeverFilled_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<bool>("showMessages");
+        QTest::newRow("wait runs out over another site") << "slow" << true;
+        QTest::newRow("same host, another port") << "port" << true;
+        QTest::newRow("sent on to another site") << "redirect" << false;
+        QTest::newRow("no answer: the engine's error page") << "fail" << true;
+        QTest::newRow("https instead of http") << "scheme" << false;
+    }
+
+    void otherSitesPageIsNeverFilled()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(bool, showMessages);
+        Rig rig;
+        const QString other = trouble == "port"     ? QStringLiteral("http://127.0.0.1:10/login")
+                              : trouble == "scheme" ? QStringLiteral("https://127.0.0.1:9/login")
+                                                    : QStringLiteral("http://other.example/login");
+        DocumentSnapshot form = formPage({"userid", "password:password", ":submit"});
+        rig.browser.setPage(other, form);
+        rig.browser.setPage(LoginUrl, form);
+        QSignalSpy finished(&rig.login, &SiteLogin::loginFinished);
+        if (trouble == "redirect")
+            rig.browser.setRedirect(LoginUrl, other);
+        else if (trouble != "fail")
+            rig.browser.show(other);
+
+        rig.login.login(showMessages);
+        if (trouble == "fail") {
+            rig.browser.failLoad();
+        } else if (trouble == "redirect") {
+            rig.browser.completeLoad();
+        } else {
+            rig.clock.advanceMs(SiteLogin::PageWaitMs + 1);
+            rig.login.tick();
+        }
+        QVERIFY(rig.fills().isEmpty());
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(rig.login.testLoginEnabled());
+        QVERIFY(rig.login.statusText().startsWith(QStringLiteral("未登录：登录页面")));
+        QCOMPARE(rig.prompter.messages(),
+                 showMessages ? QStringList{rig.login.statusText()} : QStringList{});
+    }
+
+    // What the page the form brought back says ends in the panel's status.
+    void outcomeInTheStatus_data()
+    {
+        QTest::addColumn<QString>("answer"); // the page after the form, as markup
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("wrong password: the form again")
+            << "<html><body><p class=\"error\">用户名或密码错误。</p><form></form></body></html>"
+            << QStringList{"userid", "password:password", ":submit"} << 200
+            << "登录失败：用户名或密码错误。";
+        QTest::newRow("form again without a word")
+            << "<html><body><form></form></body></html>"
+            << QStringList{"userid", "password:password", ":submit"} << 200
+            << "登录失败：" + WelcomeUrl;
+        QTest::newRow("server error") << "<html><body><h1>Oops</h1></body></html>" << QStringList{}
+                                      << 500 << "登录失败：服务器返回 HTTP 500";
+        QTest::newRow("signed in")
+            << "<html><body><div id=\"welcome-message\">欢迎 <b>reader</b></div></body></html>"
+            << QStringList{} << 200 << "登录已提交，页面显示：欢迎 reader";
+    }
+
+    void outcomeInTheStatus()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QStringList, inputs);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        Rig rig;
+        rig.browser.setPage(LoginUrl, formPage({"userid", "password:password", ":submit"}));
+        DocumentSnapshot page = formPage(inputs);
+        page.rootOuterHtml = answer;
+        page.httpErrorStatus = status == 200 ? 0 : status;
+        rig.browser.setPage(WelcomeUrl, page);
+        QSignalSpy changed(&rig.login, &SiteLogin::statusTextChanged);
+        rig.login.login(true);
+        rig.browser.completeLoad();
+        rig.browser.completeLoad(); // the form's answer
+        rig.passSettle();
+        QVERIFY(rig.login.testLoginEnabled());
+        QVERIFY2(rig.login.statusText().startsWith(says), qPrintable(rig.login.statusText()));
+        QCOMPARE(changed.size(), 1);
+        QVERIFY(rig.prompter.shown.isEmpty());
+    }
+
+    // The minute reload never sends a sign-in form again: the answer to a
+    // form is replaced by the login page; any other page is reloaded.
+    void refreshNeverResendsTheForm()
+    {
+        Rig rig;
+        rig.browser.setPage(LoginUrl, formPage({"userid", "password:password", ":submit"}));
+        rig.browser.onClick = [&rig](const QString &) {
+            rig.browser.sendsForm();
+            rig.browser.navigate(QUrl(WelcomeUrl));
+        };
+        rig.login.login(false);
+        rig.browser.completeLoad();
+        rig.browser.completeLoad();
+        rig.passSettle();
+        QVERIFY(rig.browser.showsFormAnswer());
+        rig.login.setAutoRefresh(true);
+        rig.clock.advanceMs(SiteLogin::RefreshIntervalMs);
+        rig.login.refreshTick();
+        QVERIFY(!rig.browser.actions.contains("refresh"));
+        QCOMPARE(rig.browser.navigations.last(), LoginUrl);
+        rig.browser.completeLoad();
+        QVERIFY(!rig.browser.showsFormAnswer());
+        // The login page itself is simply reloaded.
+        rig.clock.advanceMs(SiteLogin::RefreshIntervalMs);
+        rig.login.refreshTick();
+        QCOMPARE(rig.browser.actions.count("refresh"), 1);
+    }
+
     // The login page's title goes to the download window's status bar,
     // except a blank page's.
     void titleText()

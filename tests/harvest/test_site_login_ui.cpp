@@ -19,10 +19,12 @@
 #include <QCheckBox>
 #include <QDeadlineTimer>
 #include <QDirIterator>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebEngineView>
@@ -242,6 +244,69 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig->login.browseEnabled(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(rig->settle(), 30000);
         QVERIFY(!rig->signedIn(m_site.baseUrl()));
+        const QStringList posts = m_site.requestLog().mid(logged).filter(QStringLiteral("POST"));
+        QVERIFY2(posts.isEmpty(), qPrintable(posts.join('\n')));
+    }
+
+    // A wrong password shows the site's own words in the panel's status;
+    // a login page that never comes leaves the page on show (the site's
+    // form, of another origin) unfilled and says so.
+    void outcomeAndAnotherSitesPage()
+    {
+        auto rig = makeRig();
+        QWidget window;
+        auto *panel = new LoginPanel(rig->login, rig->browser, &window);
+        window.show();
+        QSignalSpy complete(&rig->browser, &Browser::documentComplete);
+        panel->open(m_site.url("/about"));
+        QVERIFY(complete.wait(30000));
+        auto *status = panel->findChild<QLabel *>("LoginStatus");
+        QVERIFY(status);
+        QCOMPARE(status->text(), QString());
+        rig->login.setAddress(m_site.url("/login").toString());
+        rig->login.setAccount(QStringLiteral("reader"));
+        rig->login.setPassword(QStringLiteral("wrong"));
+        const qsizetype before = m_site.requestLog().size();
+        rig->login.login(true);
+        // The form's answer has loaded; only the settle is left.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !m_site.requestLog().mid(before).filter(QStringLiteral("POST\t/login")).isEmpty(),
+            30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->browser.isBusy(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig->settle(), 30000);
+        QCOMPARE(status->text(), QStringLiteral("登录失败：用户名或密码错误。"));
+        QVERIFY(!rig->signedIn(m_site.baseUrl()));
+        QVERIFY(rig->prompter.shown.isEmpty());
+
+        // A login address whose server takes the connection and never
+        // answers; the site's login form stays on show.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        const QUrl hanging(QStringLiteral("http://127.0.0.1:%1/login").arg(silent.serverPort()));
+        const qsizetype logged = m_site.requestLog().size();
+        rig->login.setAddress(hanging.toString());
+        rig->login.setPassword(QString::fromLatin1(testsite::LoginPassword));
+        rig->login.login(true);
+        QTRY_VERIFY_WITH_TIMEOUT(silent.hasPendingConnections(), 20000);
+        rig->clock.advanceMs(SiteLogin::PageWaitMs + 1);
+        rig->login.tick();
+        QTRY_VERIFY_WITH_TIMEOUT(rig->login.testLoginEnabled(), 30000);
+        QVERIFY(status->text().startsWith(QStringLiteral("未登录：登录页面")));
+        QCOMPARE(rig->prompter.messages(), QStringList{status->text()});
+        // A read of the page runs after any write sent to it before: the
+        // site's form is still there, untouched.
+        DocumentSnapshot shown;
+        bool read = false;
+        rig->browser.snapshot([&](const DocumentSnapshot &d) {
+            shown = d;
+            read = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(read, 20000);
+        QCOMPARE(QUrl(shown.url).path(), QStringLiteral("/login"));
+        QCOMPARE(shown.inputs.size(), 3);
+        for (const InputSnapshot &in : std::as_const(shown.inputs))
+            if (in.type != QLatin1String("submit"))
+                QCOMPARE(in.value, QString());
         const QStringList posts = m_site.requestLog().mid(logged).filter(QStringLiteral("POST"));
         QVERIFY2(posts.isEmpty(), qPrintable(posts.join('\n')));
     }

@@ -5,6 +5,7 @@
 #include "engine/download_list.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
+#include "harvest/results_reader.h"
 #include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
@@ -500,6 +501,156 @@ private slots:
         QVERIFY2(ms < 20000, qPrintable(QString::number(ms)));
     }
 
+    // The harvest's reading of a page, piece by piece, as the engine gives
+    // it and as the fake gives it from the engine's own snapshot of the same
+    // page: the same links taken, with the same texts and markup, the same
+    // steps, the same mentions of a server error; and both name a new
+    // document as another one.
+    void resultsPiecesAsTheFakeReadsThem()
+    {
+        m_server.page("/pieces",
+                      "<html><head><title>Results</title></head><body>"
+                      "<a href=/home>Home</a>"
+                      "<a href=\"/item/1\"><div class=\"c-clientmarkup\">Internal Server Error in"
+                      " turbines</div></a>"
+                      "<a href='item/2'><DIV CLASS='c-clientmarkup'>Second</DIV></a>"
+                      "<a href=/about#paging>next</a>"
+                      "<a href=/item/3><div class=c-client markup>Third</div></a>"
+                      "<a href=/plain>plain</a><a href=/img><img alt=x></a>"
+                      "<a href=# onclick=\"gotoNextResultSet(); return false;\"> Next </a>"
+                      "<p>The server said: internal server error</p>"
+                      "</body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url("/pieces")));
+        FakeBrowser fake;
+        const QString url = m_server.url("/pieces").toString();
+        fake.setPage(url, snapshotOf(browser));
+        fake.show(url);
+
+        auto pieceOf = [](Browser &b, qsizetype from, qsizetype max) {
+            ResultsPiece out;
+            bool done = false;
+            b.readResults(from, max, [&](const ResultsPiece &p) {
+                out = p;
+                done = true;
+            });
+            if (!QTest::qWaitFor([&] { return done; }, 20000))
+                qWarning("no piece came");
+            return out;
+        };
+        QList<ResultsPiece> real, faked;
+        for (qsizetype from = 0; from < 8;) {
+            real << pieceOf(browser, from, 3);
+            faked << pieceOf(fake, from, 3);
+            QVERIFY(real.last().next > from);
+            from = real.last().next;
+        }
+        QCOMPARE(real.size(), 3);
+        QCOMPARE(faked.size(), real.size());
+        int taken = 0;
+        for (int n = 0; n < real.size(); ++n) {
+            const ResultsPiece &r = real.at(n);
+            const ResultsPiece &f = faked.at(n);
+            QVERIFY(r.present && f.present);
+            QCOMPARE(r.url, url);
+            QCOMPARE(f.url, r.url);
+            QCOMPARE(r.anchorCount, qsizetype(8));
+            QCOMPARE(f.anchorCount, r.anchorCount);
+            QCOMPARE(f.next, r.next);
+            QCOMPARE(r.document, real.first().document);
+            QCOMPARE(f.serverErrorMentions, r.serverErrorMentions);
+            QCOMPARE(f.anchors.size(), r.anchors.size());
+            for (int a = 0; a < r.anchors.size(); ++a) {
+                QCOMPARE(f.anchors[a].innerText, r.anchors[a].innerText);
+                QCOMPARE(f.anchors[a].href, r.anchors[a].href);
+                QCOMPARE(f.anchors[a].outerHtml, r.anchors[a].outerHtml);
+                QCOMPARE(f.anchors[a].innerHtml, r.anchors[a].innerHtml);
+            }
+            taken += int(r.anchors.size());
+        }
+        // Three links that may be entries, two "next" texts; home, plain and
+        // the image link stay in the engine.
+        QCOMPARE(taken, 5);
+        // The entry's title and the paragraph; the entry's own words are
+        // counted against it when the page is judged.
+        QCOMPARE(real.first().serverErrorMentions, 2);
+
+        // Both harvest the same and judge the page alike.
+        HarvestList fromReal, fromFake;
+        ResultsReader realReader(browser), fakeReader(fake);
+        realReader.setPieceAnchors(2);
+        fakeReader.setPieceAnchors(2);
+        QSignalSpy realDone(&realReader, &ResultsReader::finished);
+        QSignalSpy fakeDone(&fakeReader, &ResultsReader::finished);
+        realReader.start(fromReal, QString());
+        fakeReader.start(fromFake, QString());
+        QVERIFY(realDone.wait(20000));
+        QCOMPARE(fakeDone.size(), 1);
+        const PageReading r = realDone.at(0).at(0).value<PageReading>();
+        const PageReading f = fakeDone.at(0).at(0).value<PageReading>();
+        // "c-client markup" unquoted is a class and an attribute: no entry.
+        QCOMPARE(r.accepted, qint64(2));
+        QCOMPARE(f.accepted, r.accepted);
+        QVERIFY(r.nextMarker && f.nextMarker);
+        QVERIFY(r.serverError && f.serverError);
+        QCOMPARE(f.entriesKey, r.entriesKey);
+        QCOMPARE(fromReal.count(), qint64(2));
+        QCOMPARE(fromFake.at(1).title, fromReal.at(1).title);
+
+        // A new document is another one, for both.
+        QVERIFY(load(browser, m_server.url("/pieces")));
+        fake.navigate(QUrl(url));
+        fake.completeLoad();
+        QVERIFY(pieceOf(browser, 3, 3).document != real.first().document);
+        QVERIFY(pieceOf(fake, 3, 3).document != faked.first().document);
+    }
+
+    // Writes and clicks given an origin touch only a document of that
+    // origin; the answer to a form sent is known as such.
+    void writesOnlyOnTheOriginGiven()
+    {
+        // A profile of its own: the sign-in made here is no one else's.
+        WebEngineProfile profile(m_dir.filePath("origin"));
+        WebEngineBrowser browser(&profile);
+        m_server.page("/origin/form", "<html><body><form method=post action=/origin/sent>"
+                                      "<input name=userid><input name=password type=password>"
+                                      "<input type=submit value=Login></form></body></html>");
+        m_server.route("/origin/sent", [](const PageServer::Request &) {
+            return PageServer::Response{200, "text/html", {}, "<html><body>sent</body></html>"};
+        });
+        QVERIFY(load(browser, m_server.url("/origin/form")));
+        QVERIFY(!browser.showsFormAnswer());
+        const QUrl here = m_server.url("/elsewhere");
+        QUrl otherHost = here;
+        otherHost.setHost("localhost");
+        QUrl otherPort = here;
+        otherPort.setPort(here.port() + 1);
+        QUrl otherScheme = here;
+        otherScheme.setScheme("https");
+        for (const QUrl &other : {otherHost, otherPort, otherScheme})
+            browser.setInputValue(0, "stranger", other);
+        browser.setInputValue(1, "secret", here);
+        const qsizetype posts = std::count_if(m_server.log.cbegin(), m_server.log.cend(),
+                                              [](const auto &r) { return r.method == "POST"; });
+        browser.clickInput(2, otherPort);
+        const DocumentSnapshot form = snapshotOf(browser); // after the calls before it
+        QCOMPARE(form.inputs.at(0).value, QString());
+        QCOMPARE(form.inputs.at(1).value, QString("secret"));
+        QCOMPARE(browser.currentUrl(), m_server.url("/origin/form"));
+        QCOMPARE(std::count_if(m_server.log.cbegin(), m_server.log.cend(),
+                               [](const auto &r) { return r.method == "POST"; }),
+                 posts);
+
+        browser.setInputValue(0, "reader", here);
+        QSignalSpy complete(&browser, &Browser::documentComplete);
+        browser.clickInput(2, here);
+        QVERIFY(complete.wait(20000));
+        QCOMPARE(browser.currentUrl(), m_server.url("/origin/sent"));
+        QVERIFY(browser.showsFormAnswer());
+        QVERIFY(load(browser, m_server.url("/origin/form")));
+        QVERIFY(!browser.showsFormAnswer());
+    }
+
     void scriptDialogs_data()
     {
         QTest::addColumn<bool>("silent");
@@ -782,8 +933,9 @@ private slots:
         browser.clickInput(2);
         QVERIFY(complete.wait(20000));
         QCOMPARE(browser.currentUrl(), m_server.url("/welcome"));
-        const auto post = std::find_if(m_server.log.cbegin(), m_server.log.cend(),
-                                       [](const auto &r) { return r.method == "POST"; });
+        const auto post =
+            std::find_if(m_server.log.cbegin(), m_server.log.cend(),
+                         [](const auto &r) { return r.method == "POST" && r.path == "/login"; });
         QVERIFY(post != m_server.log.cend());
         const QUrlQuery sent(QString::fromUtf8(post->body).replace('+', ' '));
         QCOMPARE(sent.queryItemValue("userid", QUrl::FullyDecoded), "reader \"quoted\" \\ %1");

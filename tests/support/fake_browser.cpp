@@ -1,5 +1,7 @@
 #include "support/fake_browser.h"
 
+#include "harvest/results_parser.h"
+
 namespace lumen::test
 {
 
@@ -14,9 +16,15 @@ void FakeBrowser::setPage(const QString &url, DocumentSnapshot document)
     m_pages.insert(url, std::move(document));
 }
 
+void FakeBrowser::setCurrent(DocumentSnapshot document)
+{
+    m_current = std::move(document);
+    ++m_document;
+}
+
 void FakeBrowser::show(const QString &url)
 {
-    m_current = pageFor(url);
+    setCurrent(pageFor(url));
     m_currentUrl = QUrl(url);
     m_history = {url};
     m_historyAt = 0;
@@ -24,7 +32,7 @@ void FakeBrowser::show(const QString &url)
 
 void FakeBrowser::showNothing()
 {
-    m_current = DocumentSnapshot{};
+    setCurrent(DocumentSnapshot{});
     m_currentUrl = QUrl();
 }
 
@@ -49,7 +57,8 @@ void FakeBrowser::navigate(const QUrl &url)
 
 void FakeBrowser::load(const QString &url, bool addToHistory)
 {
-    m_loadingUrl = url;
+    m_loadingUrl = m_redirects.value(url, url);
+    m_loadSendsForm = std::exchange(m_sendsForm, false);
     m_loadAddsHistory = addToHistory;
     m_busy = true;
     if (loadMode == LoadMode::Immediate)
@@ -61,8 +70,9 @@ void FakeBrowser::completeLoad()
     if (!m_busy)
         return;
     m_busy = false;
-    m_current = pageFor(m_loadingUrl);
+    setCurrent(pageFor(m_loadingUrl));
     m_currentUrl = QUrl(m_loadingUrl);
+    m_formAnswer = m_loadSendsForm;
     if (m_loadAddsHistory) {
         m_history.resize(m_historyAt + 1);
         m_history << m_loadingUrl;
@@ -75,7 +85,7 @@ void FakeBrowser::completeLoad()
 void FakeBrowser::commitLoad()
 {
     if (m_busy) {
-        m_current = pageFor(m_loadingUrl);
+        setCurrent(pageFor(m_loadingUrl));
         m_currentUrl = QUrl(m_loadingUrl);
     }
 }
@@ -92,8 +102,9 @@ void FakeBrowser::failLoad()
                                          "id=\"main-frame-error\">This site can’t be reached"
                                          "</div></body></html>");
     error.elementIds = {QStringLiteral("main-frame-error")};
-    m_current = error;
+    setCurrent(error);
     m_currentUrl = QUrl(m_loadingUrl);
+    m_formAnswer = false;
     emit loadFailed(QUrl(m_loadingUrl));
 }
 
@@ -119,6 +130,8 @@ void FakeBrowser::goForward()
 void FakeBrowser::refresh()
 {
     actions << QStringLiteral("refresh");
+    // A reload of a form's answer sends the form again.
+    m_sendsForm = m_formAnswer;
     if (m_current.present)
         load(m_current.url, false);
 }
@@ -126,38 +139,94 @@ void FakeBrowser::refresh()
 void FakeBrowser::snapshot(SnapshotCallback done)
 {
     if (deferSnapshots) {
-        m_pending << std::move(done);
+        // Answered with the document shown when delivered, as the engine
+        // answers with the one it holds when the script runs.
+        m_pending << [this, done] { done(m_current); };
         return;
     }
     done(m_current);
 }
 
-void FakeBrowser::deliverSnapshots()
+ResultsPiece FakeBrowser::pieceOf(qsizetype from, qsizetype maxAnchors) const
 {
-    const QList<SnapshotCallback> pending = std::exchange(m_pending, {});
-    for (const SnapshotCallback &done : pending)
-        done(m_current);
+    ResultsPiece piece;
+    if (!m_current.present)
+        return piece;
+    piece.present = true;
+    piece.document = m_document;
+    piece.url = m_current.url;
+    piece.httpErrorStatus = m_current.httpErrorStatus;
+    piece.anchorCount = m_current.anchors.size();
+    const qsizetype end = qMin(piece.anchorCount, from + qMax<qsizetype>(1, maxAnchors));
+    qsizetype n = from;
+    qsizetype size = 0;
+    for (; n < end && (n == from || size < pieceBudgetChars); ++n) {
+        const AnchorSnapshot &a = m_current.anchors.at(n);
+        // As the engine: a link of text alone is taken only when its text
+        // may say "next" (its content, serialised, holds no markup).
+        const bool plain = !a.innerHtml.contains(u'<');
+        if (plain ? !isResultsReadCandidate(a.innerText, QString())
+                  : (!isResultsReadCandidate(a.innerText, a.outerHtml) &&
+                     !isResultsReadCandidate(QString(), a.innerHtml)))
+            continue;
+        piece.anchors << a;
+        size += a.innerText.size() + a.href.size() + a.outerHtml.size();
+    }
+    piece.next = n;
+    if (from == 0)
+        piece.serverErrorMentions = int(m_current.rootOuterHtml.count(
+            QLatin1String("Internal Server Error"), Qt::CaseInsensitive));
+    return piece;
 }
 
-void FakeBrowser::setInputValue(int inputIndex, const QString &value)
+void FakeBrowser::readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done)
 {
+    pieceRequests << QStringLiteral("%1:%2").arg(from).arg(maxAnchors);
+    if (deferSnapshots) {
+        m_pending << [this, from, maxAnchors, done] { done(pieceOf(from, maxAnchors)); };
+        return;
+    }
+    done(pieceOf(from, maxAnchors));
+}
+
+void FakeBrowser::deliverSnapshots()
+{
+    const QList<std::function<void()>> pending = std::exchange(m_pending, {});
+    for (const std::function<void()> &answer : pending)
+        answer();
+}
+
+void FakeBrowser::setInputValue(int inputIndex, const QString &value, const QUrl &onlyOrigin)
+{
+    if (!onlyOrigin.isEmpty() && !sameOrigin(QUrl(m_current.url), onlyOrigin)) {
+        refused << QStringLiteral("set:%1").arg(inputIndex);
+        return;
+    }
     actions << QStringLiteral("set:%1:%2").arg(inputIndex).arg(value);
     for (InputSnapshot &in : m_current.inputs)
         if (in.index == inputIndex)
             in.value = value;
 }
 
-void FakeBrowser::clickInput(int inputIndex)
+void FakeBrowser::clickInput(int inputIndex, const QUrl &onlyOrigin)
 {
     const QString what = QStringLiteral("click:%1").arg(inputIndex);
+    if (!onlyOrigin.isEmpty() && !sameOrigin(QUrl(m_current.url), onlyOrigin)) {
+        refused << what;
+        return;
+    }
     actions << what;
     if (onClick)
         onClick(what);
 }
 
-void FakeBrowser::clickElementById(const QString &id)
+void FakeBrowser::clickElementById(const QString &id, const QUrl &onlyOrigin)
 {
     const QString what = QStringLiteral("clickId:") + id;
+    if (!onlyOrigin.isEmpty() && !sameOrigin(QUrl(m_current.url), onlyOrigin)) {
+        refused << what;
+        return;
+    }
     actions << what;
     if (onClick)
         onClick(what);

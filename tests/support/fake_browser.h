@@ -29,6 +29,8 @@ public:
     // with). A navigation to an address without a page shows a small
     // "Not Found" document served with 404.
     void setPage(const QString &url, DocumentSnapshot document);
+    // A load of `from` ends on the page at `to`, as after a server's redirect.
+    void setRedirect(const QString &from, const QString &to) { m_redirects.insert(from, to); }
     // Shows the page at once, without any signal (the state before a test).
     void show(const QString &url);
     // Shows no document at all (nothing loaded yet).
@@ -44,6 +46,11 @@ public:
     QStringList actions;
     // Runs on clickElementById / clickInput, e.g. to navigate like a form.
     std::function<void(const QString &what)> onClick;
+    // The next load sends a form (its answer is a form answer until another
+    // page is loaded), as a click on a submit button does in a page.
+    void sendsForm() { m_sendsForm = true; }
+    // Writes and clicks refused because the page was of another origin.
+    QStringList refused;
 
     void completeLoad();
     // Shows the page being loaded while the load goes on (it never completes
@@ -72,9 +79,19 @@ public:
     bool isSilent() const override { return m_silent; }
     QUrl currentUrl() const override { return m_currentUrl; }
     void snapshot(SnapshotCallback done) override;
-    void setInputValue(int inputIndex, const QString &value) override;
-    void clickInput(int inputIndex) override;
-    void clickElementById(const QString &id) override;
+    // As the engine reads a results page: the candidate links of the piece,
+    // at most pieceBudgetChars characters of them (one link at least), the
+    // mentions of "Internal Server Error" in the page's markup with the
+    // first piece. Held back with the snapshots when deferSnapshots is set.
+    void readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done) override;
+    qsizetype pieceBudgetChars = 1 << 20;
+    // Pieces asked for, in order, as "from:max".
+    QStringList pieceRequests;
+    void setInputValue(int inputIndex, const QString &value,
+                       const QUrl &onlyOrigin = QUrl()) override;
+    void clickInput(int inputIndex, const QUrl &onlyOrigin = QUrl()) override;
+    void clickElementById(const QString &id, const QUrl &onlyOrigin = QUrl()) override;
+    bool showsFormAnswer() const override { return m_formAnswer; }
 
     // Building blocks of results pages, in the form the engine serialises.
     static AnchorSnapshot resultEntry(const QString &title, const QString &href,
@@ -97,6 +114,10 @@ private:
     void load(const QString &url, bool addToHistory);
 
     QHash<QString, DocumentSnapshot> m_pages;
+    QHash<QString, QString> m_redirects;
+    bool m_formAnswer = false;
+    bool m_sendsForm = false;
+    bool m_loadSendsForm = false;
     DocumentSnapshot m_current;
     QUrl m_currentUrl;
     QString m_loadingUrl;
@@ -105,7 +126,11 @@ private:
     QStringList m_history;
     qsizetype m_historyAt = -1;
     bool m_loadAddsHistory = true;
-    QList<SnapshotCallback> m_pending;
+    ResultsPiece pieceOf(qsizetype from, qsizetype maxAnchors) const;
+    void setCurrent(DocumentSnapshot document);
+
+    QList<std::function<void()>> m_pending;
+    quint64 m_document = 1; // a new number for every document shown
 };
 
 } // namespace lumen::test
