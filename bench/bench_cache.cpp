@@ -7,8 +7,8 @@
 // Prints, for each case, the median wall time of R runs and the largest
 // peak RSS seen.
 
-#include "settings/settings_store.h"
 #include "engine/prompter.h"
+#include "settings/settings_store.h"
 #include "tools/browser_cache.h"
 #include "tools/copy_session.h"
 

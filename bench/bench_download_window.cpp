@@ -5,7 +5,6 @@
 #include "download_window/download_session.h"
 #include "download_window/download_window.h"
 #include "download_window/settings_dialog.h"
-#include "settings/settings_store.h"
 #include "download_window/url_replace_dialog.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
@@ -13,6 +12,7 @@
 #include "engine/prompter.h"
 #include "engine/shell.h"
 #include "engine/sound_player.h"
+#include "settings/settings_store.h"
 
 #include <QApplication>
 #include <QDir>

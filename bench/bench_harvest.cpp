@@ -1,6 +1,5 @@
 // Figures of the harvest: reading result pages, handing rows to the
 // download list, and the counts the download monitor reads every second.
-#include "settings/app_settings.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
@@ -10,8 +9,9 @@
 #include "harvest/harvest_analysis.h"
 #include "harvest/harvest_list.h"
 #include "harvest/results_parser.h"
-#include "settings/save_folder_chooser.h"
 #include "harvest/snapshot_parser.h"
+#include "settings/app_settings.h"
+#include "settings/save_folder_chooser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,13 +3,13 @@
 // real web engine (a 10 ms timer notes every turn; the settle waits are
 // passed by a fake clock, so only page loads take time), and the export of
 // 50 000 harvested rows.
-#include "settings/app_settings.h"
-#include "settings/settings_store.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/search_window.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"
 #include "support/fake_save_folder_chooser.h"

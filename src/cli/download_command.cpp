@@ -5,12 +5,12 @@
 #include "cli/cli_output.h"
 #include "cli/commands.h"
 #include "cli/download_run.h"
-#include "settings/app_settings.h"
 #include "download_window/download_list_file.h"
-#include "settings/settings_store.h"
 #include "engine/clock.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 
 #include <cstdio>
 

@@ -2,7 +2,6 @@
 
 #include "download_window/disk_checks.h"
 #include "download_window/logging.h"
-#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
@@ -13,6 +12,7 @@
 #include "engine/type_detection.h"
 #include "engine/url_policy.h"
 #include "settings/product_site.h"
+#include "settings/settings_store.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,9 +1,9 @@
 #include "harvest/download_transfer.h"
 
-#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
 #include "engine/url_policy.h"
+#include "settings/app_settings.h"
 
 namespace lumen
 {

@@ -1,7 +1,7 @@
 #include "settings/app_settings.h"
 
-#include "settings/settings_store.h"
 #include "engine/download_item.h"
+#include "settings/settings_store.h"
 
 #include <cmath>
 #include <limits>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/window_geometry.h"
 #include "engine/download_method.h"
 #include "engine/naming.h"
+#include "settings/window_geometry.h"
 
 #include <QString>
 

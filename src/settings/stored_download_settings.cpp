@@ -1,7 +1,7 @@
 #include "settings/stored_download_settings.h"
 
-#include "settings/app_settings.h"
 #include "engine/download_engine.h"
+#include "settings/app_settings.h"
 
 namespace lumen
 {

@@ -10,7 +10,6 @@
 
 #include "app/desktop_app.h"
 #include "download_window/download_window.h"
-#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
 #include "engine/naming.h"
@@ -22,6 +21,7 @@
 #include "harvest/search_window.h"
 #include "harvest/site_login.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/settings_store.h"
 #include "shell/cover_window.h"
 #include "support/fake_prompter.h"
 #include "support/fake_shell.h"

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "settings/app_settings.h"
 #include "download_window/download_session.h"
-#include "settings/settings_store.h"
 #include "engine/download_engine.h"
 #include "engine/download_list.h"
+#include "settings/app_settings.h"
+#include "settings/settings_store.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"
 #include "support/fake_shell.h"

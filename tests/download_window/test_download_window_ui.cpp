@@ -973,8 +973,8 @@ private slots:
     void correctedTypeIsTheFileARedownloadReplaces()
     {
         WindowRig rig;
-        const quint64 id = rig.add(QStringLiteral("x"), S::Finished, QStringLiteral("pdf"),
-                                   QStringLiteral("30"));
+        const quint64 id =
+            rig.add(QStringLiteral("x"), S::Finished, QStringLiteral("pdf"), QStringLiteral("30"));
         rig.writeStored(id, "<html><body>sign in</body></html>");
         rig.open();
 

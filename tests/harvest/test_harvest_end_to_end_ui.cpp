@@ -4,12 +4,12 @@
 // downloads then share. Waits are driven by a fake clock; only the page loads
 // take real time.
 
-#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
 #include "harvest/shared_cookie_jar.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/app_settings.h"
 #include "support/engine_fixture.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"

@@ -1,7 +1,7 @@
+#include "engine/app_title.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 #include "settings/window_geometry.h"
-#include "engine/app_title.h"
 
 #include <QCoreApplication>
 #include <QDir>

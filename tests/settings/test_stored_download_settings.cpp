@@ -1,11 +1,11 @@
 // The engine set up from what the settings store holds, as every front
 // that downloads does before its own options.
 
+#include "engine/download_engine.h"
+#include "engine/download_list.h"
 #include "settings/app_settings.h"
 #include "settings/settings_store.h"
 #include "settings/stored_download_settings.h"
-#include "engine/download_engine.h"
-#include "engine/download_list.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"
 #include "support/fake_sound_player.h"

@@ -20,24 +20,17 @@ public:
     bool openFile(const QString &path) override { return record("openFile", path); }
     bool openFolder(const QString &path) override { return record("openFolder", path); }
     bool openUrl(const QString &url) override { return record("openUrl", url); }
-    bool showFileInFolder(const QString &path) override
-    {
-        return record("showFileInFolder", path);
-    }
-    bool openInTextEditor(const QString &path) override
-    {
-        return record("openInTextEditor", path);
-    }
+    bool showFileInFolder(const QString &path) override { return record("showFileInFolder", path); }
+    bool openInTextEditor(const QString &path) override { return record("openInTextEditor", path); }
     bool startSystemInformation() override
     {
         requests << QStringLiteral("startSystemInformation\t");
         return hasSystemInformation;
     }
-    bool composeMail(const QString &address, const QString &subject,
-                     const QString &body) override
+    bool composeMail(const QString &address, const QString &subject, const QString &body) override
     {
-        return record("composeMail", address + QLatin1Char('\t') + subject +
-                                         QLatin1Char('\t') + body);
+        return record("composeMail",
+                      address + QLatin1Char('\t') + subject + QLatin1Char('\t') + body);
     }
 
 private:

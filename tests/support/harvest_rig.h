@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/app_settings.h"
 #include "engine/download_list.h"
 #include "harvest/harvest_session.h"
+#include "settings/app_settings.h"
 #include "support/fake_browser.h"
 #include "support/fake_clock.h"
 #include "support/fake_prompter.h"

@@ -3,9 +3,9 @@
 // cookie-named page from a loopback server, and a sign-in that must survive
 // the clearing.
 
-#include "settings/settings_store.h"
 #include "harvest/web_engine_browser.h"
 #include "harvest/web_engine_profile.h"
+#include "settings/settings_store.h"
 #include "support/fake_prompter.h"
 #include "support/files.h"
 #include "support/loopback_http_server.h"
