@@ -10,6 +10,22 @@ namespace lumen
 // row's icon and what exports and tests see.
 enum class DownloadState : int { Waiting = 1, Downloading = 2, Finished = 3, Failed = 4 };
 
+// How a record's last download ended, for the researcher who has to know
+// which records brought their document and why the others did not. A
+// record that has not ended (waiting, or downloading) has None. Stored
+// values keep their numbers: journals written by one version are read by
+// the next.
+enum class Outcome : int {
+    None = 0,
+    Document = 1,        // stored, and its content is the document asked for
+    WebPage = 2,         // stored, but what came is a web page (a sign-in or error page)
+    SkippedExists = 3,   // "已存在，跳过": the same-name rule kept the file there
+    SkippedTooLarge = 4, // "大文件，跳过": over the size limit, nothing kept
+    CannotReplace = 5,   // "无法替换": the file there may not be replaced
+    Failed = 6,          // the transfer failed; the record's reason says why
+    Cancelled = 7,       // "下载取消": stopped by the user or by the program's end
+};
+
 // Texts the engine writes into records.
 namespace RecordText
 {
@@ -42,6 +58,12 @@ struct DownloadItem {
     // merely carries the same name.
     QString storedPath;
     DownloadState state = DownloadState::Waiting;
+    Outcome outcome = Outcome::None;
+    // Why the record ended as it did, in the words of the system that said
+    // it ("Connection refused", "No space left on device", "HTTP 403
+    // Forbidden", "body ended at 30000 of 100000 bytes"); empty for a
+    // document, and cleared whenever the record is queued again.
+    QString reason;
 };
 
 // The record's progress as the list shows it: the integer part of the
