@@ -174,8 +174,8 @@ int printDownloadList(const DownloadList &list)
             ++pages;
         else if (it.state == DownloadState::Finished)
             ++finished;
-        writeRecord({downloadStateName(it.state), it.name, it.fileType, it.sizeText,
-                     it.receivedText, it.percentText, it.folder, it.url});
+        writeRecord({downloadStateName(it.state), it.name, it.fileType, sizeColumnText(it),
+                     receivedColumnText(it), percentColumnText(it), it.folder, it.url});
     }
     std::fflush(stdout);
     writeProgress(QStringLiteral("%1 records: %2 finished, %3 failed, %4 web pages instead of "
@@ -252,8 +252,8 @@ QString recordEndReason(const DownloadItem &item, const QString &connectionText)
         parts << QStringLiteral("only http and https addresses are fetched");
         return parts.join(QStringLiteral("; "));
     }
-    if (!item.percentText.isEmpty() && !isPercent(item.percentText))
-        parts << item.percentText; // the record's own status text
+    if (const QString status = percentColumnText(item); !status.isEmpty() && !isPercent(status))
+        parts << status; // the record's own status text
     const QString folder = folderProblem(item.folder);
     if (!folder.isEmpty())
         parts << folder;
@@ -277,8 +277,9 @@ void printDownloadProgress(const DownloadEngine &engine)
     for (const DownloadItem &it : engine.list().items()) {
         if (it.state != DownloadState::Downloading)
             continue;
-        text += QStringLiteral("  %1 %2/%3 %4\n")
-                    .arg(it.name, it.receivedText, it.sizeText, it.percentText);
+        text +=
+            QStringLiteral("  %1 %2/%3 %4\n")
+                .arg(it.name, receivedColumnText(it), sizeColumnText(it), percentColumnText(it));
     }
     text += engine.countersText();
     writeProgress(text);

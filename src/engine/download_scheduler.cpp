@@ -254,9 +254,7 @@ void DownloadScheduler::startWaitingRecords(bool pauseZeroIsOver)
             return;
         m_list.update(row, [](DownloadItem &it) {
             it.state = DownloadState::Downloading;
-            it.sizeText.clear();
-            it.receivedText.clear();
-            it.percentText.clear();
+            clearProgress(it);
         });
         const quint64 id = m_list.at(row).id;
         if (m_autoLocate)
@@ -312,7 +310,7 @@ void DownloadScheduler::downloadCurrent(quint64 recordId)
     if (busy()) {
         m_list.update(row, [](DownloadItem &it) {
             it.state = DownloadState::Waiting;
-            it.sizeText = RecordText::WaitingAgain;
+            it.sizeNote = SizeNote::WaitingAgain;
         });
         return;
     }

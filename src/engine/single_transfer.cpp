@@ -116,7 +116,7 @@ bool SingleTransfer::start(const TransferRequest &request)
     }
     if (m_proxyUnusable) {
         // Going out directly instead would bypass the proxy the user asked for.
-        endAs(DownloadState::Failed, RecordText::BadProxy);
+        endAs(DownloadState::Failed, PercentNote::ProxyUnusable);
         finish(QStringLiteral("the proxy names no usable address and port"));
         return true;
     }
@@ -182,11 +182,12 @@ bool SingleTransfer::takeHeaders()
     const qint64 size = reply->rawHeader("content-length").trimmed().toLongLong(&numeric);
     m_size = numeric && size > 0 ? size : 0;
     if (m_size > 0)
-        m_list.updateById(m_recordId,
-                          [this](DownloadItem &it) { it.sizeText = QString::number(m_size); });
+        m_list.updateById(m_recordId, [this](DownloadItem &it) { it.size = m_size; });
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
+        m_list.updateById(m_recordId,
+                          [](DownloadItem &it) { it.outcome = Outcome::SkippedTooLarge; });
+        endAs(DownloadState::Finished);
         finish();
         return false;
     }
@@ -232,7 +233,7 @@ bool SingleTransfer::takeHeaders()
         // Another transfer is storing this very name: try again after it.
         m_list.updateById(m_recordId, [](DownloadItem &it) {
             it.state = DownloadState::Waiting;
-            it.sizeText = RecordText::WaitingAgain;
+            it.sizeNote = SizeNote::WaitingAgain;
         });
         finish();
         return false;
@@ -265,10 +266,10 @@ bool SingleTransfer::takeHeaders()
     m_reserved = path;
     m_list.updateById(m_recordId, [this](DownloadItem &it) {
         if (m_size > 0) {
-            it.sizeText = QString::number(m_size);
-            it.receivedText = QStringLiteral("0");
+            it.size = m_size;
+            it.received = 0;
         } else {
-            it.sizeText = RecordText::SizeUnknown;
+            it.sizeNote = SizeNote::Unannounced;
         }
     });
     m_phase = Phase::Streaming;
@@ -313,12 +314,14 @@ bool SingleTransfer::drain()
     // A body of unannounced size is held to the limit as it arrives: an
     // endless one must not fill the disk.
     if (m_size <= 0 && double(m_lastLength) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        const QString received = QString::number(m_lastLength);
+        const qint64 received = m_lastLength;
         dropReply();
         m_part->discard();
         m_part.reset();
-        m_list.updateById(m_recordId, [&](DownloadItem &it) { it.receivedText = received; });
-        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
+        m_list.updateById(m_recordId, [&](DownloadItem &it) { it.received = received; });
+        m_list.updateById(m_recordId,
+                          [](DownloadItem &it) { it.outcome = Outcome::SkippedTooLarge; });
+        endAs(DownloadState::Finished);
         finish();
         return false;
     }
@@ -342,10 +345,7 @@ void SingleTransfer::writeProgress()
     if (m_size <= 0 || m_lastLength == m_shownLength)
         return;
     m_shownLength = m_lastLength;
-    m_list.updateById(m_recordId, [this](DownloadItem &it) {
-        it.receivedText = QString::number(m_lastLength);
-        it.percentText = percentText(m_lastLength, m_size);
-    });
+    m_list.updateById(m_recordId, [this](DownloadItem &it) { it.received = m_lastLength; });
 }
 
 void SingleTransfer::onReplyFinished()
@@ -382,9 +382,9 @@ void SingleTransfer::complete()
         // size was announced).
         if (m_size <= 0) {
             m_list.updateById(m_recordId, [](DownloadItem &it) {
-                it.sizeText.clear();
-                it.receivedText.clear();
-                it.percentText.clear();
+                it.size = -1;
+                it.received = -1;
+                it.sizeNote = SizeNote::None;
             });
         }
         fail(QStringLiteral("the body ended short after %1 bytes").arg(written));
@@ -409,9 +409,8 @@ void SingleTransfer::complete()
             it.fileType = stored.fileType;
             it.storedPath = stored.path;
             if (m_size <= 0)
-                it.sizeText = QString::number(written);
-            it.receivedText = QString::number(written);
-            it.percentText = m_size > 0 ? percentText(written, m_size) : QStringLiteral("100%");
+                it.size = written;
+            it.received = written;
             it.state = DownloadState::Finished;
         });
         break;
@@ -441,7 +440,7 @@ void SingleTransfer::complete()
     finish();
 }
 
-void SingleTransfer::fail(const QString &reason, const QString &percent, bool keepPart)
+void SingleTransfer::fail(const QString &reason, PercentNote note, bool keepPart)
 {
     dropReply();
     if (m_part) {
@@ -449,23 +448,23 @@ void SingleTransfer::fail(const QString &reason, const QString &percent, bool ke
             m_part->discard();
         m_part.reset(); // a kept part file is closed as far as it got
     }
-    endAs(DownloadState::Failed, percent);
+    endAs(DownloadState::Failed, note);
     finish(reason);
 }
 
-void SingleTransfer::endAs(DownloadState state, const QString &percent)
+void SingleTransfer::endAs(DownloadState state, PercentNote note)
 {
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
         it.state = state;
-        if (!percent.isEmpty())
-            it.percentText = percent;
+        if (note != PercentNote::None)
+            it.percentNote = note;
     });
 }
 
 void SingleTransfer::cancel()
 {
     if (m_phase == Phase::Streaming) {
-        fail(QStringLiteral("stopped"), RecordText::Cancelled);
+        fail(QStringLiteral("stopped"), PercentNote::Cancelled);
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
         endAs(DownloadState::Failed);
@@ -489,7 +488,8 @@ void SingleTransfer::watchdogTick()
         if (m_phase == Phase::Streaming && now - m_lastGrowthMs > StallLimitMs) {
             writeProgress();
             // The partial stays, never under the final name.
-            fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), QString(), true);
+            fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), PercentNote::None,
+                 true);
         }
     }
 }

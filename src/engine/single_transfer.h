@@ -104,8 +104,8 @@ private:
     bool drain();
     void writeProgress();
     void complete();
-    void fail(const QString &reason, const QString &percentText = QString(), bool keepPart = false);
-    void endAs(DownloadState state, const QString &percentText = QString());
+    void fail(const QString &reason, PercentNote note = PercentNote::None, bool keepPart = false);
+    void endAs(DownloadState state, PercentNote note = PercentNote::None);
     // reason: why the transfer failed, for the log; empty when it did not.
     void finish(const QString &reason = QString());
     void dropReply();

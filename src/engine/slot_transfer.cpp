@@ -53,9 +53,7 @@ bool SlotTransfer::start(const TransferRequest &request)
 
     m_list.update(row, [](DownloadItem &it) {
         it.state = DownloadState::Downloading;
-        it.sizeText.clear();
-        it.receivedText.clear();
-        it.percentText.clear();
+        clearProgress(it);
     });
     if (!isFetchableUrl(QStringView(request.url))) {
         // Only http and https are fetched; nothing is read or written.
@@ -85,12 +83,11 @@ void SlotTransfer::onProgress(qint64 cur, qint64 max)
         return;
     const bool tooLarge = double(max) / 1024.0 / 1024.0 > m_maxFileSizeMB;
     m_list.update(row, [&](DownloadItem &it) {
-        it.sizeText = QString::number(max);
-        it.receivedText = QString::number(cur);
-        it.percentText = percentText(cur, max);
+        it.size = max;
+        it.received = cur;
         if (tooLarge) {
             it.state = DownloadState::Finished;
-            it.percentText = RecordText::BigFileSkipped;
+            it.outcome = Outcome::SkippedTooLarge;
         }
     });
     if (tooLarge) {
@@ -129,9 +126,8 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
     const StoreOutcome outcome = m_outcome;
     m_list.update(row, [&](DownloadItem &it) {
         if (max > 0 && max >= cur) {
-            it.sizeText = QString::number(max);
-            it.receivedText = QString::number(cur);
-            it.percentText = percentText(cur, max);
+            it.size = max;
+            it.received = cur;
         }
         // A body that ended short was never stored: its figures show how far
         // it got, and the record failed.
@@ -144,8 +140,8 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
             it.name = outcome.name;
             it.fileType = outcome.fileType;
             it.storedPath = outcome.path;
-            it.state = it.percentText == QLatin1String("100%") ? DownloadState::Finished
-                                                               : DownloadState::Failed;
+            it.state = it.size > 0 && it.received >= it.size ? DownloadState::Finished
+                                                             : DownloadState::Failed;
             break;
         case StoreOutcome::Kind::ExistsSkipped:
         case StoreOutcome::Kind::CannotReplace:
@@ -179,9 +175,9 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
 void SlotTransfer::onSizeLimit(qint64 received)
 {
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
-        it.receivedText = QString::number(received);
+        it.received = received;
         it.state = DownloadState::Finished;
-        it.percentText = RecordText::BigFileSkipped;
+        it.outcome = Outcome::SkippedTooLarge;
     });
     unload();
     end(TransferNotice::Quiet);

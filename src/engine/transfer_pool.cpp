@@ -108,9 +108,10 @@ void TransferPool::onEnded(quint64 recordId, TransferNotice notice)
     const qint64 row = m_list.rowOfId(recordId);
     if (row >= 0) {
         const DownloadItem &item = m_list.at(row);
+        const QString percentColumn = percentColumnText(item);
         const QString percent =
-            item.percentText.isEmpty() ? QString() : QLatin1Char(' ') + item.percentText;
-        const QString bytes = item.receivedText.isEmpty() ? QStringLiteral("0") : item.receivedText;
+            percentColumn.isEmpty() ? QString() : QLatin1Char(' ') + percentColumn;
+        const QString bytes = QString::number(qMax<qint64>(item.received, 0));
         qCDebug(lumenEngine).noquote()
             << QStringLiteral("transfer %1 end: %2%3, %4 bytes")
                    .arg(QString::number(recordId), stateName(item.state), percent, bytes);

@@ -1,6 +1,7 @@
 #include "download_window/download_journal.h"
 #include "engine/download_list.h"
 #include "settings/journal_database.h"
+#include "support/record_figures.h"
 
 #include <QFile>
 #include <QProcess>
@@ -46,7 +47,7 @@ struct JournalRig {
                                         QStringLiteral("http://127.0.0.1/search"));
         list->update(row, [&](DownloadItem &it) {
             it.state = state;
-            it.percentText = percent;
+            test::showFigures(it, QString(), QString(), percent);
         });
         return list->at(row).id;
     }
@@ -85,16 +86,16 @@ private slots:
         for (int pct = 1; pct <= 200; ++pct)
             rig.list->updateById(a, [&](DownloadItem &it) {
                 it.state = S::Downloading;
-                it.receivedText = QString::number(pct * 1000);
-                it.percentText = QString::number(pct / 2) + QLatin1Char('%');
+                it.size = 200000;
+                it.received = pct * 1000;
             });
         QVERIFY(flushed.wait());
         QCOMPARE(flushed.count(), 1);
         QCOMPARE(flushed.at(0).at(0).toLongLong(), 2);
         const QList<DownloadItem> stored = rig.journal->storedRecords();
         QCOMPARE(stored.size(), 2);
-        QCOMPARE(stored.at(0).receivedText, QStringLiteral("200000"));
-        QCOMPARE(stored.at(0).percentText, QStringLiteral("100%"));
+        QCOMPARE(receivedColumnText(stored.at(0)), QStringLiteral("200000"));
+        QCOMPARE(percentColumnText(stored.at(0)), QStringLiteral("100%"));
         QCOMPARE(stored.at(0).state, S::Downloading);
     }
 
@@ -126,7 +127,7 @@ private slots:
         QCOMPARE(rec("done").state, S::Finished);
         QCOMPARE(rec("done").storedPath, rig.dir.filePath("done.pdf"));
         QCOMPARE(rec("running").state, S::Waiting);
-        QCOMPARE(rec("running").percentText, QStringLiteral("37%"));
+        QCOMPARE(percentColumnText(rec("running")), QStringLiteral("37%"));
         QCOMPARE(rec("failed").state, S::Failed);
         QCOMPARE(rec("waiting").state, S::Waiting);
         QCOMPARE(rec("waiting").referer, QStringLiteral("http://127.0.0.1/search"));
@@ -263,7 +264,7 @@ private slots:
                  qPrintable(QStringLiteral("%1 of %2").arg(stored.size()).arg(lastFlushed)));
         QVERIFY(journal.hasUnfinishedRecords());
         QCOMPARE(stored.first().name, QStringLiteral("paper 0"));
-        QCOMPARE(stored.first().percentText, QStringLiteral("50%"));
+        QCOMPARE(percentColumnText(stored.first()), QStringLiteral("50%"));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "engine/download_list.h"
+#include "support/record_figures.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -21,7 +22,7 @@ class TestDownloadList : public QObject
                             QStringLiteral("/tmp/"), QString());
             list.update(r, [&](DownloadItem &it) {
                 it.state = state;
-                it.sizeText = size;
+                test::showFigures(it, size);
             });
         }
     }
@@ -43,8 +44,8 @@ private slots:
         QCOMPARE(it.folder, QStringLiteral("/f/"));
         QCOMPARE(it.referer, QStringLiteral("http://a/"));
         QCOMPARE(it.state, DownloadState::Waiting);
-        QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty() &&
-                it.baseFlag.isEmpty());
+        QVERIFY(sizeColumnText(it).isEmpty() && receivedColumnText(it).isEmpty() &&
+                percentColumnText(it).isEmpty() && it.baseFlag.isEmpty());
         QVERIFY(list.at(0).id != list.at(1).id);
     }
 
@@ -127,8 +128,11 @@ private slots:
         QCOMPARE(list.rowOfId(ids[0]), 1);
         QCOMPARE(list.rowOfUrl("http://a/3"), 2);
         // A record found by id is the one written, whatever its position.
-        QVERIFY(list.updateById(ids[3], [](DownloadItem &it) { it.percentText = "50%"; }));
-        QCOMPARE(list.at(2).percentText, QStringLiteral("50%"));
+        QVERIFY(list.updateById(ids[3], [](DownloadItem &it) {
+            it.size = 100;
+            it.received = 50;
+        }));
+        QCOMPARE(percentColumnText(list.at(2)), QStringLiteral("50%"));
         // A URL change onto another record's URL is refused.
         QVERIFY(!list.update(0, [](DownloadItem &it) { it.url = "http://a/0"; }));
         QVERIFY(list.update(0, [](DownloadItem &it) { it.url = "http://b/5"; }));
