@@ -23,8 +23,10 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy,
         chooseTarget(item.folder, item.name, item.fileType, policy, reserved);
     switch (target.kind) {
     case TargetChoice::Kind::Skip:
-        list.update(
-            row, [&](DownloadItem &it) { showNameRefusal(it, target.kind, target.existingSize); });
+        list.update(row, [&](DownloadItem &it) {
+            showNameRefusal(it, target.kind, target.existingSize);
+            it.reason = nameRefusalResult(target.kind, target.path).reason;
+        });
         return false;
     case TargetChoice::Kind::Wait:
         return false; // a running transfer stores this name: decide after it
@@ -193,7 +195,11 @@ void DownloadScheduler::stopDownloading()
     m_pool.unloadSlots();
     for (qint64 row = 0; row < m_list.count(); ++row) {
         if (m_list.at(row).state == DownloadState::Downloading)
-            m_list.setState(row, DownloadState::Failed);
+            m_list.update(row, [](DownloadItem &it) {
+                it.state = DownloadState::Failed;
+                it.outcome = Outcome::Cancelled;
+                it.reason = QStringLiteral("stopped");
+            });
     }
     m_status.refreshCounters();
 }
@@ -217,9 +223,11 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
             it.name = SanitizeFileName(it.name);
             // A folder that could not be made stays in the record as the
             // user gave it, so the row still says where the file belonged.
-            if (folderFailed)
+            if (folderFailed) {
                 it.state = DownloadState::Failed;
-            else
+                it.outcome = Outcome::Failed;
+                it.reason = QStringLiteral("the folder could not be made");
+            } else
                 it.folder = folderWithSeparator(folder);
         });
         if (folderFailed)
@@ -284,15 +292,22 @@ void DownloadScheduler::startNextSlotRecord(int slot)
         chooseTarget(item.folder, item.name, item.fileType, m_policy, &m_pool.reservations());
     switch (target.kind) {
     case TargetChoice::Kind::NoPath:
-        m_list.setState(row, DownloadState::Failed);
+        // Refused before any request: nothing could be stored under it.
+        m_list.update(row, [&](DownloadItem &it) {
+            it.state = DownloadState::Failed;
+            it.outcome = Outcome::Failed;
+            it.reason = unsafeNameReason(item.folder, item.name, item.fileType);
+        });
         return;
     case TargetChoice::Kind::Wait:
         m_list.setState(row, DownloadState::Waiting);
         return;
     case TargetChoice::Kind::Skip:
     case TargetChoice::Kind::CannotReplace:
-        m_list.update(
-            row, [&](DownloadItem &it) { showNameRefusal(it, target.kind, target.existingSize); });
+        m_list.update(row, [&](DownloadItem &it) {
+            showNameRefusal(it, target.kind, target.existingSize);
+            it.reason = nameRefusalResult(target.kind, target.path).reason;
+        });
         return;
     case TargetChoice::Kind::Store:
     case TargetChoice::Kind::Replace:

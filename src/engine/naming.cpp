@@ -312,6 +312,17 @@ QString ItemFilePath(const DownloadItem &item)
     return folder + fileName;
 }
 
+QString unsafeNameReason(const QString &folder, const QString &name, const QString &type)
+{
+    if (folderWithSeparator(folder).isEmpty())
+        return QStringLiteral("no save folder");
+    if (name.isEmpty())
+        return QStringLiteral("the name is empty once cleaned of what a file name cannot hold");
+    if (type.contains(QLatin1Char('/')) || type.contains(QLatin1Char('\\')))
+        return QStringLiteral("the type \"%1\" cannot be a file extension").arg(type);
+    return QStringLiteral("\"%1\" cannot be a file name").arg(withType(name, type));
+}
+
 SavePath renameSavePath(const QString &folder, const QString &name, const QString &type,
                         SameNamePolicy policy, const NameReservations *reserved)
 {

@@ -132,4 +132,9 @@ QString ItemFilePath(const DownloadItem &item);
 // separator, no NUL, not "." or "..".
 bool isSafeFileName(const QString &fileName);
 
+// Why no safe path exists for name and type in folder (renameSavePath gave
+// none): no folder, a name that cleaning left empty, a type that cannot be
+// an extension ("a/b"), or a file name the file system cannot hold.
+QString unsafeNameReason(const QString &folder, const QString &name, const QString &type);
+
 } // namespace lumen

@@ -104,6 +104,8 @@ bool SingleTransfer::start(const TransferRequest &request)
     m_size = 0;
     m_lastLength = 0;
     m_shownLength = -1;
+    m_httpStatus = 0;
+    m_httpPhrase.clear();
     m_reserved.clear();
 
     const DownloadItem item = m_list.at(row);
@@ -111,13 +113,20 @@ bool SingleTransfer::start(const TransferRequest &request)
     if (!isFetchableUrl(url)) {
         // Only http and https leave the machine; anything else is never read.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("not an http or https address"));
+        finish(TransferResult::failed(QStringLiteral("not an http or https address")));
+        return true;
+    }
+    if (item.name.isEmpty()) {
+        // Whatever type the answer brings, there is no name to store under.
+        endAs(DownloadState::Failed);
+        finish(TransferResult::failed(unsafeNameReason(item.folder, item.name, item.fileType)));
         return true;
     }
     if (m_proxyUnusable) {
         // Going out directly instead would bypass the proxy the user asked for.
         endAs(DownloadState::Failed, PercentNote::ProxyUnusable);
-        finish(QStringLiteral("the proxy names no usable address and port"));
+        finish(
+            TransferResult::failed(QStringLiteral("the proxy names no usable address and port")));
         return true;
     }
 
@@ -167,17 +176,19 @@ bool SingleTransfer::takeHeaders()
     if (!reply || reply->rawHeaderPairs().isEmpty()) {
         // No answer at all (refused, unreachable, reset before the headers).
         endAs(DownloadState::Failed);
-        finish(reply ? replyError(*reply) : QStringLiteral("no response"));
+        finish(TransferResult::failed(reply ? replyError(*reply) : QStringLiteral("no response")));
         return false;
     }
     if (!hasIdentityEncoding(*reply)) {
         // Stored as it comes, a compressed body would be a file of the wrong
         // type under the right name.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the body came compressed"));
+        finish(TransferResult::failed(QStringLiteral("the body came compressed")));
         return false;
     }
 
+    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_httpPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     bool numeric = false;
     const qint64 size = reply->rawHeader("content-length").trimmed().toLongLong(&numeric);
     m_size = numeric && size > 0 ? size : 0;
@@ -185,10 +196,8 @@ bool SingleTransfer::takeHeaders()
         m_list.updateById(m_recordId, [this](DownloadItem &it) { it.size = m_size; });
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        m_list.updateById(m_recordId,
-                          [](DownloadItem &it) { it.outcome = Outcome::SkippedTooLarge; });
         endAs(DownloadState::Finished);
-        finish();
+        finish({Outcome::SkippedTooLarge, overLimitReason(m_size, m_maxFileSizeMB), 0});
         return false;
     }
 
@@ -196,7 +205,7 @@ bool SingleTransfer::takeHeaders()
 
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row < 0) {
-        finish(QStringLiteral("the record left the list"));
+        finish(TransferResult::failed(QStringLiteral("the record left the list")));
         return false;
     }
     const QString folder =
@@ -205,7 +214,7 @@ bool SingleTransfer::takeHeaders()
         // No folder could be made: fail rather than store anywhere else. The
         // record keeps the folder it names, so the user sees which one.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the folder could not be made"));
+        finish(TransferResult::failed(QStringLiteral("the folder could not be made")));
         return false;
     }
 
@@ -227,7 +236,8 @@ bool SingleTransfer::takeHeaders()
     switch (target.kind) {
     case TargetChoice::Kind::NoPath:
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the name gives no safe path"));
+        finish(TransferResult::failed(
+            unsafeNameReason(planned.folder, planned.name, planned.fileType)));
         return false;
     case TargetChoice::Kind::Wait:
         // Another transfer is storing this very name: try again after it.
@@ -235,7 +245,7 @@ bool SingleTransfer::takeHeaders()
             it.state = DownloadState::Waiting;
             it.sizeNote = SizeNote::WaitingAgain;
         });
-        finish();
+        finish({});
         return false;
     case TargetChoice::Kind::Skip:
     case TargetChoice::Kind::CannotReplace:
@@ -244,9 +254,7 @@ bool SingleTransfer::takeHeaders()
         m_list.updateById(m_recordId, [&](DownloadItem &it) {
             showNameRefusal(it, target.kind, target.existingSize);
         });
-        finish(target.kind == TargetChoice::Kind::Skip
-                   ? QString()
-                   : QStringLiteral("what stands under the name cannot be replaced"));
+        finish(nameRefusalResult(target.kind, target.path));
         return false;
     case TargetChoice::Kind::Store:
     case TargetChoice::Kind::Replace:
@@ -259,7 +267,7 @@ bool SingleTransfer::takeHeaders()
         const QString error = m_part->errorString();
         m_part.reset();
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the partial file could not be made: ") + error);
+        finish(TransferResult::failed(error));
         return false;
     }
     m_reservations.reserve(path);
@@ -302,7 +310,7 @@ bool SingleTransfer::drain()
         if (n <= 0)
             break;
         if (!m_part->write(m_buffer.constData(), n)) {
-            fail(QStringLiteral("write failed: ") + m_part->errorString());
+            fail(m_part->errorString());
             return false;
         }
         grew = true;
@@ -319,10 +327,8 @@ bool SingleTransfer::drain()
         m_part->discard();
         m_part.reset();
         m_list.updateById(m_recordId, [&](DownloadItem &it) { it.received = received; });
-        m_list.updateById(m_recordId,
-                          [](DownloadItem &it) { it.outcome = Outcome::SkippedTooLarge; });
         endAs(DownloadState::Finished);
-        finish();
+        finish({Outcome::SkippedTooLarge, overLimitReason(received, m_maxFileSizeMB), received});
         return false;
     }
     if (m_size > 0) {
@@ -366,7 +372,7 @@ void SingleTransfer::onReplyFinished()
         // The body broke off (a cut chunked body, a bad chunk size, a reset):
         // what came is no file, whatever its length.
         writeProgress();
-        fail(m_reply ? replyError(*m_reply) : QStringLiteral("the body broke off"));
+        fail(cutBodyReason(m_part->written(), m_size, replyError(*m_reply)));
         return;
     }
     complete();
@@ -387,7 +393,7 @@ void SingleTransfer::complete()
                 it.sizeNote = SizeNote::None;
             });
         }
-        fail(QStringLiteral("the body ended short after %1 bytes").arg(written));
+        fail(cutBodyReason(written, m_size, QString()));
         return;
     }
     dropReply();
@@ -423,13 +429,14 @@ void SingleTransfer::complete()
                             skipped ? TargetChoice::Kind::Skip : TargetChoice::Kind::CannotReplace,
                             stored.existingSize);
         });
-        finish(skipped ? QString()
-                       : QStringLiteral("what stands under the name cannot be replaced"));
+        finish(nameRefusalResult(skipped ? TargetChoice::Kind::Skip
+                                         : TargetChoice::Kind::CannotReplace,
+                                 stored.existingPath));
         return;
     }
     case StoreOutcome::Kind::Failed:
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the body could not be moved onto its name"));
+        finish(TransferResult::failed(stored.error, written));
         return;
     }
     setConnectionState(ConnectionState::Completed);
@@ -437,7 +444,7 @@ void SingleTransfer::complete()
         // The file moved to its detected type: the record follows it.
         m_list.updateById(m_recordId, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
     }
-    finish();
+    finish(storedResult(m_list, m_recordId, m_httpStatus, m_httpPhrase, written));
 }
 
 void SingleTransfer::fail(const QString &reason, PercentNote note, bool keepPart)
@@ -449,7 +456,8 @@ void SingleTransfer::fail(const QString &reason, PercentNote note, bool keepPart
         m_part.reset(); // a kept part file is closed as far as it got
     }
     endAs(DownloadState::Failed, note);
-    finish(reason);
+    finish({note == PercentNote::Cancelled ? Outcome::Cancelled : Outcome::Failed, reason,
+            m_lastLength});
 }
 
 void SingleTransfer::endAs(DownloadState state, PercentNote note)
@@ -468,7 +476,7 @@ void SingleTransfer::cancel()
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("stopped before the response headers came"));
+        finish({Outcome::Cancelled, QStringLiteral("stopped before the response headers came")});
     }
 }
 
@@ -480,7 +488,8 @@ void SingleTransfer::watchdogTick()
         if (now - m_startMs > HeaderWaitMs) {
             dropReply();
             endAs(DownloadState::Failed);
-            finish(QStringLiteral("no response headers within %1 s").arg(HeaderWaitMs / 1000));
+            finish(TransferResult::failed(
+                QStringLiteral("no response headers within %1 s").arg(HeaderWaitMs / 1000)));
         }
     } else if (m_phase == Phase::Streaming) {
         if (m_reply && !drain())
@@ -494,10 +503,10 @@ void SingleTransfer::watchdogTick()
     }
 }
 
-void SingleTransfer::finish(const QString &reason)
+void SingleTransfer::finish(const TransferResult &result)
 {
-    if (!reason.isEmpty())
-        qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
+    if (result.outcome == Outcome::Failed)
+        qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << result.reason;
     dropReply();
     m_part.reset();
     if (!m_reserved.isEmpty()) {
@@ -507,7 +516,7 @@ void SingleTransfer::finish(const QString &reason)
     m_watchdog.stop();
     m_progressTimer.stop();
     m_phase = Phase::Idle;
-    emit ended(m_recordId, TransferNotice::Announced);
+    emit ended(m_recordId, TransferNotice::Announced, result);
 }
 
 void SingleTransfer::dropReply()

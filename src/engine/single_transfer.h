@@ -106,8 +106,8 @@ private:
     void complete();
     void fail(const QString &reason, PercentNote note = PercentNote::None, bool keepPart = false);
     void endAs(DownloadState state, PercentNote note = PercentNote::None);
-    // reason: why the transfer failed, for the log; empty when it did not.
-    void finish(const QString &reason = QString());
+    // Ends the transfer and tells its result.
+    void finish(const TransferResult &result);
     void dropReply();
     void setConnectionState(ConnectionState state);
 
@@ -134,6 +134,8 @@ private:
     qint64 m_size = 0;             // announced length, 0 when none
     qint64 m_lastLength = 0;
     qint64 m_shownLength = -1; // the received count the record shows
+    int m_httpStatus = 0;      // the status line of the answer, for a stored page
+    QString m_httpPhrase;
 };
 
 } // namespace lumen

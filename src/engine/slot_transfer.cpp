@@ -49,7 +49,9 @@ bool SlotTransfer::start(const TransferRequest &request)
     connect(d, &Downloader::downloadComplete, this,
             [this](qint64 cur, qint64 max, const QString &) { onComplete(cur, max); });
     connect(d, &Downloader::downloadError, this,
-            [this](const QString &missCode, const QString &) { onError(missCode); });
+            [this, d](const QString &missCode, const QString &) {
+                onError(d->failureReason().isEmpty() ? missCode : d->failureReason());
+            });
 
     m_list.update(row, [](DownloadItem &it) {
         it.state = DownloadState::Downloading;
@@ -69,9 +71,9 @@ void SlotTransfer::cancel()
     unload();
 }
 
-void SlotTransfer::end(TransferNotice notice)
+void SlotTransfer::end(TransferNotice notice, const TransferResult &result)
 {
-    emit ended(m_recordId, notice);
+    emit ended(m_recordId, notice, result);
 }
 
 void SlotTransfer::onProgress(qint64 cur, qint64 max)
@@ -85,14 +87,13 @@ void SlotTransfer::onProgress(qint64 cur, qint64 max)
     m_list.update(row, [&](DownloadItem &it) {
         it.size = max;
         it.received = cur;
-        if (tooLarge) {
+        if (tooLarge)
             it.state = DownloadState::Finished;
-            it.outcome = Outcome::SkippedTooLarge;
-        }
     });
     if (tooLarge) {
         unload(); // the slot takes its name reservation with it
-        end(TransferNotice::Quiet);
+        end(TransferNotice::Quiet,
+            {Outcome::SkippedTooLarge, overLimitReason(max, m_maxFileSizeMB), cur});
     }
 }
 
@@ -124,6 +125,9 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
     }
     const bool stored = m_stored;
     const StoreOutcome outcome = m_outcome;
+    const int httpStatus = m_downloader ? m_downloader->httpStatus() : 0;
+    const QString httpPhrase = m_downloader ? m_downloader->httpPhrase() : QString();
+    const QString transportError = m_downloader ? m_downloader->transportError() : QString();
     m_list.update(row, [&](DownloadItem &it) {
         if (max > 0 && max >= cur) {
             it.size = max;
@@ -158,18 +162,36 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
         }
     });
     unload();
-    if (!stored)
-        qCDebug(lumenEngine) << "transfer" << id << "failed: the body ended short after" << cur
-                             << "of" << max << "bytes";
-    else if (outcome.kind == StoreOutcome::Kind::CannotReplace)
-        qCDebug(lumenEngine) << "transfer" << id
-                             << "failed: what stands under the name cannot be replaced";
-    if (stored && outcome.kind == StoreOutcome::Kind::Stored &&
-        m_list.at(row).state == DownloadState::Finished && CorrectFileType(m_list, id)) {
-        // The file moved to its detected type: the record follows it.
-        m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+    TransferResult result;
+    if (!stored) {
+        result = TransferResult::failed(cutBodyReason(cur, max, transportError), cur);
+    } else {
+        switch (outcome.kind) {
+        case StoreOutcome::Kind::Stored:
+            if (m_list.at(row).state != DownloadState::Finished) {
+                result = TransferResult::failed(cutBodyReason(cur, max, transportError), cur);
+                break;
+            }
+            if (CorrectFileType(m_list, id)) {
+                // The file moved to its detected type: the record follows it.
+                m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+            }
+            result = storedResult(m_list, id, httpStatus, httpPhrase, cur);
+            break;
+        case StoreOutcome::Kind::ExistsSkipped:
+            result = nameRefusalResult(TargetChoice::Kind::Skip, outcome.existingPath);
+            break;
+        case StoreOutcome::Kind::CannotReplace:
+            result = nameRefusalResult(TargetChoice::Kind::CannotReplace, outcome.existingPath);
+            break;
+        case StoreOutcome::Kind::Failed:
+            result = TransferResult::failed(outcome.error, cur);
+            break;
+        }
     }
-    end(TransferNotice::Announced);
+    if (result.outcome == Outcome::Failed || result.outcome == Outcome::CannotReplace)
+        qCDebug(lumenEngine).noquote() << "transfer" << id << "failed:" << result.reason;
+    end(TransferNotice::Announced, result);
 }
 
 void SlotTransfer::onSizeLimit(qint64 received)
@@ -177,20 +199,20 @@ void SlotTransfer::onSizeLimit(qint64 received)
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
         it.received = received;
         it.state = DownloadState::Finished;
-        it.outcome = Outcome::SkippedTooLarge;
     });
     unload();
-    end(TransferNotice::Quiet);
+    end(TransferNotice::Quiet,
+        {Outcome::SkippedTooLarge, overLimitReason(received, m_maxFileSizeMB), received});
 }
 
-void SlotTransfer::onError(const QString &missCode)
+void SlotTransfer::onError(const QString &reason)
 {
-    qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << missCode;
+    qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row >= 0)
         m_list.setState(row, DownloadState::Failed);
     unload();
-    end(TransferNotice::Quiet);
+    end(TransferNotice::Quiet, TransferResult::failed(reason));
 }
 
 void SlotTransfer::unload()

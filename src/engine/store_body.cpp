@@ -37,12 +37,14 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
             out.kind = target.kind == TargetChoice::Kind::Skip ? StoreOutcome::Kind::ExistsSkipped
                                                                : StoreOutcome::Kind::CannotReplace;
             out.existingSize = target.existingSize;
+            out.existingPath = target.path;
             part.discard();
             return out;
         case TargetChoice::Kind::NoPath:
         case TargetChoice::Kind::Wait:
             part.discard();
             out.kind = StoreOutcome::Kind::Failed;
+            out.error = unsafeNameReason(folder, name, out.fileType);
             return out;
         case TargetChoice::Kind::Replace:
             mode = PartFile::Existing::Replace;
@@ -55,6 +57,7 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
             out.path = target.path;
             return out;
         }
+        out.error = part.errorString();
         if (!part.nameWasTaken())
             break;
     }

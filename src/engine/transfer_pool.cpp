@@ -103,10 +103,15 @@ bool TransferPool::startSlot(int slot, const TransferRequest &request)
     return transfer && startTransfer(*transfer, DownloadMethod::MultiConnection, request);
 }
 
-void TransferPool::onEnded(quint64 recordId, TransferNotice notice)
+void TransferPool::onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result)
 {
     const qint64 row = m_list.rowOfId(recordId);
     if (row >= 0) {
+        // The one place a transfer's end enters its record.
+        m_list.update(row, [&](DownloadItem &it) {
+            it.outcome = result.outcome;
+            it.reason = result.reason;
+        });
         const DownloadItem &item = m_list.at(row);
         const QString percentColumn = percentColumnText(item);
         const QString percent =

@@ -80,7 +80,7 @@ signals:
 
 private:
     bool startTransfer(Transfer &transfer, DownloadMethod method, const TransferRequest &request);
-    void onEnded(quint64 recordId, TransferNotice notice);
+    void onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result);
     SlotTransfer *slotAt(int slot) const;
 
     DownloadList &m_list;
