@@ -141,11 +141,16 @@ void DownloadScheduler::setTimersDriven(bool driven)
     }
 }
 
-QString DownloadScheduler::makeFolder(const QString &folder)
+QString DownloadScheduler::makeFolder(const QString &folder, QString *error)
 {
-    if (m_badFolders.contains(folder))
+    if (m_badFolders.contains(folder)) {
+        if (error)
+            *error = QStringLiteral("the folder's name cannot be held by the file system");
         return QString();
+    }
     const FolderPathResult made = CreateFolderPath(folder);
+    if (error)
+        *error = made.error;
     if (made.badName) {
         // The message is shown once; this record and the next ones bound
         // for the same folder fail quietly until the next run.
@@ -215,8 +220,9 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
             continue;
         QString folder = m_list.at(row).folder;
         bool folderFailed = false;
+        QString folderError;
         if (createFolders) {
-            folder = makeFolder(folder);
+            folder = makeFolder(folder, &folderError);
             folderFailed = folder.isEmpty();
         }
         m_list.update(row, [&](DownloadItem &it) {
@@ -226,7 +232,7 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
             if (folderFailed) {
                 it.state = DownloadState::Failed;
                 it.outcome = Outcome::Failed;
-                it.reason = QStringLiteral("the folder could not be made");
+                it.reason = folderError;
             } else
                 it.folder = folderWithSeparator(folder);
         });

@@ -4,7 +4,12 @@
 #include "engine/gbk.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace lumen
 {
@@ -271,12 +276,25 @@ FolderPathResult CreateFolderPath(const QString &path)
             break;
         }
         current += Separator + piece;
-        if (!FolderExists(current))
-            QDir().mkdir(current); // a failure shows below as a missing folder
+        if (FolderExists(current))
+            continue;
+        if (QFileInfo::exists(current)) {
+            result.error = QStringLiteral("%1 is not a folder").arg(current);
+            break;
+        }
+        if (::mkdir(QFile::encodeName(current).constData(), 0777) != 0 && errno != EEXIST) {
+            result.error = QStringLiteral("cannot make the folder %1: %2")
+                               .arg(current, QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
     }
 #endif
     if (!current.isEmpty() && FolderExists(current))
         result.path = current;
+    else if (result.error.isEmpty())
+        result.error = result.badName ? QStringLiteral("the folder's name cannot be held by the "
+                                                       "file system")
+                                      : QStringLiteral("no save folder");
     return result;
 }
 

@@ -66,6 +66,9 @@ struct FolderPathResult {
     // A piece names no folder the file system can hold: the caller tells the
     // user (FolderNameErrorText) and stores nothing there.
     bool badName = false;
+    // Why there is no folder, in the system's words ("cannot make the
+    // folder /x: Permission denied", "/x/file is not a folder").
+    QString error;
 };
 
 // Creates every missing folder of path. On Linux the path is first made

@@ -208,13 +208,15 @@ bool SingleTransfer::takeHeaders()
         finish(TransferResult::failed(QStringLiteral("the record left the list")));
         return false;
     }
+    QString folderError;
     const QString folder =
-        m_makeFolder ? m_makeFolder(m_list.at(row).folder) : m_list.at(row).folder;
+        m_makeFolder ? m_makeFolder(m_list.at(row).folder, &folderError) : m_list.at(row).folder;
     if (folder.isEmpty()) {
         // No folder could be made: fail rather than store anywhere else. The
         // record keeps the folder it names, so the user sees which one.
         endAs(DownloadState::Failed);
-        finish(TransferResult::failed(QStringLiteral("the folder could not be made")));
+        finish(TransferResult::failed(folderError.isEmpty() ? QStringLiteral("no save folder")
+                                                            : folderError));
         return false;
     }
 

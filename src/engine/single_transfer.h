@@ -52,8 +52,8 @@ public:
     using ConnectionState = lumen::ConnectionState;
 
     // Creates the record's folder; answers it without trailing separator, or
-    // empty when there is no folder to store in.
-    using FolderMaker = std::function<QString(const QString &folder)>;
+    // empty (and why in *error) when there is no folder to store in.
+    using FolderMaker = std::function<QString(const QString &folder, QString *error)>;
 
     SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
                    NameReservations &reservations, QObject *parent = nullptr);

@@ -62,7 +62,7 @@ TransferPool::~TransferPool()
     m_single = nullptr;
 }
 
-void TransferPool::setFolderMaker(std::function<QString(const QString &)> maker)
+void TransferPool::setFolderMaker(std::function<QString(const QString &, QString *)> maker)
 {
     m_single->setFolderMaker(std::move(maker));
 }
