@@ -332,7 +332,11 @@ qint64 DownloadSession::cancelSelected(const QList<quint64> &selectedIds)
     for (quint64 id : selectedIds) {
         const qint64 row = m_list.rowOfId(id);
         if (row >= 0 && m_list.at(row).state == DownloadState::Waiting) {
-            m_list.setState(row, DownloadState::Failed);
+            m_list.update(row, [](DownloadItem &it) {
+                it.state = DownloadState::Failed;
+                it.outcome = Outcome::Cancelled;
+                it.reason = QStringLiteral("cancelled before it started");
+            });
             ++n;
         }
     }

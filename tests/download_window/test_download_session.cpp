@@ -184,6 +184,9 @@ private slots:
         const quint64 other = rig.add("other");
         QCOMPARE(rig.session.cancelSelected({w, d, f}), 1);
         QCOMPARE(rig.rec(w).state, S::Failed);
+        QCOMPARE(rig.rec(w).outcome, Outcome::Cancelled);
+        QVERIFY(!rig.rec(w).reason.isEmpty());
+        QCOMPARE(percentColumnText(rig.rec(w)), QString()); // no download to call cancelled
         QCOMPARE(rig.rec(d).state, S::Downloading);
         QCOMPARE(rig.rec(f).state, S::Finished);
         QCOMPARE(rig.rec(other).state, S::Waiting);
