@@ -4,6 +4,7 @@
 #include "engine/part_file.h"
 #include "engine/reply_checks.h"
 #include "engine/transfer_limits.h"
+#include "engine/transfer_result.h"
 #include "engine/url_policy.h"
 
 #include <QFile>
@@ -106,7 +107,7 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
 
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
-        m_reason = m_part->errorString();
+        m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
         failLater(CannotWriteText);
         return;
     }
@@ -173,7 +174,9 @@ bool Downloader::handleDrain(Drain result)
     case Drain::Ok:
         return true;
     case Drain::WriteFailed:
-        m_reason = m_part ? m_part->errorString() : QString();
+        m_reason =
+            m_part ? writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString())
+                   : QString();
         fail(CannotWriteText);
         return false;
     case Drain::OverLimit: {
@@ -296,7 +299,7 @@ void Downloader::endRead(bool transportFailed)
         m_part->discard();
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
-        m_reason = m_part->errorString();
+        m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
         fail(CannotWriteText);
         return;
     }
@@ -308,7 +311,9 @@ void Downloader::commitAndComplete(qint64 curBytes, qint64 maxBytes)
     const bool stored = m_committer ? m_committer(*m_part) : m_part->commit();
     if (!stored) {
         // A committer of the owner's says why itself.
-        m_reason = m_committer || !m_part ? QString() : m_part->errorString();
+        m_reason = m_committer || !m_part ? QString()
+                                          : writeFailureReason(QFileInfo(m_saveFile).absolutePath(),
+                                                               m_part->errorString());
         fail(CannotWriteText);
         return;
     }

@@ -11,6 +11,7 @@
 #include "engine/type_correction.h"
 #include "engine/url_policy.h"
 
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -269,7 +270,7 @@ bool SingleTransfer::takeHeaders()
         const QString error = m_part->errorString();
         m_part.reset();
         endAs(DownloadState::Failed);
-        finish(TransferResult::failed(error));
+        finish(TransferResult::failed(writeFailureReason(planned.folder, error)));
         return false;
     }
     m_reservations.reserve(path);
@@ -312,7 +313,8 @@ bool SingleTransfer::drain()
         if (n <= 0)
             break;
         if (!m_part->write(m_buffer.constData(), n)) {
-            fail(m_part->errorString());
+            fail(writeFailureReason(QFileInfo(m_part->partPath()).absolutePath(),
+                                    m_part->errorString()));
             return false;
         }
         grew = true;

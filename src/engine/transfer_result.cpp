@@ -18,6 +18,12 @@ QString cutBodyReason(qint64 received, qint64 total, const QString &detail)
     return text;
 }
 
+QString writeFailureReason(const QString &folder, const QString &error)
+{
+    return QStringLiteral("cannot write in %1: %2")
+        .arg(QDir::toNativeSeparators(QDir::cleanPath(folder)), error);
+}
+
 QString overLimitReason(qint64 bytes, double limitMB)
 {
     return QStringLiteral("%1 bytes, over the size limit of %2 MB")

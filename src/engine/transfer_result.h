@@ -33,6 +33,10 @@ struct TransferResult {
 // when Qt named a cause.
 QString cutBodyReason(qint64 received, qint64 total, const QString &detail);
 
+// A file that could not be made or written in folder, with the system's
+// reason: "cannot write in /papers: No space left on device".
+QString writeFailureReason(const QString &folder, const QString &error);
+
 // A body over the size limit (announced, or grown past it).
 QString overLimitReason(qint64 bytes, double limitMB);
 
