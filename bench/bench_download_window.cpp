@@ -357,15 +357,22 @@ int main(int argc, char **argv)
         std::printf("the local repository site did not start; no transfer figures\n");
         return 0;
     }
+    // Long enough for several monitor ticks, status lines and progress
+    // repaints to fall inside the transfers; TRANSFER_MIB sets it.
+    bool sizeGiven = false;
+    const int mib = qEnvironmentVariableIntValue("TRANSFER_MIB", &sizeGiven);
+    const qint64 eachMiB = sizeGiven && mib > 0 ? mib : 256;
     std::vector<double> gaps;
     for (int r = 0; r < 3; ++r) {
         double seconds = 0;
-        gaps.push_back(largestGapWhileTransferring(b, site, 64LL * 1024 * 1024, &seconds));
-        std::printf("  run %d: six transfers of 64 MiB in %.2f s (%.0f MiB/s), largest gap %.0f "
+        gaps.push_back(largestGapWhileTransferring(b, site, eachMiB * 1024 * 1024, &seconds));
+        std::printf("  run %d: six transfers of %lld MiB in %.2f s (%.0f MiB/s), largest gap %.0f "
                     "ms\n",
-                    r + 1, seconds, seconds > 0 ? 6 * 64 / seconds : 0.0, gaps.back());
+                    r + 1, static_cast<long long>(eachMiB), seconds,
+                    seconds > 0 ? 6.0 * double(eachMiB) / seconds : 0.0, gaps.back());
     }
     std::sort(gaps.begin(), gaps.end());
     report("largest event-loop gap, six method-two transfers", gaps[gaps.size() / 2], 50);
+    report("largest event-loop gap of all runs", gaps.back(), 50);
     return 0;
 }

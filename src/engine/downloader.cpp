@@ -194,13 +194,24 @@ bool Downloader::handleDrain(Drain result)
     return false;
 }
 
-Downloader::Drain Downloader::drainReply()
+Downloader::Drain Downloader::drainReply(bool whole)
 {
     if (!m_reply || !m_part)
         return Drain::Ok;
     if (m_buffer.size() < ReadChunkBytes)
         m_buffer.resize(ReadChunkBytes);
     for (;;) {
+        // A disk that falls behind holds the body back in the reply's
+        // bounded buffer, and so on the socket; the rest is read once the
+        // file has room. A finished reply is read whole: nothing more comes.
+        if (!whole && !m_part->hasRoom()) {
+            QPointer<Downloader> self(this);
+            m_part->whenRoom(this, [self] {
+                if (self && self->m_reply)
+                    self->onReadyRead();
+            });
+            break;
+        }
         const qint64 n = m_reply->read(m_buffer.data(), ReadChunkBytes);
         if (n <= 0)
             break;
@@ -252,7 +263,7 @@ void Downloader::onFinished()
     if (!m_reply)
         return;
     QPointer<Downloader> self(this);
-    if (!handleDrain(drainReply()) || !self || !m_reply)
+    if (!handleDrain(drainReply(true)) || !self || !m_reply)
         return;
     const bool transportFailed = isTransportFailure(*m_reply);
     m_transportError = transportFailed

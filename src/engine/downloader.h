@@ -93,7 +93,7 @@ private:
     void onReadyRead();
     void onFinished();
     enum class Drain { Ok, WriteFailed, OverLimit };
-    Drain drainReply();
+    Drain drainReply(bool whole = false);
     bool handleDrain(Drain result);
     void reportProgress(bool force);
     bool flushProgress();

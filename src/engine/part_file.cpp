@@ -1,11 +1,16 @@
 #include "engine/part_file.h"
 
 #include <QFile>
+#include <QMetaObject>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace lumen
@@ -23,7 +28,77 @@ QString systemError()
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+bool writeAll(int fd, const char *data, qint64 size, int *error)
+{
+    qint64 done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size_t(size - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // A write that takes nothing and reports no error is a full disk
+            // by another name.
+            *error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
 } // namespace
+
+// The thread that writes, and what it shares with the file's owner. The
+// queue and the first error are guarded by the mutex; the descriptor is the
+// thread's alone until it has stopped.
+struct PartFile::Writer {
+    std::mutex mutex;
+    std::condition_variable wake;    // bytes queued, or stop
+    std::condition_variable drained; // the queue emptied
+    std::deque<QByteArray> queue;
+    qint64 queued = 0;
+    int error = 0;
+    bool stopping = false;
+    bool writing = false;
+    QPointer<QObject> roomContext;
+    std::function<void()> roomCall;
+    std::thread thread;
+
+    void run(int fd)
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [&] { return stopping || !queue.empty(); });
+            if (queue.empty())
+                return;
+            QByteArray bytes = std::move(queue.front());
+            queue.pop_front();
+            writing = true;
+            // After a failure nothing more is written: the file is lost anyway,
+            // and what follows must not land at the wrong offset.
+            const bool failedBefore = error != 0;
+            lock.unlock();
+            int failure = 0;
+            const bool ok = failedBefore || writeAll(fd, bytes.constData(), bytes.size(), &failure);
+            lock.lock();
+            writing = false;
+            if (!ok && error == 0)
+                error = failure;
+            queued -= bytes.size();
+            if (queue.empty())
+                drained.notify_all();
+            if (roomCall && (queued <= QueueLimit / 2 || error != 0)) {
+                // The owner learns of room (or of the failure, at its next
+                // write) in its own thread.
+                std::function<void()> call = std::move(roomCall);
+                roomCall = nullptr;
+                if (roomContext)
+                    QMetaObject::invokeMethod(roomContext.data(), std::move(call),
+                                              Qt::QueuedConnection);
+            }
+        }
+    }
+};
 
 PartFile::PartFile(const QString &targetPath) : m_target(targetPath) {}
 
@@ -78,18 +153,85 @@ bool PartFile::write(const char *data, qint64 size)
         m_error = QStringLiteral("not open");
         return false;
     }
-    qint64 done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(m_fd, data + done, size_t(size - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            m_error = n < 0 ? systemError() : QStringLiteral("nothing written");
+    if (size <= 0)
+        return true;
+    if (!m_writer) {
+        m_writer = std::make_unique<Writer>();
+        Writer *writer = m_writer.get();
+        const int fd = m_fd;
+        writer->thread = std::thread([writer, fd] { writer->run(fd); });
+    }
+    {
+        std::lock_guard lock(m_writer->mutex);
+        if (m_writer->error != 0) {
+            m_error = QString::fromLocal8Bit(std::strerror(m_writer->error));
             return false;
         }
-        done += n;
+        m_writer->queue.emplace_back(data, qsizetype(size));
+        m_writer->queued += size;
     }
+    m_writer->wake.notify_one();
     m_written += size;
+    return true;
+}
+
+bool PartFile::hasRoom() const
+{
+    if (!m_writer)
+        return true;
+    std::lock_guard lock(m_writer->mutex);
+    return m_writer->queued < QueueLimit || m_writer->error != 0;
+}
+
+void PartFile::whenRoom(QObject *context, std::function<void()> call)
+{
+    if (!m_writer) {
+        QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
+        return;
+    }
+    std::lock_guard lock(m_writer->mutex);
+    if (m_writer->queued <= QueueLimit / 2 || m_writer->error != 0) {
+        QMetaObject::invokeMethod(context, std::move(call), Qt::QueuedConnection);
+        return;
+    }
+    m_writer->roomContext = context;
+    m_writer->roomCall = std::move(call);
+}
+
+bool PartFile::flush()
+{
+    if (!m_writer)
+        return true;
+    std::unique_lock lock(m_writer->mutex);
+    m_writer->drained.wait(lock, [&] { return m_writer->queue.empty() && !m_writer->writing; });
+    if (m_writer->error != 0) {
+        m_error = QString::fromLocal8Bit(std::strerror(m_writer->error));
+        return false;
+    }
+    return true;
+}
+
+bool PartFile::stopWriter(bool dropPending)
+{
+    if (!m_writer)
+        return true;
+    {
+        std::lock_guard lock(m_writer->mutex);
+        if (dropPending) {
+            m_writer->queue.clear();
+            m_writer->queued = 0;
+        }
+        m_writer->stopping = true;
+        m_writer->roomCall = nullptr;
+    }
+    m_writer->wake.notify_one();
+    m_writer->thread.join();
+    const int error = m_writer->error;
+    m_writer.reset();
+    if (error != 0 && !dropPending) {
+        m_error = QString::fromLocal8Bit(std::strerror(error));
+        return false;
+    }
     return true;
 }
 
@@ -97,8 +239,13 @@ bool PartFile::close()
 {
     if (m_fd < 0)
         return true;
+    // Whatever was taken is written before the descriptor goes: a stopped
+    // transfer keeps every byte it reported.
+    const bool written = stopWriter(false);
     const int rc = ::close(m_fd);
     m_fd = -1;
+    if (!written)
+        return false;
     if (rc != 0 && errno != EINTR) {
         m_error = systemError();
         return false;
@@ -149,6 +296,8 @@ bool PartFile::commit(const QString &finalPath, Existing existing)
 
 void PartFile::discard()
 {
+    // Bytes still on their way are of no use to a file about to go.
+    stopWriter(true);
     close();
     if (!m_partPath.isEmpty())
         ::unlink(QFile::encodeName(m_partPath).constData());

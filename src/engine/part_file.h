@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPointer>
 #include <QString>
+
+#include <functional>
+#include <memory>
 
 namespace lumen
 {
@@ -15,6 +19,14 @@ namespace lumen
 // never share it, and a link planted under the partial name cannot redirect
 // the body into another file. Its name is "<target>.part", or
 // "<target>.<n>.part" when that name is taken.
+//
+// Bytes reach the disk through a thread of the file's own. A disk that falls
+// behind makes the kernel hold writers back for a tenth of a second and
+// more; on the caller's thread that would freeze the window and every other
+// transfer's progress. At most QueueLimit bytes wait for that thread: a
+// caller that reads a network body asks hasRoom() before each piece and is
+// called back once room is free again, so a slow disk slows the body, not
+// the program.
 class PartFile
 {
 public:
@@ -32,9 +44,22 @@ public:
     // Creates the partial file.
     bool open();
     bool isOpen() const { return m_fd >= 0; }
+    // Hands the bytes to the writing thread; never waits for the disk. False
+    // (errorString() says why) when the file is not open or an earlier
+    // write failed.
     bool write(const char *data, qint64 size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    // Bytes taken by write(), on the disk or on their way.
     qint64 written() const { return m_written; }
+
+    static constexpr qint64 QueueLimit = 2 * 1024 * 1024;
+    // Whether fewer than QueueLimit bytes wait for the disk.
+    bool hasRoom() const;
+    // Called once, in context's thread, when hasRoom() turns true again
+    // after it was found false; dropped when context is gone.
+    void whenRoom(QObject *context, std::function<void()> call);
+    // Waits until every byte taken is on the disk (or the writing failed).
+    bool flush();
 
     // How commit() treats a file already standing under the final name.
     enum class Existing { Replace, Keep };
@@ -52,7 +77,11 @@ public:
     bool nameWasTaken() const { return m_nameTaken; }
 
 private:
+    struct Writer;
+
     bool close();
+    // False when a write failed (errorString() says why).
+    bool stopWriter(bool dropPending);
 
     QString m_target;
     QString m_partPath;
@@ -60,6 +89,7 @@ private:
     qint64 m_written = 0;
     QString m_error;
     bool m_nameTaken = false;
+    std::unique_ptr<Writer> m_writer;
 };
 
 } // namespace lumen

@@ -15,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QUrl>
 
 namespace lumen
@@ -303,12 +304,23 @@ void SingleTransfer::onReadyRead()
 
 // Moves everything the reply holds into the part file. False when the
 // transfer ended (a write failed, or the body outgrew the size limit).
-bool SingleTransfer::drain()
+bool SingleTransfer::drain(bool whole)
 {
     if (m_buffer.size() < ReadChunkBytes)
         m_buffer.resize(ReadChunkBytes);
     bool grew = false;
     while (m_reply) {
+        // A disk that falls behind holds the body back in the reply's
+        // bounded buffer; the rest is read once the file has room. A finished
+        // reply is read whole: nothing more comes.
+        if (!whole && !m_part->hasRoom()) {
+            QPointer<SingleTransfer> self(this);
+            m_part->whenRoom(this, [self] {
+                if (self && self->m_reply && self->m_phase == Phase::Streaming)
+                    self->drain();
+            });
+            break;
+        }
         const qint64 n = m_reply->read(m_buffer.data(), ReadChunkBytes);
         if (n <= 0)
             break;
@@ -368,7 +380,7 @@ void SingleTransfer::onReplyFinished()
     }
     if (m_phase != Phase::Streaming)
         return;
-    if (!drain())
+    if (!drain(true))
         return;
     if (m_reply && m_reply->error() != QNetworkReply::NoError)
         setConnectionState(ConnectionState::Error);

@@ -101,7 +101,7 @@ private:
     void onReadyRead();
     void onReplyFinished();
     bool takeHeaders();
-    bool drain();
+    bool drain(bool whole = false);
     void writeProgress();
     void complete();
     void fail(const QString &reason, PercentNote note = PercentNote::None, bool keepPart = false);

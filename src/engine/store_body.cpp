@@ -19,6 +19,12 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
                        const NameReservations &reserved)
 {
     StoreOutcome out;
+    // Detection reads the file: every byte taken must be on the disk first.
+    if (!part.flush()) {
+        part.discard();
+        out.kind = StoreOutcome::Kind::Failed;
+        return out;
+    }
     const QString detected = detectFileType(part.partPath());
     out.fileType = detected.isEmpty() ? fileType : detected;
     out.name = name;

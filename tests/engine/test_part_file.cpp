@@ -3,8 +3,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
+#include <cstring>
+#include <sys/resource.h>
 
 using namespace lumen;
 
@@ -116,6 +122,70 @@ private slots:
         QVERIFY(!part.commit());
         PartFile unnamed{QString()};
         QVERIFY(!unnamed.open());
+    }
+
+    // Bytes go to the disk from another thread: every byte taken arrives in
+    // order, past the queue's limit too (write never refuses for a full
+    // queue), and a caller waiting for room is called back in its own thread.
+    void queuedBytesArriveWholeAndInOrder()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("big.bin");
+        PartFile part(target);
+        QVERIFY(part.open());
+        QByteArray expected;
+        const qint64 chunk = 256 * 1024;
+        for (int i = 0; i < 40; ++i) {
+            const QByteArray bytes(chunk, char('a' + i % 26));
+            QVERIFY(part.write(bytes));
+            expected += bytes;
+        }
+        QCOMPARE(part.written(), qint64(expected.size()));
+        QObject context;
+        bool called = false;
+        part.whenRoom(&context, [&] {
+            QCOMPARE(QThread::currentThread(), context.thread());
+            called = true;
+        });
+        QTRY_VERIFY(called);
+        QVERIFY(part.hasRoom());
+        QVERIFY(part.flush());
+        QCOMPARE(QFileInfo(part.partPath()).size(), qint64(expected.size()));
+        QVERIFY(part.commit());
+        QCOMPARE(read(target), expected);
+    }
+
+    // A write the disk refuses is not lost in the writing thread: the next
+    // write, flush and commit fail with the system's reason, and nothing
+    // reaches the final name. The file size limit stands in for a full disk
+    // and holds for root too.
+    void aRefusedWriteFailsTheFileWithTheSystemsReason()
+    {
+        QTemporaryDir dir;
+        const QString target = dir.filePath("cut.pdf");
+        PartFile part(target);
+        QVERIFY(part.open());
+        rlimit before{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = before;
+        small.rlim_cur = 64 * 1024;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        bool refusedLater = false;
+        for (int i = 0; i < 8 && !refusedLater; ++i) {
+            refusedLater = !part.write(QByteArray(32 * 1024, 'x'));
+            if (!refusedLater)
+                refusedLater = !part.flush();
+        }
+        const bool committed = part.commit();
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(refusedLater);
+        QVERIFY(!committed);
+        QCOMPARE(part.errorString(), QString::fromLocal8Bit(std::strerror(EFBIG)));
+        QVERIFY(!QFileInfo::exists(target));
+        part.discard();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList());
     }
 };
 
