@@ -50,7 +50,12 @@ bool SlotTransfer::start(const TransferRequest &request)
             [this](qint64 cur, qint64 max, const QString &) { onComplete(cur, max); });
     connect(d, &Downloader::downloadError, this,
             [this, d](const QString &missCode, const QString &) {
-                onError(d->failureReason().isEmpty() ? missCode : d->failureReason());
+                // A body this slot could not store says why itself.
+                if (m_stored && m_outcome.kind == StoreOutcome::Kind::Failed &&
+                    !m_outcome.error.isEmpty())
+                    onError(m_outcome.error);
+                else
+                    onError(d->failureReason().isEmpty() ? missCode : d->failureReason());
             });
 
     m_list.update(row, [](DownloadItem &it) {

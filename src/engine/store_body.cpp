@@ -1,6 +1,7 @@
 #include "engine/store_body.h"
 
 #include "engine/part_file.h"
+#include "engine/transfer_result.h"
 #include "engine/type_detection.h"
 
 namespace lumen
@@ -21,6 +22,7 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
     StoreOutcome out;
     // Detection reads the file: every byte taken must be on the disk first.
     if (!part.flush()) {
+        out.error = writeFailureReason(folder, part.errorString());
         part.discard();
         out.kind = StoreOutcome::Kind::Failed;
         return out;
