@@ -121,10 +121,9 @@ struct Bench {
                 QStringLiteral("pdf"), folder(), QString());
             const int kind = withWaiting ? i % 3 : i % 2;
             list.update(row, [&](DownloadItem &it) {
-                const QString size = QString::number((i * 7919LL) % 40000000);
-                it.sizeText = size;
-                it.receivedText = kind == 2 ? QString() : size;
-                it.percentText = kind == 2 ? QString() : QStringLiteral("100%");
+                const qint64 size = (i * 7919LL) % 40000000;
+                it.size = size;
+                it.received = kind == 2 ? -1 : size;
                 it.state = kind == 0   ? DownloadState::Failed
                            : kind == 1 ? DownloadState::Finished
                                        : DownloadState::Waiting;
@@ -278,7 +277,7 @@ int main(int argc, char **argv)
                    }
                    // One record's progress changes, as during a download.
                    b.list.update(Records / 2, [](DownloadItem &it) {
-                       it.receivedText = QString::number(it.receivedText.toLongLong() + 1);
+                       it.received = qMax<qint64>(it.received, 0) + 1;
                    });
                },
                [&] {
@@ -292,7 +291,7 @@ int main(int argc, char **argv)
                Runs * 4,
                [&] {
                    b.list.update(Records / 2, [](DownloadItem &it) {
-                       it.receivedText = QString::number(it.receivedText.toLongLong() + 1);
+                       it.received = qMax<qint64>(it.received, 0) + 1;
                    });
                },
                [&] {

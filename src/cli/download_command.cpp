@@ -30,11 +30,14 @@ QString usage()
            QStringLiteral(
                "Prints "
                "STATE<TAB>NAME<TAB>TYPE<TAB>SIZE<TAB>RECEIVED<TAB>PERCENT<TAB>FOLDER<TAB>URL "
-               "per record; the reason of each failure on stderr.\n"
+               "per record; each failure, web page and skip says why on stderr as it ends, "
+               "and a summary line counts documents, web pages, skips and failures apart.\n"
                "An entry whose URL repeats an earlier one is left out (said on stderr).\n"
-               "Exit status: 0 every record finished with its document, 1 some record "
-               "failed or stored a web page (an error or sign-in page) instead of the "
-               "document, or the run was interrupted, 2 usage error.");
+               "Exit status: 0 every record came with its document or was skipped by your "
+               "own rules (already there under --same-name skip, or over --max-size); 1 some "
+               "record failed, was cancelled, could not replace a file, or stored a web page "
+               "(an error or sign-in page) instead of the document, or the run was "
+               "interrupted; 2 usage error.");
 }
 
 } // namespace

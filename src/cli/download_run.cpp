@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSocketNotifier>
-#include <QTemporaryFile>
 #include <QTimer>
 
 #include <cerrno>
@@ -50,7 +49,8 @@ QString downloadOptionsUsage()
         "  --stop-after-errors  stop when 5 or more records failed or are web pages\n"
         "A record that stores a web page (an error or sign-in page: type htm or html) "
         "instead of the document counts as failed for the exit status, as it does for "
-        "--stop-after-errors; the reason of each failure is written on stderr.\n");
+        "--stop-after-errors. Each failure, web page and skip writes its reason on stderr "
+        "as its record ends.\n");
 }
 
 OptionResult parseDownloadOption(const QStringList &args, qsizetype &i, DownloadOptions &options,
@@ -159,109 +159,121 @@ QString downloadStateName(DownloadState state)
 
 bool isStoredWebPage(const DownloadItem &item)
 {
-    return item.state == DownloadState::Finished && isWebPageType(item.fileType);
+    return item.state == DownloadState::Finished && item.outcome == Outcome::WebPage;
+}
+
+bool endedWithoutDocument(const DownloadItem &item)
+{
+    switch (item.outcome) {
+    case Outcome::WebPage:
+    case Outcome::SkippedExists:
+    case Outcome::SkippedTooLarge:
+    case Outcome::CannotReplace:
+    case Outcome::Failed:
+    case Outcome::Cancelled:
+        return true;
+    case Outcome::None:
+    case Outcome::Document:
+        break;
+    }
+    return item.state == DownloadState::Failed;
+}
+
+QString shownFolder(const QString &folder)
+{
+    if (folder.trimmed().isEmpty())
+        return folder;
+    return QDir::cleanPath(QDir(folder).absolutePath()) + QLatin1Char('/');
 }
 
 int printDownloadList(const DownloadList &list)
 {
-    qint64 failed = 0;
+    qint64 documents = 0;
     qint64 pages = 0;
-    qint64 finished = 0;
+    qint64 exists = 0;
+    qint64 tooLarge = 0;
+    qint64 failed = 0;
+    qint64 cannotReplace = 0;
+    qint64 cancelled = 0;
     for (const DownloadItem &it : list.items()) {
-        if (it.state == DownloadState::Failed)
-            ++failed;
-        else if (isStoredWebPage(it))
+        switch (it.outcome) {
+        case Outcome::Document:
+            ++documents;
+            break;
+        case Outcome::WebPage:
             ++pages;
-        else if (it.state == DownloadState::Finished)
-            ++finished;
-        writeRecord({downloadStateName(it.state), it.name, it.fileType, it.sizeText,
-                     it.receivedText, it.percentText, it.folder, it.url});
+            break;
+        case Outcome::SkippedExists:
+            ++exists;
+            break;
+        case Outcome::SkippedTooLarge:
+            ++tooLarge;
+            break;
+        case Outcome::CannotReplace:
+            ++failed;
+            ++cannotReplace;
+            break;
+        case Outcome::Cancelled:
+            ++failed;
+            ++cancelled;
+            break;
+        case Outcome::Failed:
+            ++failed;
+            break;
+        case Outcome::None:
+            // Failed with no end of its own: a run stopped around it.
+            if (it.state == DownloadState::Failed)
+                ++failed;
+            break;
+        }
+        writeRecord({downloadStateName(it.state), it.name, it.fileType, sizeColumnText(it),
+                     receivedColumnText(it), percentColumnText(it), shownFolder(it.folder),
+                     it.url});
     }
     std::fflush(stdout);
-    writeProgress(QStringLiteral("%1 records: %2 finished, %3 failed, %4 web pages instead of "
-                                 "the document, %5 not done")
-                      .arg(list.items().size())
-                      .arg(finished)
-                      .arg(failed)
+    const qint64 total = list.items().size();
+    writeProgress(QStringLiteral("%1 records: %2 documents, %3 web pages instead of the document, "
+                                 "%4 skipped (%5 already there, %6 over the size limit), %7 "
+                                 "failed (%8 could not replace a file, %9 cancelled), %10 not done")
+                      .arg(total)
+                      .arg(documents)
                       .arg(pages)
-                      .arg(list.items().size() - finished - failed - pages));
+                      .arg(exists + tooLarge)
+                      .arg(exists)
+                      .arg(tooLarge)
+                      .arg(failed)
+                      .arg(cannotReplace)
+                      .arg(cancelled)
+                      .arg(total - documents - pages - exists - tooLarge - failed));
     return failed + pages > 0 ? ExitFailure : ExitOk;
 }
 
-namespace
+QString recordEndReason(const DownloadItem &item)
 {
-
-// What the system says about a folder the download could not store into:
-// it is a file, it cannot be made, or a file cannot be created or written
-// in it (read-only, no permission, disk full). Empty when nothing is wrong.
-QString folderProblem(const QString &folder)
-{
-    if (folder.trimmed().isEmpty())
-        return QStringLiteral("no save folder");
-    const QFileInfo info(folder);
-    if (info.exists() && !info.isDir())
-        return QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(folder));
-    if (!info.exists()) {
-        // The first part of the path that is missing: making it gives the
-        // system's reason.
-        QString path = QDir::cleanPath(info.absoluteFilePath());
-        QString missing = path;
-        while (!QFileInfo::exists(path) && path != QDir::rootPath()) {
-            missing = path;
-            path = QFileInfo(path).absolutePath();
-        }
-        if (QFileInfo(path).exists() && !QFileInfo(path).isDir())
-            return QStringLiteral("%1 is not a folder").arg(QDir::toNativeSeparators(path));
-        const QByteArray name = QFile::encodeName(missing);
-        if (::mkdir(name.constData(), 0777) != 0)
-            return QStringLiteral("cannot make the folder %1: %2")
-                .arg(QDir::toNativeSeparators(missing),
-                     QString::fromLocal8Bit(std::strerror(errno)));
-        ::rmdir(name.constData());
-        return QString();
+    QString kind;
+    switch (item.outcome) {
+    case Outcome::WebPage:
+        kind = QStringLiteral("web page instead of the document (stored as %1)").arg(item.fileType);
+        break;
+    case Outcome::SkippedExists:
+        kind = QStringLiteral("skipped, already there");
+        break;
+    case Outcome::SkippedTooLarge:
+        kind = QStringLiteral("skipped, over the size limit");
+        break;
+    case Outcome::CannotReplace:
+        kind = QStringLiteral("failed, cannot replace");
+        break;
+    case Outcome::Cancelled:
+        kind = QStringLiteral("cancelled");
+        break;
+    case Outcome::Failed:
+    case Outcome::None:
+    case Outcome::Document:
+        kind = QStringLiteral("failed");
+        break;
     }
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".lumenarc-probe-XXXXXX")));
-    if (!probe.open())
-        return QStringLiteral("cannot write in %1: %2")
-            .arg(QDir::toNativeSeparators(folder), probe.errorString());
-    const QByteArray block(64 * 1024, '\0');
-    if (probe.write(block) != block.size() || !probe.flush() || ::fsync(probe.handle()) != 0)
-        return QStringLiteral("cannot write in %1: %2")
-            .arg(QDir::toNativeSeparators(folder),
-                 probe.errorString().isEmpty() ? QString::fromLocal8Bit(std::strerror(errno))
-                                               : probe.errorString());
-    return QString();
-}
-
-bool isPercent(const QString &text)
-{
-    return text.endsWith(QLatin1Char('%'));
-}
-
-} // namespace
-
-QString recordEndReason(const DownloadItem &item, const QString &connectionText)
-{
-    QStringList parts;
-    if (isStoredWebPage(item)) {
-        parts << QStringLiteral("a web page came back instead of the document (stored as %1)")
-                     .arg(item.fileType);
-        return parts.join(QStringLiteral("; "));
-    }
-    if (!isFetchableUrl(QUrl(item.url.trimmed()))) {
-        parts << QStringLiteral("only http and https addresses are fetched");
-        return parts.join(QStringLiteral("; "));
-    }
-    if (!item.percentText.isEmpty() && !isPercent(item.percentText))
-        parts << item.percentText; // the record's own status text
-    const QString folder = folderProblem(item.folder);
-    if (!folder.isEmpty())
-        parts << folder;
-    else if (!connectionText.isEmpty())
-        parts << connectionText;
-    if (parts.isEmpty())
-        parts << QStringLiteral("the transfer did not complete");
-    return parts.join(QStringLiteral("; "));
+    return item.reason.isEmpty() ? kind : kind + QStringLiteral(": ") + item.reason;
 }
 
 void writeProgress(const QString &line)
@@ -277,8 +289,9 @@ void printDownloadProgress(const DownloadEngine &engine)
     for (const DownloadItem &it : engine.list().items()) {
         if (it.state != DownloadState::Downloading)
             continue;
-        text += QStringLiteral("  %1 %2/%3 %4\n")
-                    .arg(it.name, it.receivedText, it.sizeText, it.percentText);
+        text +=
+            QStringLiteral("  %1 %2/%3 %4\n")
+                .arg(it.name, receivedColumnText(it), sizeColumnText(it), percentColumnText(it));
     }
     text += engine.countersText();
     writeProgress(text);
@@ -361,41 +374,26 @@ int runDownloads(DownloadEngine &engine)
         printDownloadList(engine.list());
         QCoreApplication::exit(ExitFailure);
     });
-    // The connection report of method one that names an error ("11 ...");
-    // it belongs to the record that ends next.
-    QString connectionError;
-    const QMetaObject::Connection reports = QObject::connect(
-        &engine, &DownloadEngine::connectionTextChanged, &engine, [&](const QString &text) {
-            if (text.startsWith(QLatin1String("11 ")))
-                connectionError = text;
-        });
-    // Each record that fails (or stores a web page) says why, as it ends:
-    // when its transfer ends (the stored type is settled by then), or when
-    // the list marks it failed without a transfer (a folder that cannot be
-    // made).
+    // Each record that ends without its document (a failure, a web page, a
+    // skip) says why on stderr, once, as it ends: its outcome and reason
+    // are set by then, wherever it ended (in a transfer, or refused before
+    // one).
     QSet<quint64> told;
     DownloadList &list = engine.list();
-    // A folder that cannot be made is cleared from its record; the reason
-    // is found at the folder the record asked for.
-    QHash<quint64, QString> askedFolder;
-    for (const DownloadItem &item : list.items())
-        askedFolder.insert(item.id, item.folder);
-    auto tell = [&](DownloadItem item) {
+    auto tell = [&](const DownloadItem &item) {
         if (item.state == DownloadState::Waiting) {
             told.remove(item.id); // queued again: its next end is told again
             return;
         }
-        if ((item.state != DownloadState::Failed && !isStoredWebPage(item)) ||
-            told.contains(item.id))
+        // A record has its outcome once its end is complete: a state alone
+        // may still wait for the reason that comes with it.
+        if (item.state == DownloadState::Downloading || item.outcome == Outcome::None ||
+            !endedWithoutDocument(item) || told.contains(item.id))
             return;
         told.insert(item.id);
-        if (item.folder.isEmpty())
-            item.folder = askedFolder.value(item.id);
-        writeError(
-            QStringLiteral("%1: %2 (%3)")
-                .arg(escapeField(item.name),
-                     escapeField(recordEndReason(item, std::exchange(connectionError, QString()))),
-                     escapeField(item.url)));
+        writeError(QStringLiteral("%1: %2 (%3)")
+                       .arg(escapeField(item.name), escapeField(recordEndReason(item)),
+                            escapeField(item.url)));
     };
     // The command ends as soon as its last record does, not on the next
     // monitor tick: once an end leaves every record finished or failed, the
@@ -426,10 +424,9 @@ int runDownloads(DownloadEngine &engine)
     const QMetaObject::Connection failures = QObject::connect(
         &list, &DownloadList::dataChanged, &engine,
         [&](const QModelIndex &from, const QModelIndex &to) {
-            for (int row = from.row(); row <= to.row() && row < list.items().size(); ++row) {
+            for (int row = from.row(); row <= to.row() && row < list.count(); ++row) {
                 const DownloadItem &item = list.at(row);
-                if (item.state == DownloadState::Failed || item.state == DownloadState::Waiting)
-                    tell(item);
+                tell(item);
                 if (item.state == DownloadState::Failed || item.state == DownloadState::Finished)
                     checkForEnd();
             }
@@ -451,7 +448,6 @@ int runDownloads(DownloadEngine &engine)
     QObject::disconnect(ticks);
     QObject::disconnect(ends);
     QObject::disconnect(failures);
-    QObject::disconnect(reports);
     setStopSignalHandler(nullptr);
     return code;
 }

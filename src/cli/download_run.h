@@ -63,15 +63,28 @@ QString downloadStateName(DownloadState state);
 // page) instead of the document.
 bool isStoredWebPage(const DownloadItem &item);
 
+// A record that ended without its document: failed, cancelled, refused by
+// the same-name rule, skipped, or stored a web page.
+bool endedWithoutDocument(const DownloadItem &item);
+
+// A folder as the list prints it, whichever method stored into it: absolute
+// and cleaned, with a trailing separator.
+QString shownFolder(const QString &folder);
+
 // The download list on stdout, one record per line:
 // STATE NAME TYPE SIZE RECEIVED PERCENT FOLDER URL, then a summary line on
-// stderr. Returns the exit status it calls for: ExitFailure when a record
-// failed or stored a web page.
+// stderr that counts documents, web pages, skips (by kind) and failures
+// apart. Returns the exit status it calls for: ExitFailure when a record
+// failed, was cancelled, could not replace a file or stored a web page;
+// records skipped by the user's own rules (the file is already there under
+// the skip rule, or it is over the size limit) do not fail the run.
 int printDownloadList(const DownloadList &list);
 
-// Why a record failed or stored a web page: its status text and what the
-// system says about its folder, or the last connection report.
-QString recordEndReason(const DownloadItem &item, const QString &connectionText);
+// How a record ended without its document, and why, in the words of the
+// system that said so: "failed: Connection refused", "web page instead of
+// the document (stored as htm): HTTP 404 Not Found", "skipped, over the
+// size limit: ...".
+QString recordEndReason(const DownloadItem &item);
 
 // One progress block on stderr: the records under way and the counters.
 void printDownloadProgress(const DownloadEngine &engine);

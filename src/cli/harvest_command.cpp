@@ -47,8 +47,10 @@ QString usage()
                "With --all the next pages are asked of the server the URL names; the "
                "environment variable LUMENARC_REPOSITORY (an http or https root such as "
                "http://127.0.0.1:8080/) sends them to that server instead.\n"
-               "Exit status: 0 done, every page harvested and no record failed or came back "
-               "as a web page; 1 the page could not be loaded, a next page of the search did "
+               "Exit status: 0 done, every page harvested and every record came with its "
+               "document or was skipped by your own rules (already there under --same-name "
+               "skip, or over --max-size); 1 the page could not be loaded, a next page of the "
+               "search did "
                "not load (the rows harvested so far are printed), a download failed or "
                "stored a web page (an error or sign-in page) instead of the document, or the "
                "run was interrupted; 2 usage error.");

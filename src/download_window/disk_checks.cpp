@@ -25,7 +25,7 @@ int CheckFilesExist(DownloadList &list)
     for (qint64 row = 0; row < list.count(); ++row) {
         if (FileExists(ItemFilePath(list.at(row))))
             continue;
-        list.update(row, [](DownloadItem &it) { it.percentText = FileMissingText; });
+        list.update(row, [](DownloadItem &it) { it.percentNote = PercentNote::FileMissing; });
         ++marked;
     }
     return marked;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/download_item.h"
+
 #include <QString>
 
 namespace lumen
@@ -7,15 +9,15 @@ namespace lumen
 
 class DownloadList;
 
-// Written into a record's percent text by the existence check.
-inline const QString FileMissingText = QStringLiteral("不存在");
+// What the percent column shows for a record the existence check marked.
+inline const QString FileMissingText = RecordText::FileMissing;
 
 // The core of "检查并纠正磁盘文件类型": CorrectFileType on every record from
 // top to bottom; answers how many were corrected. The caller refuses it
 // while downloading and shows the count.
 int correctAllFileTypes(DownloadList &list);
 
-// CheckFilesExist: writes FileMissingText into the percent text of every
+// CheckFilesExist: marks (FileMissingText in the percent column) every
 // record whose file is not on disk; answers how many were marked. Records
 // whose file exists are left as they are.
 int CheckFilesExist(DownloadList &list);

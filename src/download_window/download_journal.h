@@ -5,6 +5,7 @@
 #include "settings/list_journal.h"
 
 #include <QList>
+#include <QMap>
 
 namespace lumen
 {
@@ -16,7 +17,7 @@ class DownloadJournal final : public ModelJournal<DownloadList>
     Q_OBJECT
 public:
     // The version of this journal file's schema.
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     // The database must outlive the journal; it is opened by the caller.
     DownloadJournal(DownloadList &list, JournalDatabase &database, QObject *parent = nullptr);
@@ -24,6 +25,9 @@ public:
 
     // The table's CREATE statements, part of the journal's schema.
     static QStringList schema();
+    // The statements that bring a journal of an older version up by one
+    // version, by the version they start from.
+    static QMap<int, QStringList> upgrades();
 
     // The records as the last run left them, in list order.
     QList<DownloadItem> storedRecords() const;

@@ -242,9 +242,9 @@ qint64 DownloadSession::redownloadSmallFiles()
         const DownloadItem &it = m_list.at(row);
         if (!isDone(it))
             continue;
-        const auto size = numberOf(QString(it.sizeText).remove(QLatin1Char(',')));
-        const auto received = numberOf(QString(it.receivedText).remove(QLatin1Char(',')));
-        if (!size || !received || !(below > float(*size)) || float(*received) != float(*size))
+        if (it.size < 0 || it.received < 0 || it.sizeNote == SizeNote::WaitingAgain)
+            continue;
+        if (!(below > float(it.size)) || float(it.received) != float(it.size))
             continue;
         RequeueRecord(m_list, row);
         ++n;
@@ -299,9 +299,7 @@ qint64 DownloadSession::deleteStoredFiles(const std::function<bool(const Downloa
             continue;
         const QString stored = m_list.at(row).storedPath;
         m_list.update(row, [](DownloadItem &it) {
-            it.sizeText.clear();
-            it.receivedText.clear();
-            it.percentText.clear();
+            clearProgress(it);
             it.storedPath.clear();
         });
         if (!stored.isEmpty() && FileExists(stored) && QFile::remove(localFilePath(stored)))
@@ -334,7 +332,11 @@ qint64 DownloadSession::cancelSelected(const QList<quint64> &selectedIds)
     for (quint64 id : selectedIds) {
         const qint64 row = m_list.rowOfId(id);
         if (row >= 0 && m_list.at(row).state == DownloadState::Waiting) {
-            m_list.setState(row, DownloadState::Failed);
+            m_list.update(row, [](DownloadItem &it) {
+                it.state = DownloadState::Failed;
+                it.outcome = Outcome::Cancelled;
+                it.reason = QStringLiteral("cancelled before it started");
+            });
             ++n;
         }
     }
@@ -519,9 +521,7 @@ void DownloadSession::activateRecord(quint64 id)
         QFile::remove(localFilePath(stored));
     m_list.updateById(id, [](DownloadItem &r) {
         r.state = DownloadState::Waiting;
-        r.sizeText.clear();
-        r.receivedText.clear();
-        r.percentText.clear();
+        clearProgress(r);
         r.storedPath.clear();
     });
 }

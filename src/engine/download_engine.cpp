@@ -25,7 +25,9 @@ DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &so
     : QObject(parent), m_list(list), m_pool(list, clock), m_status(list, sound),
       m_scheduler(list, clock, prompter, m_pool, m_status)
 {
-    m_pool.setFolderMaker([this](const QString &folder) { return m_scheduler.makeFolder(folder); });
+    m_pool.setFolderMaker([this](const QString &folder, QString *error) {
+        return m_scheduler.makeFolder(folder, error);
+    });
     connect(&m_pool, &TransferPool::connectionStateChanged, &m_status,
             &StatusPresenter::showConnectionState);
     connect(&m_pool, &TransferPool::ended, this, &DownloadEngine::onTransferEnded);

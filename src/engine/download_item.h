@@ -37,20 +37,40 @@ inline const QString CannotReplace = QStringLiteral("无法替换");
 inline const QString Cancelled = QStringLiteral("下载取消");
 // The proxy of the single-connection method names no usable port.
 inline const QString BadProxy = QStringLiteral("代理服务器设置有误");
+// The disk check found no file where the record says its file is.
+inline const QString FileMissing = QStringLiteral("不存在");
 } // namespace RecordText
 
-// One file to fetch. Every field is text, as the list shows it.
+// What the size column says instead of a number.
+enum class SizeNote : int {
+    None = 0,
+    Unannounced = 1,  // "未知": a single-connection body of unannounced size began
+    WaitingAgain = 2, // "等待重新下载": the single connection was busy at the start
+};
+
+// What the percent column says instead of the progress or the outcome's text.
+enum class PercentNote : int {
+    None = 0,
+    FileMissing = 1,   // "不存在": the disk check found no file
+    ProxyUnusable = 2, // "代理服务器设置有误"
+    Cancelled = 3,     // "下载取消": a streaming single-connection body was stopped
+};
+
+// One file to fetch. Numbers are kept as numbers and the outcome as what it
+// is; the texts the list shows are derived from them (sizeColumnText,
+// receivedColumnText, percentColumnText), never stored beside them.
 struct DownloadItem {
     quint64 id = 0;       // stable identity: running transfers find their record by it
     QString name;         // file name without extension, already sanitised
     QString fileType;     // extension without the dot, may be empty
-    QString sizeText;     // total bytes, "未知", "等待重新下载" or empty
-    QString receivedText; // bytes received so far, or empty
-    QString percentText;  // "37%", "100%", a status text, or empty
-    QString folder;       // save folder
-    QString baseFlag;     // never set by the system
-    QString url;          // unique within the list
-    QString referer;      // page sent as Referer, or empty
+    qint64 size = -1;     // total bytes once known; -1 while unknown or not started
+    qint64 received = -1; // bytes received so far; -1 before a download starts
+    SizeNote sizeNote = SizeNote::None;
+    PercentNote percentNote = PercentNote::None;
+    QString folder;   // save folder
+    QString baseFlag; // never set by the system
+    QString url;      // unique within the list
+    QString referer;  // page sent as Referer, or empty
     // The file this record itself stored: set when a download commits its
     // file, followed by type corrections, cleared when the record is queued
     // again. Deleting "the record's file" deletes this path and nothing else,
@@ -69,6 +89,19 @@ struct DownloadItem {
 // The record's progress as the list shows it: the integer part of the
 // percentage, then "%" ("37%"). total must be above 0.
 QString percentText(qint64 received, qint64 total);
+
+// The texts of the size, received and percent columns, derived from the
+// record: plain decimal numbers, the notes ("未知", "等待重新下载",
+// "不存在", ...), the status text of a skip, a refusal or a cancel, or empty
+// before a download starts. Views and exports all show these.
+QString sizeColumnText(const DownloadItem &item);
+QString receivedColumnText(const DownloadItem &item);
+QString percentColumnText(const DownloadItem &item);
+
+// Clears everything a download wrote into the record's figures and its
+// end: sizes, notes, outcome and reason. The record looks as if it had
+// never been started.
+void clearProgress(DownloadItem &item);
 
 // A number as plain decimal text, never in exponent form ("0.00001", not
 // "1e-05"); whole numbers carry no fraction ("10"). Texts that other readers

@@ -18,6 +18,59 @@ QString percentText(qint64 received, qint64 total)
     return QString::number(qint64(std::floor(pct))) + QLatin1Char('%');
 }
 
+QString sizeColumnText(const DownloadItem &item)
+{
+    if (item.sizeNote == SizeNote::WaitingAgain)
+        return RecordText::WaitingAgain;
+    if (item.size >= 0)
+        return QString::number(item.size);
+    if (item.sizeNote == SizeNote::Unannounced)
+        return RecordText::SizeUnknown;
+    return QString();
+}
+
+QString receivedColumnText(const DownloadItem &item)
+{
+    return item.received >= 0 ? QString::number(item.received) : QString();
+}
+
+QString percentColumnText(const DownloadItem &item)
+{
+    switch (item.percentNote) {
+    case PercentNote::FileMissing:
+        return RecordText::FileMissing;
+    case PercentNote::ProxyUnusable:
+        return RecordText::BadProxy;
+    case PercentNote::Cancelled:
+        return RecordText::Cancelled;
+    case PercentNote::None:
+        break;
+    }
+    switch (item.outcome) {
+    case Outcome::SkippedTooLarge:
+        return RecordText::BigFileSkipped;
+    case Outcome::SkippedExists:
+        return RecordText::ExistsSkipped;
+    case Outcome::CannotReplace:
+        return RecordText::CannotReplace;
+    default:
+        break;
+    }
+    if (item.size > 0 && item.received >= 0)
+        return percentText(item.received, item.size);
+    return QString();
+}
+
+void clearProgress(DownloadItem &item)
+{
+    item.size = -1;
+    item.received = -1;
+    item.sizeNote = SizeNote::None;
+    item.percentNote = PercentNote::None;
+    item.outcome = Outcome::None;
+    item.reason.clear();
+}
+
 QString plainDecimalText(double value)
 {
     return QString::number(value, 'f', QLocale::FloatingPointShortest);
@@ -91,11 +144,11 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
         case TypeColumn:
             return it.fileType;
         case SizeColumn:
-            return it.sizeText;
+            return sizeColumnText(it);
         case ReceivedColumn:
-            return it.receivedText;
+            return receivedColumnText(it);
         case PercentColumn:
-            return it.percentText;
+            return percentColumnText(it);
         case FolderColumn:
             return it.folder;
         case BaseColumn:
@@ -363,11 +416,11 @@ QString columnText(const DownloadItem &it, int column)
     case DownloadList::TypeColumn:
         return it.fileType;
     case DownloadList::SizeColumn:
-        return it.sizeText;
+        return sizeColumnText(it);
     case DownloadList::ReceivedColumn:
-        return it.receivedText;
+        return receivedColumnText(it);
     case DownloadList::PercentColumn:
-        return it.percentText;
+        return percentColumnText(it);
     case DownloadList::FolderColumn:
         return it.folder;
     case DownloadList::BaseColumn:
@@ -435,7 +488,8 @@ qint64 DownloadList::countNotDownloaded() const
 {
     qint64 n = 0;
     for (const DownloadItem &it : m_items)
-        if (it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty())
+        if (sizeColumnText(it).isEmpty() && receivedColumnText(it).isEmpty() &&
+            percentColumnText(it).isEmpty())
             ++n;
     return n;
 }

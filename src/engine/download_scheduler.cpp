@@ -23,8 +23,10 @@ bool needsDownload(DownloadList &list, qint64 row, SameNamePolicy policy,
         chooseTarget(item.folder, item.name, item.fileType, policy, reserved);
     switch (target.kind) {
     case TargetChoice::Kind::Skip:
-        list.update(
-            row, [&](DownloadItem &it) { showNameRefusal(it, target.kind, target.existingSize); });
+        list.update(row, [&](DownloadItem &it) {
+            showNameRefusal(it, target.kind, target.existingSize);
+            it.reason = nameRefusalResult(target.kind, target.path).reason;
+        });
         return false;
     case TargetChoice::Kind::Wait:
         return false; // a running transfer stores this name: decide after it
@@ -139,11 +141,16 @@ void DownloadScheduler::setTimersDriven(bool driven)
     }
 }
 
-QString DownloadScheduler::makeFolder(const QString &folder)
+QString DownloadScheduler::makeFolder(const QString &folder, QString *error)
 {
-    if (m_badFolders.contains(folder))
+    if (m_badFolders.contains(folder)) {
+        if (error)
+            *error = QStringLiteral("the folder's name cannot be held by the file system");
         return QString();
+    }
     const FolderPathResult made = CreateFolderPath(folder);
+    if (error)
+        *error = made.error;
     if (made.badName) {
         // The message is shown once; this record and the next ones bound
         // for the same folder fail quietly until the next run.
@@ -193,7 +200,11 @@ void DownloadScheduler::stopDownloading()
     m_pool.unloadSlots();
     for (qint64 row = 0; row < m_list.count(); ++row) {
         if (m_list.at(row).state == DownloadState::Downloading)
-            m_list.setState(row, DownloadState::Failed);
+            m_list.update(row, [](DownloadItem &it) {
+                it.state = DownloadState::Failed;
+                it.outcome = Outcome::Cancelled;
+                it.reason = QStringLiteral("stopped");
+            });
     }
     m_status.refreshCounters();
 }
@@ -209,17 +220,20 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
             continue;
         QString folder = m_list.at(row).folder;
         bool folderFailed = false;
+        QString folderError;
         if (createFolders) {
-            folder = makeFolder(folder);
+            folder = makeFolder(folder, &folderError);
             folderFailed = folder.isEmpty();
         }
         m_list.update(row, [&](DownloadItem &it) {
             it.name = SanitizeFileName(it.name);
             // A folder that could not be made stays in the record as the
             // user gave it, so the row still says where the file belonged.
-            if (folderFailed)
+            if (folderFailed) {
                 it.state = DownloadState::Failed;
-            else
+                it.outcome = Outcome::Failed;
+                it.reason = folderError;
+            } else
                 it.folder = folderWithSeparator(folder);
         });
         if (folderFailed)
@@ -254,9 +268,7 @@ void DownloadScheduler::startWaitingRecords(bool pauseZeroIsOver)
             return;
         m_list.update(row, [](DownloadItem &it) {
             it.state = DownloadState::Downloading;
-            it.sizeText.clear();
-            it.receivedText.clear();
-            it.percentText.clear();
+            clearProgress(it);
         });
         const quint64 id = m_list.at(row).id;
         if (m_autoLocate)
@@ -286,15 +298,22 @@ void DownloadScheduler::startNextSlotRecord(int slot)
         chooseTarget(item.folder, item.name, item.fileType, m_policy, &m_pool.reservations());
     switch (target.kind) {
     case TargetChoice::Kind::NoPath:
-        m_list.setState(row, DownloadState::Failed);
+        // Refused before any request: nothing could be stored under it.
+        m_list.update(row, [&](DownloadItem &it) {
+            it.state = DownloadState::Failed;
+            it.outcome = Outcome::Failed;
+            it.reason = unsafeNameReason(item.folder, item.name, item.fileType);
+        });
         return;
     case TargetChoice::Kind::Wait:
         m_list.setState(row, DownloadState::Waiting);
         return;
     case TargetChoice::Kind::Skip:
     case TargetChoice::Kind::CannotReplace:
-        m_list.update(
-            row, [&](DownloadItem &it) { showNameRefusal(it, target.kind, target.existingSize); });
+        m_list.update(row, [&](DownloadItem &it) {
+            showNameRefusal(it, target.kind, target.existingSize);
+            it.reason = nameRefusalResult(target.kind, target.path).reason;
+        });
         return;
     case TargetChoice::Kind::Store:
     case TargetChoice::Kind::Replace:
@@ -312,7 +331,7 @@ void DownloadScheduler::downloadCurrent(quint64 recordId)
     if (busy()) {
         m_list.update(row, [](DownloadItem &it) {
             it.state = DownloadState::Waiting;
-            it.sizeText = RecordText::WaitingAgain;
+            it.sizeNote = SizeNote::WaitingAgain;
         });
         return;
     }

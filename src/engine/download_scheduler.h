@@ -88,7 +88,7 @@ public:
     // CreateFolderPath for a record's folder. A name no folder can carry is
     // told once per run; the records bound for it fail quietly until the
     // next run. Empty when there is no folder to store in.
-    QString makeFolder(const QString &folder);
+    QString makeFolder(const QString &folder, QString *error = nullptr);
 
     // Inet下载当前文件 for a record the caller marked Downloading.
     void downloadCurrent(quint64 recordId);

@@ -4,6 +4,7 @@
 #include "engine/part_file.h"
 #include "engine/reply_checks.h"
 #include "engine/transfer_limits.h"
+#include "engine/transfer_result.h"
 #include "engine/url_policy.h"
 
 #include <QFile>
@@ -93,14 +94,20 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
     m_seenBytes = 0;
     m_reportedBytes = -1;
     m_watchMs = 0;
+    m_reason.clear();
+    m_transportError.clear();
+    m_httpStatus = 0;
+    m_httpPhrase.clear();
 
     if (!isFetchableUrl(QUrl(m_sourceUrl))) {
+        m_reason = QStringLiteral("not an http or https address");
         failLater(CannotDownloadText);
         return;
     }
 
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
+        m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
         failLater(CannotWriteText);
         return;
     }
@@ -137,9 +144,12 @@ void Downloader::onMetaData()
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 300 && status < 400)
         return; // a redirect being followed: its headers are not the file's
+    m_httpStatus = status;
+    m_httpPhrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     if (!hasIdentityEncoding(*m_reply)) {
         // A compressed body stored as it comes would be a file of the wrong
         // type under the right name.
+        m_reason = QStringLiteral("the body came compressed");
         fail(CannotDownloadText);
         return;
     }
@@ -164,6 +174,9 @@ bool Downloader::handleDrain(Drain result)
     case Drain::Ok:
         return true;
     case Drain::WriteFailed:
+        m_reason =
+            m_part ? writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString())
+                   : QString();
         fail(CannotWriteText);
         return false;
     case Drain::OverLimit: {
@@ -253,6 +266,9 @@ void Downloader::onFinished()
     if (!handleDrain(drainReply(true)) || !self || !m_reply)
         return;
     const bool transportFailed = isTransportFailure(*m_reply);
+    m_transportError = transportFailed
+                           ? redactUserInfo(m_reply->errorString(), m_reply->request().url())
+                           : QString();
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
     reply->deleteLater();
@@ -279,6 +295,9 @@ void Downloader::endRead(bool transportFailed)
         return;
     }
     if (fallback) {
+        m_reason = m_transportError.isEmpty()
+                       ? QStringLiteral("the answer carried %1 of at least 2 bytes").arg(m_received)
+                       : m_transportError;
         fail(CannotDownloadText);
         return;
     }
@@ -291,6 +310,7 @@ void Downloader::endRead(bool transportFailed)
         m_part->discard();
     m_part = std::make_unique<PartFile>(m_saveFile);
     if (!m_part->open()) {
+        m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
         fail(CannotWriteText);
         return;
     }
@@ -301,6 +321,10 @@ void Downloader::commitAndComplete(qint64 curBytes, qint64 maxBytes)
 {
     const bool stored = m_committer ? m_committer(*m_part) : m_part->commit();
     if (!stored) {
+        // A committer of the owner's says why itself.
+        m_reason = m_committer || !m_part ? QString()
+                                          : writeFailureReason(QFileInfo(m_saveFile).absolutePath(),
+                                                               m_part->errorString());
         fail(CannotWriteText);
         return;
     }
@@ -335,6 +359,7 @@ void Downloader::watchdogTick()
     if (now - m_watchMs >= StallLimitMs) {
         if (!flushProgress())
             return;
+        m_reason = QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000);
         fail(MissTimedOutText, /*keepPart=*/true);
     }
 }

@@ -61,6 +61,15 @@ public:
     void setSizeLimit(qint64 bytes) { m_sizeLimit = bytes; }
 
     QString saveFilePath() const { return m_saveFile; }
+    // Why the last transfer failed, in the words of Qt or the system
+    // ("Connection refused", "No space left on device"); empty when it did
+    // not, or when the owner's committer refused the body.
+    QString failureReason() const { return m_reason; }
+    // Qt's error text when the body broke off; empty for a clean end.
+    QString transportError() const { return m_transportError; }
+    // The status line of the answer the body came with.
+    int httpStatus() const { return m_httpStatus; }
+    QString httpPhrase() const { return m_httpPhrase; }
     // The URL given to beginDownload, "&amp;" replaced by "&" and trimmed.
     QString sourceUrl() const { return m_sourceUrl; }
 
@@ -118,6 +127,10 @@ private:
     QElapsedTimer m_sinceReport;
     QTimer m_progressTimer; // sends figures held back by the throttle
     QString m_pendingError;
+    QString m_reason;
+    QString m_transportError;
+    int m_httpStatus = 0;
+    QString m_httpPhrase;
 };
 
 } // namespace lumen

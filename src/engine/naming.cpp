@@ -4,7 +4,12 @@
 #include "engine/gbk.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace lumen
 {
@@ -271,12 +276,25 @@ FolderPathResult CreateFolderPath(const QString &path)
             break;
         }
         current += Separator + piece;
-        if (!FolderExists(current))
-            QDir().mkdir(current); // a failure shows below as a missing folder
+        if (FolderExists(current))
+            continue;
+        if (QFileInfo::exists(current)) {
+            result.error = QStringLiteral("%1 is not a folder").arg(current);
+            break;
+        }
+        if (::mkdir(QFile::encodeName(current).constData(), 0777) != 0 && errno != EEXIST) {
+            result.error = QStringLiteral("cannot make the folder %1: %2")
+                               .arg(current, QString::fromLocal8Bit(std::strerror(errno)));
+            break;
+        }
     }
 #endif
     if (!current.isEmpty() && FolderExists(current))
         result.path = current;
+    else if (result.error.isEmpty())
+        result.error = result.badName ? QStringLiteral("the folder's name cannot be held by the "
+                                                       "file system")
+                                      : QStringLiteral("no save folder");
     return result;
 }
 
@@ -310,6 +328,17 @@ QString ItemFilePath(const DownloadItem &item)
     if (folder.isEmpty() || item.name.isEmpty() || !isSafeFileName(fileName))
         return QString();
     return folder + fileName;
+}
+
+QString unsafeNameReason(const QString &folder, const QString &name, const QString &type)
+{
+    if (folderWithSeparator(folder).isEmpty())
+        return QStringLiteral("no save folder");
+    if (name.isEmpty())
+        return QStringLiteral("the name is empty once cleaned of what a file name cannot hold");
+    if (type.contains(QLatin1Char('/')) || type.contains(QLatin1Char('\\')))
+        return QStringLiteral("the type \"%1\" cannot be a file extension").arg(type);
+    return QStringLiteral("\"%1\" cannot be a file name").arg(withType(name, type));
 }
 
 SavePath renameSavePath(const QString &folder, const QString &name, const QString &type,

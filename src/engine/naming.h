@@ -66,6 +66,9 @@ struct FolderPathResult {
     // A piece names no folder the file system can hold: the caller tells the
     // user (FolderNameErrorText) and stores nothing there.
     bool badName = false;
+    // Why there is no folder, in the system's words ("cannot make the
+    // folder /x: Permission denied", "/x/file is not a folder").
+    QString error;
 };
 
 // Creates every missing folder of path. On Linux the path is first made
@@ -131,5 +134,10 @@ QString ItemFilePath(const DownloadItem &item);
 // True when fileName is one non-empty name that stays inside its folder: no
 // separator, no NUL, not "." or "..".
 bool isSafeFileName(const QString &fileName);
+
+// Why no safe path exists for name and type in folder (renameSavePath gave
+// none): no folder, a name that cleaning left empty, a type that cannot be
+// an extension ("a/b"), or a file name the file system cannot hold.
+QString unsafeNameReason(const QString &folder, const QString &name, const QString &type);
 
 } // namespace lumen

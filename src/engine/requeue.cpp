@@ -37,9 +37,7 @@ void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx)
         it.state = DownloadState::Waiting;
         if (forceXxx || isWebPageType(it.fileType))
             it.fileType = XxxType;
-        it.sizeText.clear();
-        it.receivedText.clear();
-        it.percentText.clear();
+        clearProgress(it);
         it.storedPath.clear();
     });
 }

@@ -11,6 +11,7 @@
 #include "engine/type_correction.h"
 #include "engine/url_policy.h"
 
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -105,6 +106,8 @@ bool SingleTransfer::start(const TransferRequest &request)
     m_size = 0;
     m_lastLength = 0;
     m_shownLength = -1;
+    m_httpStatus = 0;
+    m_httpPhrase.clear();
     m_reserved.clear();
 
     const DownloadItem item = m_list.at(row);
@@ -112,13 +115,20 @@ bool SingleTransfer::start(const TransferRequest &request)
     if (!isFetchableUrl(url)) {
         // Only http and https leave the machine; anything else is never read.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("not an http or https address"));
+        finish(TransferResult::failed(QStringLiteral("not an http or https address")));
+        return true;
+    }
+    if (item.name.isEmpty()) {
+        // Whatever type the answer brings, there is no name to store under.
+        endAs(DownloadState::Failed);
+        finish(TransferResult::failed(unsafeNameReason(item.folder, item.name, item.fileType)));
         return true;
     }
     if (m_proxyUnusable) {
         // Going out directly instead would bypass the proxy the user asked for.
-        endAs(DownloadState::Failed, RecordText::BadProxy);
-        finish(QStringLiteral("the proxy names no usable address and port"));
+        endAs(DownloadState::Failed, PercentNote::ProxyUnusable);
+        finish(
+            TransferResult::failed(QStringLiteral("the proxy names no usable address and port")));
         return true;
     }
 
@@ -168,27 +178,28 @@ bool SingleTransfer::takeHeaders()
     if (!reply || reply->rawHeaderPairs().isEmpty()) {
         // No answer at all (refused, unreachable, reset before the headers).
         endAs(DownloadState::Failed);
-        finish(reply ? replyError(*reply) : QStringLiteral("no response"));
+        finish(TransferResult::failed(reply ? replyError(*reply) : QStringLiteral("no response")));
         return false;
     }
     if (!hasIdentityEncoding(*reply)) {
         // Stored as it comes, a compressed body would be a file of the wrong
         // type under the right name.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the body came compressed"));
+        finish(TransferResult::failed(QStringLiteral("the body came compressed")));
         return false;
     }
 
+    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_httpPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     bool numeric = false;
     const qint64 size = reply->rawHeader("content-length").trimmed().toLongLong(&numeric);
     m_size = numeric && size > 0 ? size : 0;
     if (m_size > 0)
-        m_list.updateById(m_recordId,
-                          [this](DownloadItem &it) { it.sizeText = QString::number(m_size); });
+        m_list.updateById(m_recordId, [this](DownloadItem &it) { it.size = m_size; });
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
-        finish();
+        endAs(DownloadState::Finished);
+        finish({Outcome::SkippedTooLarge, overLimitReason(m_size, m_maxFileSizeMB), 0});
         return false;
     }
 
@@ -196,16 +207,18 @@ bool SingleTransfer::takeHeaders()
 
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row < 0) {
-        finish(QStringLiteral("the record left the list"));
+        finish(TransferResult::failed(QStringLiteral("the record left the list")));
         return false;
     }
+    QString folderError;
     const QString folder =
-        m_makeFolder ? m_makeFolder(m_list.at(row).folder) : m_list.at(row).folder;
+        m_makeFolder ? m_makeFolder(m_list.at(row).folder, &folderError) : m_list.at(row).folder;
     if (folder.isEmpty()) {
         // No folder could be made: fail rather than store anywhere else. The
         // record keeps the folder it names, so the user sees which one.
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the folder could not be made"));
+        finish(TransferResult::failed(folderError.isEmpty() ? QStringLiteral("no save folder")
+                                                            : folderError));
         return false;
     }
 
@@ -227,15 +240,16 @@ bool SingleTransfer::takeHeaders()
     switch (target.kind) {
     case TargetChoice::Kind::NoPath:
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the name gives no safe path"));
+        finish(TransferResult::failed(
+            unsafeNameReason(planned.folder, planned.name, planned.fileType)));
         return false;
     case TargetChoice::Kind::Wait:
         // Another transfer is storing this very name: try again after it.
         m_list.updateById(m_recordId, [](DownloadItem &it) {
             it.state = DownloadState::Waiting;
-            it.sizeText = RecordText::WaitingAgain;
+            it.sizeNote = SizeNote::WaitingAgain;
         });
-        finish();
+        finish({});
         return false;
     case TargetChoice::Kind::Skip:
     case TargetChoice::Kind::CannotReplace:
@@ -244,9 +258,7 @@ bool SingleTransfer::takeHeaders()
         m_list.updateById(m_recordId, [&](DownloadItem &it) {
             showNameRefusal(it, target.kind, target.existingSize);
         });
-        finish(target.kind == TargetChoice::Kind::Skip
-                   ? QString()
-                   : QStringLiteral("what stands under the name cannot be replaced"));
+        finish(nameRefusalResult(target.kind, target.path));
         return false;
     case TargetChoice::Kind::Store:
     case TargetChoice::Kind::Replace:
@@ -259,17 +271,17 @@ bool SingleTransfer::takeHeaders()
         const QString error = m_part->errorString();
         m_part.reset();
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the partial file could not be made: ") + error);
+        finish(TransferResult::failed(writeFailureReason(planned.folder, error)));
         return false;
     }
     m_reservations.reserve(path);
     m_reserved = path;
     m_list.updateById(m_recordId, [this](DownloadItem &it) {
         if (m_size > 0) {
-            it.sizeText = QString::number(m_size);
-            it.receivedText = QStringLiteral("0");
+            it.size = m_size;
+            it.received = 0;
         } else {
-            it.sizeText = RecordText::SizeUnknown;
+            it.sizeNote = SizeNote::Unannounced;
         }
     });
     m_phase = Phase::Streaming;
@@ -313,7 +325,8 @@ bool SingleTransfer::drain(bool whole)
         if (n <= 0)
             break;
         if (!m_part->write(m_buffer.constData(), n)) {
-            fail(QStringLiteral("write failed: ") + m_part->errorString());
+            fail(writeFailureReason(QFileInfo(m_part->partPath()).absolutePath(),
+                                    m_part->errorString()));
             return false;
         }
         grew = true;
@@ -325,13 +338,13 @@ bool SingleTransfer::drain(bool whole)
     // A body of unannounced size is held to the limit as it arrives: an
     // endless one must not fill the disk.
     if (m_size <= 0 && double(m_lastLength) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
-        const QString received = QString::number(m_lastLength);
+        const qint64 received = m_lastLength;
         dropReply();
         m_part->discard();
         m_part.reset();
-        m_list.updateById(m_recordId, [&](DownloadItem &it) { it.receivedText = received; });
-        endAs(DownloadState::Finished, RecordText::BigFileSkipped);
-        finish();
+        m_list.updateById(m_recordId, [&](DownloadItem &it) { it.received = received; });
+        endAs(DownloadState::Finished);
+        finish({Outcome::SkippedTooLarge, overLimitReason(received, m_maxFileSizeMB), received});
         return false;
     }
     if (m_size > 0) {
@@ -354,10 +367,7 @@ void SingleTransfer::writeProgress()
     if (m_size <= 0 || m_lastLength == m_shownLength)
         return;
     m_shownLength = m_lastLength;
-    m_list.updateById(m_recordId, [this](DownloadItem &it) {
-        it.receivedText = QString::number(m_lastLength);
-        it.percentText = percentText(m_lastLength, m_size);
-    });
+    m_list.updateById(m_recordId, [this](DownloadItem &it) { it.received = m_lastLength; });
 }
 
 void SingleTransfer::onReplyFinished()
@@ -378,7 +388,7 @@ void SingleTransfer::onReplyFinished()
         // The body broke off (a cut chunked body, a bad chunk size, a reset):
         // what came is no file, whatever its length.
         writeProgress();
-        fail(m_reply ? replyError(*m_reply) : QStringLiteral("the body broke off"));
+        fail(cutBodyReason(m_part->written(), m_size, replyError(*m_reply)));
         return;
     }
     complete();
@@ -394,12 +404,12 @@ void SingleTransfer::complete()
         // size was announced).
         if (m_size <= 0) {
             m_list.updateById(m_recordId, [](DownloadItem &it) {
-                it.sizeText.clear();
-                it.receivedText.clear();
-                it.percentText.clear();
+                it.size = -1;
+                it.received = -1;
+                it.sizeNote = SizeNote::None;
             });
         }
-        fail(QStringLiteral("the body ended short after %1 bytes").arg(written));
+        fail(cutBodyReason(written, m_size, QString()));
         return;
     }
     dropReply();
@@ -421,9 +431,8 @@ void SingleTransfer::complete()
             it.fileType = stored.fileType;
             it.storedPath = stored.path;
             if (m_size <= 0)
-                it.sizeText = QString::number(written);
-            it.receivedText = QString::number(written);
-            it.percentText = m_size > 0 ? percentText(written, m_size) : QStringLiteral("100%");
+                it.size = written;
+            it.received = written;
             it.state = DownloadState::Finished;
         });
         break;
@@ -436,13 +445,14 @@ void SingleTransfer::complete()
                             skipped ? TargetChoice::Kind::Skip : TargetChoice::Kind::CannotReplace,
                             stored.existingSize);
         });
-        finish(skipped ? QString()
-                       : QStringLiteral("what stands under the name cannot be replaced"));
+        finish(nameRefusalResult(skipped ? TargetChoice::Kind::Skip
+                                         : TargetChoice::Kind::CannotReplace,
+                                 stored.existingPath));
         return;
     }
     case StoreOutcome::Kind::Failed:
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("the body could not be moved onto its name"));
+        finish(TransferResult::failed(stored.error, written));
         return;
     }
     setConnectionState(ConnectionState::Completed);
@@ -450,10 +460,10 @@ void SingleTransfer::complete()
         // The file moved to its detected type: the record follows it.
         m_list.updateById(m_recordId, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
     }
-    finish();
+    finish(storedResult(m_list, m_recordId, m_httpStatus, m_httpPhrase, written));
 }
 
-void SingleTransfer::fail(const QString &reason, const QString &percent, bool keepPart)
+void SingleTransfer::fail(const QString &reason, PercentNote note, bool keepPart)
 {
     dropReply();
     if (m_part) {
@@ -461,27 +471,28 @@ void SingleTransfer::fail(const QString &reason, const QString &percent, bool ke
             m_part->discard();
         m_part.reset(); // a kept part file is closed as far as it got
     }
-    endAs(DownloadState::Failed, percent);
-    finish(reason);
+    endAs(DownloadState::Failed, note);
+    finish({note == PercentNote::Cancelled ? Outcome::Cancelled : Outcome::Failed, reason,
+            m_lastLength});
 }
 
-void SingleTransfer::endAs(DownloadState state, const QString &percent)
+void SingleTransfer::endAs(DownloadState state, PercentNote note)
 {
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
         it.state = state;
-        if (!percent.isEmpty())
-            it.percentText = percent;
+        if (note != PercentNote::None)
+            it.percentNote = note;
     });
 }
 
 void SingleTransfer::cancel()
 {
     if (m_phase == Phase::Streaming) {
-        fail(QStringLiteral("stopped"), RecordText::Cancelled);
+        fail(QStringLiteral("stopped"), PercentNote::Cancelled);
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
         endAs(DownloadState::Failed);
-        finish(QStringLiteral("stopped before the response headers came"));
+        finish({Outcome::Cancelled, QStringLiteral("stopped before the response headers came")});
     }
 }
 
@@ -493,7 +504,8 @@ void SingleTransfer::watchdogTick()
         if (now - m_startMs > HeaderWaitMs) {
             dropReply();
             endAs(DownloadState::Failed);
-            finish(QStringLiteral("no response headers within %1 s").arg(HeaderWaitMs / 1000));
+            finish(TransferResult::failed(
+                QStringLiteral("no response headers within %1 s").arg(HeaderWaitMs / 1000)));
         }
     } else if (m_phase == Phase::Streaming) {
         if (m_reply && !drain())
@@ -501,15 +513,16 @@ void SingleTransfer::watchdogTick()
         if (m_phase == Phase::Streaming && now - m_lastGrowthMs > StallLimitMs) {
             writeProgress();
             // The partial stays, never under the final name.
-            fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), QString(), true);
+            fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), PercentNote::None,
+                 true);
         }
     }
 }
 
-void SingleTransfer::finish(const QString &reason)
+void SingleTransfer::finish(const TransferResult &result)
 {
-    if (!reason.isEmpty())
-        qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
+    if (result.outcome == Outcome::Failed)
+        qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << result.reason;
     dropReply();
     m_part.reset();
     if (!m_reserved.isEmpty()) {
@@ -519,7 +532,7 @@ void SingleTransfer::finish(const QString &reason)
     m_watchdog.stop();
     m_progressTimer.stop();
     m_phase = Phase::Idle;
-    emit ended(m_recordId, TransferNotice::Announced);
+    emit ended(m_recordId, TransferNotice::Announced, result);
 }
 
 void SingleTransfer::dropReply()

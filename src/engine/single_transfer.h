@@ -52,8 +52,8 @@ public:
     using ConnectionState = lumen::ConnectionState;
 
     // Creates the record's folder; answers it without trailing separator, or
-    // empty when there is no folder to store in.
-    using FolderMaker = std::function<QString(const QString &folder)>;
+    // empty (and why in *error) when there is no folder to store in.
+    using FolderMaker = std::function<QString(const QString &folder, QString *error)>;
 
     SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, Clock &clock,
                    NameReservations &reservations, QObject *parent = nullptr);
@@ -104,10 +104,10 @@ private:
     bool drain(bool whole = false);
     void writeProgress();
     void complete();
-    void fail(const QString &reason, const QString &percentText = QString(), bool keepPart = false);
-    void endAs(DownloadState state, const QString &percentText = QString());
-    // reason: why the transfer failed, for the log; empty when it did not.
-    void finish(const QString &reason = QString());
+    void fail(const QString &reason, PercentNote note = PercentNote::None, bool keepPart = false);
+    void endAs(DownloadState state, PercentNote note = PercentNote::None);
+    // Ends the transfer and tells its result.
+    void finish(const TransferResult &result);
     void dropReply();
     void setConnectionState(ConnectionState state);
 
@@ -134,6 +134,8 @@ private:
     qint64 m_size = 0;             // announced length, 0 when none
     qint64 m_lastLength = 0;
     qint64 m_shownLength = -1; // the received count the record shows
+    int m_httpStatus = 0;      // the status line of the answer, for a stored page
+    QString m_httpPhrase;
 };
 
 } // namespace lumen

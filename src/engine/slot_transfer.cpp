@@ -49,13 +49,18 @@ bool SlotTransfer::start(const TransferRequest &request)
     connect(d, &Downloader::downloadComplete, this,
             [this](qint64 cur, qint64 max, const QString &) { onComplete(cur, max); });
     connect(d, &Downloader::downloadError, this,
-            [this](const QString &missCode, const QString &) { onError(missCode); });
+            [this, d](const QString &missCode, const QString &) {
+                // A body this slot could not store says why itself.
+                if (m_stored && m_outcome.kind == StoreOutcome::Kind::Failed &&
+                    !m_outcome.error.isEmpty())
+                    onError(m_outcome.error);
+                else
+                    onError(d->failureReason().isEmpty() ? missCode : d->failureReason());
+            });
 
     m_list.update(row, [](DownloadItem &it) {
         it.state = DownloadState::Downloading;
-        it.sizeText.clear();
-        it.receivedText.clear();
-        it.percentText.clear();
+        clearProgress(it);
     });
     if (!isFetchableUrl(QStringView(request.url))) {
         // Only http and https are fetched; nothing is read or written.
@@ -71,9 +76,9 @@ void SlotTransfer::cancel()
     unload();
 }
 
-void SlotTransfer::end(TransferNotice notice)
+void SlotTransfer::end(TransferNotice notice, const TransferResult &result)
 {
-    emit ended(m_recordId, notice);
+    emit ended(m_recordId, notice, result);
 }
 
 void SlotTransfer::onProgress(qint64 cur, qint64 max)
@@ -85,17 +90,15 @@ void SlotTransfer::onProgress(qint64 cur, qint64 max)
         return;
     const bool tooLarge = double(max) / 1024.0 / 1024.0 > m_maxFileSizeMB;
     m_list.update(row, [&](DownloadItem &it) {
-        it.sizeText = QString::number(max);
-        it.receivedText = QString::number(cur);
-        it.percentText = percentText(cur, max);
-        if (tooLarge) {
+        it.size = max;
+        it.received = cur;
+        if (tooLarge)
             it.state = DownloadState::Finished;
-            it.percentText = RecordText::BigFileSkipped;
-        }
     });
     if (tooLarge) {
         unload(); // the slot takes its name reservation with it
-        end(TransferNotice::Quiet);
+        end(TransferNotice::Quiet,
+            {Outcome::SkippedTooLarge, overLimitReason(max, m_maxFileSizeMB), cur});
     }
 }
 
@@ -127,11 +130,13 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
     }
     const bool stored = m_stored;
     const StoreOutcome outcome = m_outcome;
+    const int httpStatus = m_downloader ? m_downloader->httpStatus() : 0;
+    const QString httpPhrase = m_downloader ? m_downloader->httpPhrase() : QString();
+    const QString transportError = m_downloader ? m_downloader->transportError() : QString();
     m_list.update(row, [&](DownloadItem &it) {
         if (max > 0 && max >= cur) {
-            it.sizeText = QString::number(max);
-            it.receivedText = QString::number(cur);
-            it.percentText = percentText(cur, max);
+            it.size = max;
+            it.received = cur;
         }
         // A body that ended short was never stored: its figures show how far
         // it got, and the record failed.
@@ -144,8 +149,8 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
             it.name = outcome.name;
             it.fileType = outcome.fileType;
             it.storedPath = outcome.path;
-            it.state = it.percentText == QLatin1String("100%") ? DownloadState::Finished
-                                                               : DownloadState::Failed;
+            it.state = it.size > 0 && it.received >= it.size ? DownloadState::Finished
+                                                             : DownloadState::Failed;
             break;
         case StoreOutcome::Kind::ExistsSkipped:
         case StoreOutcome::Kind::CannotReplace:
@@ -162,39 +167,57 @@ void SlotTransfer::onComplete(qint64 cur, qint64 max)
         }
     });
     unload();
-    if (!stored)
-        qCDebug(lumenEngine) << "transfer" << id << "failed: the body ended short after" << cur
-                             << "of" << max << "bytes";
-    else if (outcome.kind == StoreOutcome::Kind::CannotReplace)
-        qCDebug(lumenEngine) << "transfer" << id
-                             << "failed: what stands under the name cannot be replaced";
-    if (stored && outcome.kind == StoreOutcome::Kind::Stored &&
-        m_list.at(row).state == DownloadState::Finished && CorrectFileType(m_list, id)) {
-        // The file moved to its detected type: the record follows it.
-        m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+    TransferResult result;
+    if (!stored) {
+        result = TransferResult::failed(cutBodyReason(cur, max, transportError), cur);
+    } else {
+        switch (outcome.kind) {
+        case StoreOutcome::Kind::Stored:
+            if (m_list.at(row).state != DownloadState::Finished) {
+                result = TransferResult::failed(cutBodyReason(cur, max, transportError), cur);
+                break;
+            }
+            if (CorrectFileType(m_list, id)) {
+                // The file moved to its detected type: the record follows it.
+                m_list.updateById(id, [](DownloadItem &it) { it.storedPath = ItemFilePath(it); });
+            }
+            result = storedResult(m_list, id, httpStatus, httpPhrase, cur);
+            break;
+        case StoreOutcome::Kind::ExistsSkipped:
+            result = nameRefusalResult(TargetChoice::Kind::Skip, outcome.existingPath);
+            break;
+        case StoreOutcome::Kind::CannotReplace:
+            result = nameRefusalResult(TargetChoice::Kind::CannotReplace, outcome.existingPath);
+            break;
+        case StoreOutcome::Kind::Failed:
+            result = TransferResult::failed(outcome.error, cur);
+            break;
+        }
     }
-    end(TransferNotice::Announced);
+    if (result.outcome == Outcome::Failed || result.outcome == Outcome::CannotReplace)
+        qCDebug(lumenEngine).noquote() << "transfer" << id << "failed:" << result.reason;
+    end(TransferNotice::Announced, result);
 }
 
 void SlotTransfer::onSizeLimit(qint64 received)
 {
     m_list.updateById(m_recordId, [&](DownloadItem &it) {
-        it.receivedText = QString::number(received);
+        it.received = received;
         it.state = DownloadState::Finished;
-        it.percentText = RecordText::BigFileSkipped;
     });
     unload();
-    end(TransferNotice::Quiet);
+    end(TransferNotice::Quiet,
+        {Outcome::SkippedTooLarge, overLimitReason(received, m_maxFileSizeMB), received});
 }
 
-void SlotTransfer::onError(const QString &missCode)
+void SlotTransfer::onError(const QString &reason)
 {
-    qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << missCode;
+    qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
     const qint64 row = m_list.rowOfId(m_recordId);
     if (row >= 0)
         m_list.setState(row, DownloadState::Failed);
     unload();
-    end(TransferNotice::Quiet);
+    end(TransferNotice::Quiet, TransferResult::failed(reason));
 }
 
 void SlotTransfer::unload()

@@ -47,11 +47,12 @@ public:
 private:
     void onProgress(qint64 cur, qint64 max);
     void onComplete(qint64 cur, qint64 max);
-    void onError(const QString &missCode);
+    // reason: the system's words for the failure, else the slot's miss code.
+    void onError(const QString &reason);
     void onSizeLimit(qint64 received);
     bool storeSlotBody(PartFile &part);
     void unload();
-    void end(TransferNotice notice);
+    void end(TransferNotice notice, const TransferResult &result);
 
     DownloadList &m_list;
     QNetworkAccessManager &m_nam;

@@ -1,6 +1,7 @@
 #include "engine/store_body.h"
 
 #include "engine/part_file.h"
+#include "engine/transfer_result.h"
 #include "engine/type_detection.h"
 
 namespace lumen
@@ -21,6 +22,7 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
     StoreOutcome out;
     // Detection reads the file: every byte taken must be on the disk first.
     if (!part.flush()) {
+        out.error = writeFailureReason(folder, part.errorString());
         part.discard();
         out.kind = StoreOutcome::Kind::Failed;
         return out;
@@ -43,12 +45,14 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
             out.kind = target.kind == TargetChoice::Kind::Skip ? StoreOutcome::Kind::ExistsSkipped
                                                                : StoreOutcome::Kind::CannotReplace;
             out.existingSize = target.existingSize;
+            out.existingPath = target.path;
             part.discard();
             return out;
         case TargetChoice::Kind::NoPath:
         case TargetChoice::Kind::Wait:
             part.discard();
             out.kind = StoreOutcome::Kind::Failed;
+            out.error = unsafeNameReason(folder, name, out.fileType);
             return out;
         case TargetChoice::Kind::Replace:
             mode = PartFile::Existing::Replace;
@@ -61,6 +65,7 @@ StoreOutcome storeBody(PartFile &part, const QString &folder, const QString &nam
             out.path = target.path;
             return out;
         }
+        out.error = part.errorString();
         if (!part.nameWasTaken())
             break;
     }

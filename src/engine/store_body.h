@@ -24,6 +24,8 @@ struct StoreOutcome {
     QString fileType;        // the type it is stored under
     QString path;            // the stored file
     qint64 existingSize = 0; // the file in the way (ExistsSkipped, CannotReplace)
+    QString existingPath;    // where it stands
+    QString error;           // why a Failed body could not be stored
 };
 
 // Moves a complete body from its partial file onto its final name, deciding

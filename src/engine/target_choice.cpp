@@ -66,9 +66,9 @@ void showNameRefusal(DownloadItem &item, TargetChoice::Kind kind, qint64 existin
         return;
     const bool skipped = kind == TargetChoice::Kind::Skip;
     item.state = skipped ? DownloadState::Finished : DownloadState::Failed;
-    item.sizeText = QString::number(existingSize);
-    item.receivedText = item.sizeText;
-    item.percentText = skipped ? RecordText::ExistsSkipped : RecordText::CannotReplace;
+    item.size = existingSize;
+    item.received = existingSize;
+    item.outcome = skipped ? Outcome::SkippedExists : Outcome::CannotReplace;
 }
 
 } // namespace lumen

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/naming.h"
+#include "engine/transfer_result.h"
 
 #include <QObject>
 #include <QString>
@@ -45,7 +46,8 @@ enum class ConnectionState {
 // One download of either method: the single connection, or one slot of the
 // multi-connection method. A transfer finds its record by id and writes the
 // record's progress, sizes, name, type and state itself; its end is told by
-// ended(), at most once per start, possibly before start() returns.
+// ended() with its result, at most once per start, possibly before start()
+// returns.
 class Transfer : public QObject
 {
     Q_OBJECT
@@ -64,7 +66,7 @@ public:
     virtual quint64 recordId() const = 0;
 
 signals:
-    void ended(quint64 recordId, lumen::TransferNotice notice);
+    void ended(quint64 recordId, lumen::TransferNotice notice, const lumen::TransferResult &result);
 };
 
 } // namespace lumen

@@ -62,7 +62,7 @@ TransferPool::~TransferPool()
     m_single = nullptr;
 }
 
-void TransferPool::setFolderMaker(std::function<QString(const QString &)> maker)
+void TransferPool::setFolderMaker(std::function<QString(const QString &, QString *)> maker)
 {
     m_single->setFolderMaker(std::move(maker));
 }
@@ -103,14 +103,20 @@ bool TransferPool::startSlot(int slot, const TransferRequest &request)
     return transfer && startTransfer(*transfer, DownloadMethod::MultiConnection, request);
 }
 
-void TransferPool::onEnded(quint64 recordId, TransferNotice notice)
+void TransferPool::onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result)
 {
     const qint64 row = m_list.rowOfId(recordId);
     if (row >= 0) {
+        // The one place a transfer's end enters its record.
+        m_list.update(row, [&](DownloadItem &it) {
+            it.outcome = result.outcome;
+            it.reason = result.reason;
+        });
         const DownloadItem &item = m_list.at(row);
+        const QString percentColumn = percentColumnText(item);
         const QString percent =
-            item.percentText.isEmpty() ? QString() : QLatin1Char(' ') + item.percentText;
-        const QString bytes = item.receivedText.isEmpty() ? QStringLiteral("0") : item.receivedText;
+            percentColumn.isEmpty() ? QString() : QLatin1Char(' ') + percentColumn;
+        const QString bytes = QString::number(qMax<qint64>(item.received, 0));
         qCDebug(lumenEngine).noquote()
             << QStringLiteral("transfer %1 end: %2%3, %4 bytes")
                    .arg(QString::number(recordId), stateName(item.state), percent, bytes);

@@ -37,7 +37,7 @@ public:
 
     // Creates a record's folder for method one; answers it without trailing
     // separator, or empty when there is no folder to store in.
-    void setFolderMaker(std::function<QString(const QString &)> maker);
+    void setFolderMaker(std::function<QString(const QString &, QString *)> maker);
     // Method one goes through this proxy; a proxy that names no usable
     // address and port fails every method-one start with a record text that
     // says so (see DownloadEngine::setProxy).
@@ -80,7 +80,7 @@ signals:
 
 private:
     bool startTransfer(Transfer &transfer, DownloadMethod method, const TransferRequest &request);
-    void onEnded(quint64 recordId, TransferNotice notice);
+    void onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result);
     SlotTransfer *slotAt(int slot) const;
 
     DownloadList &m_list;

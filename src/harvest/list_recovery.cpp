@@ -21,7 +21,8 @@ const QString SetAsideMessage =
 ListRecovery::ListRecovery(DownloadList &downloads, Prompter &prompter, QString folder)
     : m_downloads(downloads), m_prompter(prompter),
       m_downloadDb(QDir(folder).filePath(QStringLiteral("downloads.sqlite")),
-                   DownloadJournal::SchemaVersion, DownloadJournal::schema()),
+                   DownloadJournal::SchemaVersion, DownloadJournal::schema(),
+                   DownloadJournal::upgrades()),
       m_harvestDb(QDir(folder).filePath(QStringLiteral("harvest.sqlite")),
                   HarvestJournal::SchemaVersion, HarvestJournal::schema())
 {

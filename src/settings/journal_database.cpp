@@ -27,8 +27,10 @@ bool exec(QSqlDatabase &db, const QString &statement, QString *error = nullptr)
 
 } // namespace
 
-JournalDatabase::JournalDatabase(QString path, int schemaVersion, QStringList schema)
+JournalDatabase::JournalDatabase(QString path, int schemaVersion, QStringList schema,
+                                 QMap<int, QStringList> upgrades)
     : m_path(std::move(path)), m_version(schemaVersion), m_schema(std::move(schema)),
+      m_upgrades(std::move(upgrades)),
       m_connection(QStringLiteral("journal-") + QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
 }
@@ -155,10 +157,30 @@ bool JournalDatabase::open()
             return false;
         }
         if (version < m_version) {
-            // A fresh file (version 0). Older versions than this one do not
-            // exist yet; when they do, their upgrade goes here.
+            // A fresh file (version 0) gets the schema; a file of an older
+            // version is brought up one version at a time.
+            QStringList statements;
+            bool upgradable = true;
+            if (version == 0) {
+                statements = m_schema;
+            } else {
+                for (int from = version; from < m_version && upgradable; ++from) {
+                    upgradable = m_upgrades.contains(from);
+                    statements += m_upgrades.value(from);
+                }
+            }
+            if (!upgradable) {
+                if (attempt == 0 &&
+                    setAside(QStringLiteral("older"),
+                             QStringLiteral("the journal was written by an older version (%1) "
+                                            "that cannot be read")
+                                 .arg(version)))
+                    continue;
+                closeConnection();
+                return false;
+            }
             db.transaction();
-            for (const QString &statement : std::as_const(m_schema)) {
+            for (const QString &statement : std::as_const(statements)) {
                 if (!exec(db, statement, &error)) {
                     db.rollback();
                     m_problem = error;

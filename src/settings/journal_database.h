@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -14,14 +15,19 @@ namespace lumen
 //
 // A file that is not a database, fails SQLite's quick check, or was written
 // by a newer version of the program is never read or changed: it is moved
-// aside (renamed beside itself with ".broken-<time>" or ".newer-<time>")
-// and a fresh journal starts, and setAsidePath()/problem() say so, so that
+// aside (renamed beside itself with ".broken-<time>" or ".newer-<time>";
+// one of an older version that no upgrade reads with ".older-<time>") and
+// a fresh journal starts, and setAsidePath()/problem() say so, so that
 // the front can tell the user where the old file went.
 class JournalDatabase
 {
 public:
     // schema: the CREATE statements of a fresh journal of this version.
-    JournalDatabase(QString path, int schemaVersion, QStringList schema);
+    // upgrades: for each older version, the statements that bring a file of
+    // that version up by one; a file is brought up step by step in one
+    // transaction, so it is either read as this version or left as it was.
+    JournalDatabase(QString path, int schemaVersion, QStringList schema,
+                    QMap<int, QStringList> upgrades = {});
     ~JournalDatabase();
     JournalDatabase(const JournalDatabase &) = delete;
     JournalDatabase &operator=(const JournalDatabase &) = delete;
@@ -52,6 +58,7 @@ private:
     QString m_path;
     int m_version;
     QStringList m_schema;
+    QMap<int, QStringList> m_upgrades;
     QString m_connection;
     QString m_setAsidePath;
     QString m_problem;

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <QTest>
@@ -244,11 +246,12 @@ private slots:
         QTest::newRow("server error page") << ""
                                            << "error"
                                            << "Finished"
-                                           << "a web page came back instead of the document";
+                                           << "web page instead of the document (stored as "
+                                              "htm): HTTP 500 Internal Server Error";
         QTest::newRow("only http and https") << ""
                                              << "file"
                                              << "Failed"
-                                             << "only http and https addresses are fetched";
+                                             << "failed: not an http or https address";
     }
     void failuresSayWhy()
     {
@@ -272,8 +275,77 @@ private slots:
             QCOMPARE(r.lines.at(0).section('\t', 0, 0), state);
             QVERIFY2(r.err.contains(reason), qPrintable(method + ": " + r.err));
             QVERIFY2(r.err.contains(url), qPrintable(r.err));
-            QVERIFY2(r.err.contains("1 records: 0 finished"), qPrintable(r.err));
+            QVERIFY2(r.err.contains("1 records: 0 documents"), qPrintable(r.err));
         }
+    }
+
+    // A run of every kind of end: one line on stderr for each record that
+    // came without its document, a summary that counts each kind apart, the
+    // same folder in both methods, and an exit status that only the user's
+    // own skips leave at 0.
+    void mixedRunSaysEachEnd_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<bool>("withFailures");
+        for (const char *method : {"1", "2"}) {
+            QTest::addRow("failures and pages, method %s", method) << method << true;
+            QTest::addRow("documents and skips only, method %s", method) << method << false;
+        }
+    }
+    void mixedRunSaysEachEnd()
+    {
+        QFETCH(QString, method);
+        QFETCH(bool, withFailures);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QString pdf = item(ItemBehaviour::Pdf);
+        const QString there = item(ItemBehaviour::Chunked);
+        const QString big = item(ItemBehaviour::TooLarge);
+        const QString page = item(ItemBehaviour::ServerError);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const QString refused = QStringLiteral("http://127.0.0.1:%1/a.pdf").arg(probe.serverPort());
+        probe.close();
+        // The file of the second record is already there under the skip rule.
+        const QString thereName = QString::number(firstItemWith(ItemBehaviour::Chunked));
+        QFile existing(out.filePath(thereName + ".pdf"));
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write("%PDF-1.4 kept");
+        existing.close();
+        QByteArray list = (pdf + "\n" + there + "\t" + thereName + "\tpdf\n" + big + "\n").toUtf8();
+        if (withFailures)
+            list += (page + "\n" + refused + "\tgone\n").toUtf8();
+        // A relative folder: both methods print it absolute.
+        const Result r = run(home.path(),
+                             {"--folder", QDir::current().relativeFilePath(out.path()) + "/",
+                              "--method", method, "--same-name", "skip", "--list", "-"},
+                             list);
+        QCOMPARE(r.exitCode, withFailures ? 1 : 0);
+        QCOMPARE(r.lines.size(), withFailures ? 5 : 3);
+        for (const QString &line : r.lines)
+            QCOMPARE(line.section('\t', 6, 6), QDir::cleanPath(out.path()) + "/");
+        const QStringList ends = r.err.split('\n').filter(QRegularExpression(" \\((http|file)"));
+        QStringList expected = {
+            QStringLiteral("%1: skipped, already there: ").arg(thereName),
+            "skipped, over the size limit: ",
+        };
+        if (withFailures)
+            expected << "web page instead of the document (stored as htm): HTTP 500 Internal "
+                        "Server Error"
+                     << "gone: failed: Connection refused";
+        QCOMPARE(ends.size(), expected.size());
+        for (const QString &want : std::as_const(expected))
+            QVERIFY2(!ends.filter(want).isEmpty(), qPrintable(want + "\n" + r.err));
+        const QString summary =
+            withFailures
+                ? "5 records: 1 documents, 1 web pages instead of the document, 2 skipped (1 "
+                  "already there, 1 over the size limit), 1 failed (0 could not replace a file, 0 "
+                  "cancelled), 0 not done"
+                : "3 records: 1 documents, 0 web pages instead of the document, 2 skipped (1 "
+                  "already there, 1 over the size limit), 0 failed (0 could not replace a file, 0 "
+                  "cancelled), 0 not done";
+        QVERIFY2(r.err.contains(summary), qPrintable(r.err));
+        QCOMPARE(QFile(out.filePath(thereName + ".pdf")).size(), qint64(13)); // kept as it was
     }
 
     // Lists as they come: LF, CR LF or lone CR line ends; a line no list

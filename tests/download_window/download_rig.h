@@ -9,6 +9,7 @@
 #include "support/fake_prompter.h"
 #include "support/fake_shell.h"
 #include "support/fake_sound_player.h"
+#include "support/record_figures.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,9 +52,7 @@ struct DownloadRig {
         const qint64 row = list.append(url, name, type, folder(), QString());
         list.update(row, [&](DownloadItem &it) {
             it.state = state;
-            it.sizeText = size;
-            it.receivedText = size;
-            it.percentText = size.isEmpty() ? QString() : QStringLiteral("100%");
+            test::showFigures(it, size, size);
         });
         return list.at(row).id;
     }

@@ -43,7 +43,8 @@ int main(int argc, char **argv)
         for (int pct = 10; pct <= 50; pct += 10)
             list.update(row, [&](lumen::DownloadItem &it) {
                 it.state = lumen::DownloadState::Downloading;
-                it.percentText = QString::number(pct) + QLatin1Char('%');
+                it.size = 100;
+                it.received = pct;
             });
     });
     grow.start();

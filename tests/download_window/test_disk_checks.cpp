@@ -50,15 +50,15 @@ private slots:
         list.append("http://127.0.0.1/1", "here", "pdf", folder, QString());
         list.append("http://127.0.0.1/2", "gone", "pdf", folder, QString());
         list.append("http://127.0.0.1/3", "waiting", "pdf", folder, QString());
-        list.update(0, [](DownloadItem &it) { it.percentText = "100%"; });
-        list.update(1, [](DownloadItem &it) { it.percentText = "100%"; });
+        for (const qint64 row : {0, 1})
+            list.update(row, [](DownloadItem &it) { it.size = it.received = 100; });
         list.setState(1, DownloadState::Finished);
         writeFile(folder + "here.pdf", PdfBytes);
 
         QCOMPARE(CheckFilesExist(list), 2);
-        QCOMPARE(list.at(0).percentText, QString("100%"));
-        QCOMPARE(list.at(1).percentText, QStringLiteral("不存在"));
-        QCOMPARE(list.at(2).percentText, QStringLiteral("不存在"));
+        QCOMPARE(percentColumnText(list.at(0)), QString("100%"));
+        QCOMPARE(percentColumnText(list.at(1)), QStringLiteral("不存在"));
+        QCOMPARE(percentColumnText(list.at(2)), QStringLiteral("不存在"));
         QCOMPARE(list.at(1).state, DownloadState::Finished); // states stay
     }
 };

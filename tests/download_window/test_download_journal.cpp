@@ -1,6 +1,7 @@
 #include "download_window/download_journal.h"
 #include "engine/download_list.h"
 #include "settings/journal_database.h"
+#include "support/record_figures.h"
 
 #include <QFile>
 #include <QProcess>
@@ -31,7 +32,8 @@ struct JournalRig {
         journal.reset();
         list.reset();
         db = std::make_unique<JournalDatabase>(file, DownloadJournal::SchemaVersion,
-                                               DownloadJournal::schema());
+                                               DownloadJournal::schema(),
+                                               DownloadJournal::upgrades());
         if (!db->open())
             return false;
         list = std::make_unique<DownloadList>();
@@ -46,7 +48,7 @@ struct JournalRig {
                                         QStringLiteral("http://127.0.0.1/search"));
         list->update(row, [&](DownloadItem &it) {
             it.state = state;
-            it.percentText = percent;
+            test::showFigures(it, QString(), QString(), percent);
         });
         return list->at(row).id;
     }
@@ -85,16 +87,16 @@ private slots:
         for (int pct = 1; pct <= 200; ++pct)
             rig.list->updateById(a, [&](DownloadItem &it) {
                 it.state = S::Downloading;
-                it.receivedText = QString::number(pct * 1000);
-                it.percentText = QString::number(pct / 2) + QLatin1Char('%');
+                it.size = 200000;
+                it.received = pct * 1000;
             });
         QVERIFY(flushed.wait());
         QCOMPARE(flushed.count(), 1);
         QCOMPARE(flushed.at(0).at(0).toLongLong(), 2);
         const QList<DownloadItem> stored = rig.journal->storedRecords();
         QCOMPARE(stored.size(), 2);
-        QCOMPARE(stored.at(0).receivedText, QStringLiteral("200000"));
-        QCOMPARE(stored.at(0).percentText, QStringLiteral("100%"));
+        QCOMPARE(receivedColumnText(stored.at(0)), QStringLiteral("200000"));
+        QCOMPARE(percentColumnText(stored.at(0)), QStringLiteral("100%"));
         QCOMPARE(stored.at(0).state, S::Downloading);
     }
 
@@ -126,7 +128,7 @@ private slots:
         QCOMPARE(rec("done").state, S::Finished);
         QCOMPARE(rec("done").storedPath, rig.dir.filePath("done.pdf"));
         QCOMPARE(rec("running").state, S::Waiting);
-        QCOMPARE(rec("running").percentText, QStringLiteral("37%"));
+        QCOMPARE(percentColumnText(rec("running")), QStringLiteral("37%"));
         QCOMPARE(rec("failed").state, S::Failed);
         QCOMPARE(rec("waiting").state, S::Waiting);
         QCOMPARE(rec("waiting").referer, QStringLiteral("http://127.0.0.1/search"));
@@ -223,6 +225,101 @@ private slots:
         QCOMPARE(rig.storedNames(), QStringList{"a"});
     }
 
+    // A journal of the first version kept the figures as the list's texts:
+    // it is read on, its texts turned back into numbers, notes and outcomes
+    // that show the very same texts.
+    void firstVersionJournalIsUpgraded_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QStringList>("texts"); // size, received, percent as stored
+        QTest::addColumn<Outcome>("outcome");
+        const int waiting = int(S::Waiting), finished = int(S::Finished), failed = int(S::Failed);
+        QTest::newRow("untouched") << "pdf" << waiting << QStringList{"", "", ""} << Outcome::None;
+        QTest::newRow("document") << "pdf" << finished << QStringList{"5016", "5016", "100%"}
+                                  << Outcome::Document;
+        QTest::newRow("web page") << "HTM" << finished << QStringList{"120", "120", "100%"}
+                                  << Outcome::WebPage;
+        QTest::newRow("cut body") << "pdf" << failed << QStringList{"100000", "30000", "30%"}
+                                  << Outcome::Failed;
+        QTest::newRow("size unknown")
+            << "pdf" << failed << QStringList{"未知", "", ""} << Outcome::Failed;
+        QTest::newRow("waiting again")
+            << "pdf" << waiting << QStringList{"等待重新下载", "", ""} << Outcome::None;
+        QTest::newRow("too large")
+            << "pdf" << finished << QStringList{"20000000", "", "大文件，跳过"}
+            << Outcome::SkippedTooLarge;
+        QTest::newRow("exists") << "pdf" << finished << QStringList{"16", "16", "已存在，跳过"}
+                                << Outcome::SkippedExists;
+        QTest::newRow("cannot replace")
+            << "pdf" << failed << QStringList{"3", "3", "无法替换"} << Outcome::CannotReplace;
+        QTest::newRow("cancelled")
+            << "pdf" << failed << QStringList{"5000", "1000", "下载取消"} << Outcome::Cancelled;
+        QTest::newRow("bad proxy")
+            << "pdf" << failed << QStringList{"", "", "代理服务器设置有误"} << Outcome::Failed;
+        QTest::newRow("missing file")
+            << "pdf" << finished << QStringList{"9", "9", "不存在"} << Outcome::Document;
+    }
+    void firstVersionJournalIsUpgraded()
+    {
+        QFETCH(QString, type);
+        QFETCH(int, state);
+        QFETCH(QStringList, texts);
+        QFETCH(Outcome, outcome);
+        JournalRig rig;
+        {
+            JournalDatabase old(
+                rig.file, 1,
+                {"CREATE TABLE records (id INTEGER PRIMARY KEY, position INTEGER NOT NULL, "
+                 "url TEXT NOT NULL, name TEXT, file_type TEXT, size_text TEXT, "
+                 "received_text TEXT, percent_text TEXT, folder TEXT, base_flag TEXT, "
+                 "referer TEXT, stored_path TEXT, state INTEGER NOT NULL)"});
+            QVERIFY(old.open());
+            QSqlQuery q(old.database());
+            QVERIFY(q.prepare("INSERT INTO records VALUES (7, 0, 'http://127.0.0.1/items/a', "
+                              "'a', ?, ?, ?, ?, '/papers/', '', '', '/papers/a.pdf', ?)"));
+            q.addBindValue(type);
+            q.addBindValue(texts.at(0));
+            q.addBindValue(texts.at(1));
+            q.addBindValue(texts.at(2));
+            q.addBindValue(state);
+            QVERIFY(q.exec());
+        }
+        QVERIFY(rig.start());
+        QVERIFY2(rig.db->setAsidePath().isEmpty(), qPrintable(rig.db->problem()));
+        QCOMPARE(rig.journal->restore(), 1);
+        const DownloadItem &it = rig.list->at(0);
+        QCOMPARE(sizeColumnText(it), texts.at(0));
+        QCOMPARE(receivedColumnText(it), texts.at(1));
+        QCOMPARE(percentColumnText(it), texts.at(2));
+        QCOMPARE(it.outcome, outcome);
+        QCOMPARE(int(it.state), state);
+        QCOMPARE(it.fileType, type);
+        QCOMPARE(it.storedPath, QStringLiteral("/papers/a.pdf"));
+        QVERIFY(it.reason.isEmpty());
+        // The upgraded file is the current version: the next run reads it as is.
+        QVERIFY(rig.journal->flush());
+        QVERIFY(rig.start());
+        QCOMPARE(rig.journal->storedRecords().size(), 1);
+        QCOMPARE(percentColumnText(rig.journal->storedRecords().first()), texts.at(2));
+    }
+
+    // A file of an older version that no upgrade reads is set aside, never
+    // read as if it were the current one.
+    void unknownOlderVersionIsSetAside()
+    {
+        JournalRig rig;
+        QVERIFY(QDir().mkpath(QFileInfo(rig.file).absolutePath()));
+        {
+            JournalDatabase old(rig.file, 1, {"CREATE TABLE records (x)"});
+            QVERIFY(old.open());
+        }
+        rig.db = std::make_unique<JournalDatabase>(rig.file, 3, QStringList{"CREATE TABLE t (x)"},
+                                                   QMap<int, QStringList>{{2, {"SELECT 1"}}});
+        QVERIFY(rig.db->open());
+        QVERIFY2(rig.db->setAsidePath().contains(".older-"), qPrintable(rig.db->setAsidePath()));
+    }
+
     // A program killed outright loses at most the changes since its last
     // committed batch, which comes every second.
     void survivesAKill()
@@ -253,7 +350,8 @@ private slots:
         ::kill(pid_t(writer.processId()), SIGKILL);
         QVERIFY(writer.waitForFinished());
 
-        JournalDatabase db(file, DownloadJournal::SchemaVersion, DownloadJournal::schema());
+        JournalDatabase db(file, DownloadJournal::SchemaVersion, DownloadJournal::schema(),
+                           DownloadJournal::upgrades());
         QVERIFY(db.open());
         QVERIFY2(db.setAsidePath().isEmpty(), qPrintable(db.problem()));
         DownloadList list;
@@ -263,7 +361,7 @@ private slots:
                  qPrintable(QStringLiteral("%1 of %2").arg(stored.size()).arg(lastFlushed)));
         QVERIFY(journal.hasUnfinishedRecords());
         QCOMPARE(stored.first().name, QStringLiteral("paper 0"));
-        QCOMPARE(stored.first().percentText, QStringLiteral("50%"));
+        QCOMPARE(percentColumnText(stored.first()), QStringLiteral("50%"));
     }
 };
 

@@ -1,4 +1,5 @@
 #include "download_rig.h"
+#include "support/record_figures.h"
 
 #include "download_window/disk_checks.h"
 #include "engine/naming.h"
@@ -183,6 +184,9 @@ private slots:
         const quint64 other = rig.add("other");
         QCOMPARE(rig.session.cancelSelected({w, d, f}), 1);
         QCOMPARE(rig.rec(w).state, S::Failed);
+        QCOMPARE(rig.rec(w).outcome, Outcome::Cancelled);
+        QVERIFY(!rig.rec(w).reason.isEmpty());
+        QCOMPARE(percentColumnText(rig.rec(w)), QString()); // no download to call cancelled
         QCOMPARE(rig.rec(d).state, S::Downloading);
         QCOMPARE(rig.rec(f).state, S::Finished);
         QCOMPARE(rig.rec(other).state, S::Waiting);
@@ -294,9 +298,9 @@ private slots:
             const quint64 id = rig.add(QStringLiteral("r%1").arg(i));
             rig.list.updateById(id, [&](DownloadItem &it) {
                 if (column == DownloadList::SizeColumn)
-                    it.sizeText = texts.at(i);
+                    test::showFigures(it, texts.at(i));
                 else
-                    it.percentText = texts.at(i);
+                    test::showFigures(it, QString(), QString(), texts.at(i));
             });
         }
         for (int i = 0; i < clicks; ++i)
@@ -305,7 +309,8 @@ private slots:
         // Texts are shown as they were, never padded.
         for (const DownloadItem &it : rig.list.items())
             if (!texts.isEmpty())
-                QCOMPARE(column == DownloadList::SizeColumn ? it.sizeText : it.percentText,
+                QCOMPARE(column == DownloadList::SizeColumn ? sizeColumnText(it)
+                                                            : percentColumnText(it),
                          texts.at(it.name.mid(1).toInt()));
     }
 
@@ -383,7 +388,8 @@ private slots:
         const auto put = [&](const QString &name, S state, const QString &size,
                              const QString &received) {
             const quint64 id = rig.add(name, state, "pdf", size);
-            rig.list.updateById(id, [&](DownloadItem &it) { it.receivedText = received; });
+            rig.list.updateById(id,
+                                [&](DownloadItem &it) { test::showFigures(it, size, received); });
         };
         put("whole500", S::Finished, "500", "500");
         put("part", S::Finished, "500", "400");
@@ -426,14 +432,15 @@ private slots:
         QVERIFY(!QFile::exists(rig.path("page.htm")));
         QVERIFY(QFile::exists(rig.path("mine.xml")));
         QCOMPARE(rig.rec(page).state, S::Finished);
-        QVERIFY(rig.rec(page).sizeText.isEmpty() && rig.rec(page).percentText.isEmpty());
-        QVERIFY(rig.rec(skipped).percentText.isEmpty());
+        QVERIFY(sizeColumnText(rig.rec(page)).isEmpty() &&
+                percentColumnText(rig.rec(page)).isEmpty());
+        QVERIFY(percentColumnText(rig.rec(skipped)).isEmpty());
 
         QCOMPARE(rig.session.deleteFailedFiles(), 1);
         QVERIFY(!QFile::exists(rig.path("failed.pdf")));
         QCOMPARE(rig.rec(failed).state, S::Failed);
         QVERIFY(QFile::exists(rig.path("ok.pdf")));
-        QCOMPARE(rig.rec(ok).percentText, QStringLiteral("100%"));
+        QCOMPARE(percentColumnText(rig.rec(ok)), QStringLiteral("100%"));
     }
 
     // --- double-click --------------------------------------------------------------------
@@ -458,8 +465,9 @@ private slots:
 
         rig.session.activateRecord(failed);
         QCOMPARE(rig.rec(failed).state, S::Waiting);
-        QVERIFY(rig.rec(failed).sizeText.isEmpty() && rig.rec(failed).receivedText.isEmpty() &&
-                rig.rec(failed).percentText.isEmpty());
+        QVERIFY(sizeColumnText(rig.rec(failed)).isEmpty() &&
+                receivedColumnText(rig.rec(failed)).isEmpty() &&
+                percentColumnText(rig.rec(failed)).isEmpty());
         QVERIFY(!QFile::exists(rig.path("failed.pdf")));
         QCOMPARE(rig.list.countNotDownloaded(), 2);
 
@@ -574,9 +582,9 @@ private slots:
         const quint64 waiting = rig.add("waiting");
 
         QCOMPARE(rig.session.checkFilesExist(), 2);
-        QCOMPARE(rig.rec(missing).percentText, lumen::FileMissingText);
-        QCOMPARE(rig.rec(waiting).percentText, lumen::FileMissingText);
-        QCOMPARE(rig.rec(page).percentText, QStringLiteral("100%"));
+        QCOMPARE(percentColumnText(rig.rec(missing)), lumen::FileMissingText);
+        QCOMPARE(percentColumnText(rig.rec(waiting)), lumen::FileMissingText);
+        QCOMPARE(percentColumnText(rig.rec(page)), QStringLiteral("100%"));
         QVERIFY(rig.prompter.shown.isEmpty());
 
         QCOMPARE(rig.session.correctFileTypes(), 1);

@@ -1,4 +1,5 @@
 #include "engine/download_list.h"
+#include "support/record_figures.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -21,7 +22,7 @@ class TestDownloadList : public QObject
                             QStringLiteral("/tmp/"), QString());
             list.update(r, [&](DownloadItem &it) {
                 it.state = state;
-                it.sizeText = size;
+                test::showFigures(it, size);
             });
         }
     }
@@ -43,8 +44,8 @@ private slots:
         QCOMPARE(it.folder, QStringLiteral("/f/"));
         QCOMPARE(it.referer, QStringLiteral("http://a/"));
         QCOMPARE(it.state, DownloadState::Waiting);
-        QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty() &&
-                it.baseFlag.isEmpty());
+        QVERIFY(sizeColumnText(it).isEmpty() && receivedColumnText(it).isEmpty() &&
+                percentColumnText(it).isEmpty() && it.baseFlag.isEmpty());
         QVERIFY(list.at(0).id != list.at(1).id);
     }
 
@@ -127,8 +128,11 @@ private slots:
         QCOMPARE(list.rowOfId(ids[0]), 1);
         QCOMPARE(list.rowOfUrl("http://a/3"), 2);
         // A record found by id is the one written, whatever its position.
-        QVERIFY(list.updateById(ids[3], [](DownloadItem &it) { it.percentText = "50%"; }));
-        QCOMPARE(list.at(2).percentText, QStringLiteral("50%"));
+        QVERIFY(list.updateById(ids[3], [](DownloadItem &it) {
+            it.size = 100;
+            it.received = 50;
+        }));
+        QCOMPARE(percentColumnText(list.at(2)), QStringLiteral("50%"));
         // A URL change onto another record's URL is refused.
         QVERIFY(!list.update(0, [](DownloadItem &it) { it.url = "http://a/0"; }));
         QVERIFY(list.update(0, [](DownloadItem &it) { it.url = "http://b/5"; }));
@@ -172,6 +176,90 @@ private slots:
         QFETCH(qint64, total);
         QFETCH(QString, text);
         QCOMPARE(lumen::percentText(received, total), text);
+    }
+
+    // The three figure columns are derived from the record's numbers,
+    // notes and outcome; the list shows them, and a record counts as not
+    // yet downloaded exactly when all three are empty.
+    void columnTextsFollowTheRecord_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("received");
+        QTest::addColumn<SizeNote>("sizeNote");
+        QTest::addColumn<PercentNote>("percentNote");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QStringList>("texts"); // size, received, percent
+        const auto none = SizeNote::None;
+        const auto plain = PercentNote::None;
+        QTest::newRow("not started") << qint64(-1) << qint64(-1) << none << plain << Outcome::None
+                                     << QStringList{"", "", ""};
+        QTest::newRow("under way") << qint64(5016) << qint64(3000) << none << plain << Outcome::None
+                                   << QStringList{"5016", "3000", "59%"};
+        QTest::newRow("size announced, nothing yet")
+            << qint64(5016) << qint64(-1) << none << plain << Outcome::None
+            << QStringList{"5016", "", ""};
+        QTest::newRow("unannounced size") << qint64(-1) << qint64(-1) << SizeNote::Unannounced
+                                          << plain << Outcome::None << QStringList{"未知", "", ""};
+        QTest::newRow("unannounced, then stored")
+            << qint64(3001) << qint64(3001) << SizeNote::Unannounced << plain << Outcome::Document
+            << QStringList{"3001", "3001", "100%"};
+        QTest::newRow("waiting again hides the size")
+            << qint64(5016) << qint64(-1) << SizeNote::WaitingAgain << plain << Outcome::None
+            << QStringList{"等待重新下载", "", ""};
+        QTest::newRow("empty body") << qint64(0) << qint64(0) << none << plain << Outcome::Failed
+                                    << QStringList{"0", "0", ""};
+        QTest::newRow("too large")
+            << qint64(12582912) << qint64(-1) << none << plain << Outcome::SkippedTooLarge
+            << QStringList{"12582912", "", "大文件，跳过"};
+        QTest::newRow("exists") << qint64(16) << qint64(16) << none << plain
+                                << Outcome::SkippedExists
+                                << QStringList{"16", "16", "已存在，跳过"};
+        QTest::newRow("cannot replace")
+            << qint64(3) << qint64(3) << none << plain << Outcome::CannotReplace
+            << QStringList{"3", "3", "无法替换"};
+        QTest::newRow("cancelled while streaming")
+            << qint64(5000) << qint64(1000) << none << PercentNote::Cancelled << Outcome::Cancelled
+            << QStringList{"5000", "1000", "下载取消"};
+        QTest::newRow("cancelled elsewhere keeps its progress")
+            << qint64(5000) << qint64(1000) << none << plain << Outcome::Cancelled
+            << QStringList{"5000", "1000", "20%"};
+        QTest::newRow("file missing over the outcome")
+            << qint64(16) << qint64(16) << none << PercentNote::FileMissing
+            << Outcome::SkippedExists << QStringList{"16", "16", "不存在"};
+        QTest::newRow("proxy unusable")
+            << qint64(-1) << qint64(-1) << none << PercentNote::ProxyUnusable << Outcome::Failed
+            << QStringList{"", "", "代理服务器设置有误"};
+        QTest::newRow("web page") << qint64(120) << qint64(120) << none << plain << Outcome::WebPage
+                                  << QStringList{"120", "120", "100%"};
+    }
+    void columnTextsFollowTheRecord()
+    {
+        QFETCH(qint64, size);
+        QFETCH(qint64, received);
+        QFETCH(SizeNote, sizeNote);
+        QFETCH(PercentNote, percentNote);
+        QFETCH(Outcome, outcome);
+        QFETCH(QStringList, texts);
+        DownloadList list;
+        list.append("http://a/1", "a", "pdf", "/f/", "");
+        list.update(0, [&](DownloadItem &it) {
+            it.size = size;
+            it.received = received;
+            it.sizeNote = sizeNote;
+            it.percentNote = percentNote;
+            it.outcome = outcome;
+        });
+        const QStringList shown = {
+            list.data(list.index(0, DownloadList::SizeColumn)).toString(),
+            list.data(list.index(0, DownloadList::ReceivedColumn)).toString(),
+            list.data(list.index(0, DownloadList::PercentColumn)).toString()};
+        QCOMPARE(shown, texts);
+        const bool untouched = texts == QStringList{"", "", ""};
+        QCOMPARE(list.countNotDownloaded(), untouched ? 1 : 0);
+        // Queued again, the record shows nothing of its last download.
+        list.update(0, [](DownloadItem &it) { clearProgress(it); });
+        QCOMPARE(list.countNotDownloaded(), 1);
+        QCOMPARE(list.at(0).outcome, Outcome::None);
     }
 };
 

@@ -126,9 +126,9 @@ private slots:
         f.engine->startDownloading();
         f.tickAfter();
         QCOMPARE(f.state(a), DownloadState::Finished);
-        QCOMPARE(f.rec(a).percentText, RecordText::ExistsSkipped);
-        QCOMPARE(f.rec(a).sizeText, QString("5"));
-        QCOMPARE(f.rec(b).receivedText, QString("7"));
+        QCOMPARE(percentColumnText(f.rec(a)), RecordText::ExistsSkipped);
+        QCOMPARE(sizeColumnText(f.rec(a)), QString("5"));
+        QCOMPARE(receivedColumnText(f.rec(b)), QString("7"));
         QCOMPARE(f.state(c), DownloadState::Failed); // chosen and started
         QCOMPARE(f.state(d), DownloadState::Waiting);
     }
@@ -159,12 +159,13 @@ private slots:
         const DownloadItem &it = list.at(0);
         if (expected) {
             QCOMPARE(it.state, DownloadState::Waiting);
-            QVERIFY(it.sizeText.isEmpty() && it.receivedText.isEmpty() && it.percentText.isEmpty());
+            QVERIFY(sizeColumnText(it).isEmpty() && receivedColumnText(it).isEmpty() &&
+                    percentColumnText(it).isEmpty());
         } else {
             QCOMPARE(it.state, DownloadState::Finished);
-            QCOMPARE(it.sizeText, QStringLiteral("1234"));
-            QCOMPARE(it.receivedText, QStringLiteral("1234"));
-            QCOMPARE(it.percentText, QStringLiteral("已存在，跳过"));
+            QCOMPARE(sizeColumnText(it), QStringLiteral("1234"));
+            QCOMPARE(receivedColumnText(it), QStringLiteral("1234"));
+            QCOMPARE(percentColumnText(it), QStringLiteral("已存在，跳过"));
         }
         QCOMPARE(list.at(1).state, DownloadState::Waiting);
         QVERIFY(!lumen::needsDownload(list, 2, policy));
@@ -195,16 +196,16 @@ private slots:
         f.tickAfter();
         QCOMPARE(f.state(a), DownloadState::Downloading);
         QVERIFY(f.engine->downloadBusy());
-        QTRY_COMPARE(f.rec(a).receivedText, QString("100"));
+        QTRY_COMPARE(receivedColumnText(f.rec(a)), QString("100"));
         f.tickAfter(); // busy: nothing else starts
         QCOMPARE(f.state(b), DownloadState::Waiting);
-        QVERIFY(f.rec(b).sizeText.isEmpty());
+        QVERIFY(sizeColumnText(f.rec(b)).isEmpty());
 
         // "下载当前项" while the transfer runs is refused and re-queued.
         f.setState(b, DownloadState::Downloading);
         f.engine->downloadCurrent(b);
         QCOMPARE(f.state(b), DownloadState::Waiting);
-        QCOMPARE(f.rec(b).sizeText, RecordText::WaitingAgain);
+        QCOMPARE(sizeColumnText(f.rec(b)), RecordText::WaitingAgain);
         QCOMPARE(server.requestCount("/b.pdf"), 0);
         // ... and a record re-queued like that is not "not yet downloaded".
         QCOMPARE(f.list.countNotDownloaded(), 0);
@@ -431,7 +432,7 @@ private slots:
     {
         EngineFixture f;
         const quint64 a = f.add(instantFailure(1), "a");
-        f.list.update(0, [](DownloadItem &it) { it.sizeText = RecordText::WaitingAgain; });
+        f.list.update(0, [](DownloadItem &it) { it.sizeNote = SizeNote::WaitingAgain; });
         f.engine->setAutoStart(true);
         f.engine->monitorTick();
         QVERIFY(!f.engine->isRunning());
@@ -514,7 +515,10 @@ private slots:
         for (int i = 0; i < failedRows; ++i) {
             const quint64 id = f.add(instantFailure(i), QStringLiteral("x%1").arg(i));
             f.setState(id, DownloadState::Failed);
-            f.list.update(f.list.rowOfId(id), [](DownloadItem &it) { it.percentText = "0%"; });
+            f.list.update(f.list.rowOfId(id), [](DownloadItem &it) {
+                it.size = 100;
+                it.received = 0;
+            });
         }
         f.add(instantFailure(99), "waiting");
         f.engine->setErrorStop(true);
@@ -684,9 +688,8 @@ private slots:
         const quint64 a = f.add(instantFailure(1), "a", "HTML");
         f.setState(a, DownloadState::Failed);
         f.list.update(0, [&](DownloadItem &it) {
-            it.sizeText = "10";
-            it.receivedText = "10";
-            it.percentText = "100%";
+            it.size = 10;
+            it.received = 10;
             it.storedPath = f.path("a.HTML");
         });
         f.writeFile("a.HTML", "page");
@@ -698,7 +701,7 @@ private slots:
         QCOMPARE(requeueFailed(f.list), 1);
         QCOMPARE(f.state(a), DownloadState::Waiting);
         QCOMPARE(f.rec(a).fileType, QString("xxx"));
-        QVERIFY(f.rec(a).sizeText.isEmpty() && f.rec(a).percentText.isEmpty());
+        QVERIFY(sizeColumnText(f.rec(a)).isEmpty() && percentColumnText(f.rec(a)).isEmpty());
         QVERIFY(f.rec(a).storedPath.isEmpty());
         QVERIFY(!f.exists("a.HTML"));
         // Not this record's file, although it now carries the record's name.

@@ -204,15 +204,14 @@ private slots:
         QFETCH(QString, percent);
         DownloadItem item;
         item.state = DownloadState::Downloading;
-        item.sizeText = "100";
-        item.receivedText = "12";
-        item.percentText = "12%";
+        item.size = 100;
+        item.received = 12;
         showNameRefusal(item, kind, 1234);
         QCOMPARE(item.state, state);
-        QCOMPARE(item.percentText, percent);
+        QCOMPARE(percentColumnText(item), percent);
         const bool stops = kind == Kind::Skip || kind == Kind::CannotReplace;
-        QCOMPARE(item.sizeText, stops ? QString("1234") : QString("100"));
-        QCOMPARE(item.receivedText, stops ? QString("1234") : QString("12"));
+        QCOMPARE(sizeColumnText(item), stops ? QString("1234") : QString("100"));
+        QCOMPARE(receivedColumnText(item), stops ? QString("1234") : QString("12"));
     }
 };
 

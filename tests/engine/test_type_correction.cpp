@@ -134,8 +134,8 @@ private slots:
         DownloadList list;
         const qint64 row = list.append("http://127.0.0.1/a", name, type, folder, QString());
         list.update(row, [](DownloadItem &it) {
-            it.sizeText = "123";
-            it.percentText = "100%";
+            it.size = 123;
+            it.received = 123;
         });
         list.setState(row, DownloadState::Finished);
         const quint64 id = list.at(row).id;
@@ -155,8 +155,8 @@ private slots:
             QCOMPARE(readFile(folder + other), QByteArray("someone else's file"));
         // Only the name and type move.
         QCOMPARE(item.state, DownloadState::Finished);
-        QCOMPARE(item.sizeText, QString("123"));
-        QCOMPARE(item.percentText, QString("100%"));
+        QCOMPARE(sizeColumnText(item), QString("123"));
+        QCOMPARE(percentColumnText(item), QString("100%"));
     }
 
     void correctFileTypeWithoutAFile()

@@ -139,7 +139,8 @@ void TestTransfer::recordFields()
     QCOMPARE(a.folder, QString("/row/"));
     QCOMPARE(a.referer, QString("http://h/search?q=a"));
     QCOMPARE(a.state, DownloadState::Waiting);
-    QVERIFY(a.sizeText.isEmpty() && a.receivedText.isEmpty() && a.percentText.isEmpty());
+    QVERIFY(sizeColumnText(a).isEmpty() && receivedColumnText(a).isEmpty() &&
+            percentColumnText(a).isEmpty());
     // No folder with the row: the save folder at the moment of the transfer.
     QCOMPARE(rig.downloads.at(1).folder, QString("/current/"));
     // Two entries of one title get one name; the same-name rule decides later.
