@@ -13,6 +13,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-webengine-dev qt6-multimedia-dev libgl-dev
   zlib1g-dev libbrotli-dev libqt6sql6-sqlite
+  qt6-translations-l10n # the standard buttons and dialogs in Chinese
   curl nginx-light tinyproxy time openssl ca-certificates clang-format
   aria2 # the yardstick of the throughput benchmark
   fonts-noto-cjk xvfb xauth
