@@ -29,6 +29,9 @@ constexpr qint64 ProgressIntervalMs = 200;
 constexpr qint64 ReplyBufferBytes = 512 * 1024;
 constexpr qint64 ReadChunkBytes = 256 * 1024;
 
+// As many hops as a browser follows before it gives up on a loop.
+constexpr int MaxRedirects = 20;
+
 const QString MissTimedOutText = QStringLiteral("超时");
 const QString CannotDownloadText = QStringLiteral("无法下载");
 const QString CannotWriteText = QStringLiteral("无法写入");
@@ -115,17 +118,24 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
     m_watchMs = m_clock.monotonicMs();
     m_watchdog.start();
     m_phase = Phase::Streaming;
+    m_requestUrl = QUrl(m_sourceUrl);
+    m_redirects = 0;
     startRequest();
 }
 
 void Downloader::startRequest()
 {
-    QNetworkRequest request{QUrl(m_sourceUrl)};
+    QNetworkRequest request{m_requestUrl};
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // Redirects are followed here, each hop a reply of its own: a reply that
+    // followed one itself could come with the first answer's headers merged
+    // into the last one's ("Content-Length: 380, 3168"), and a whole document
+    // was then thrown away as cut short.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+                         QNetworkRequest::ManualRedirectPolicy);
+    m_redirecting = false;
     // The stored bytes are the bytes served, and the announced size counts them.
     request.setRawHeader("Accept-Encoding", "identity");
 
@@ -142,8 +152,12 @@ void Downloader::onMetaData()
     if (!m_reply)
         return;
     const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300 && status < 400)
-        return; // a redirect being followed: its headers are not the file's
+    if (status >= 300 && status < 400) {
+        // A redirect to follow: neither its headers nor its body are the file's.
+        m_redirecting =
+            m_reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl().isValid();
+        return;
+    }
     m_httpStatus = status;
     m_httpPhrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     if (!hasIdentityEncoding(*m_reply)) {
@@ -160,11 +174,47 @@ void Downloader::onMetaData()
 
 void Downloader::onReadyRead()
 {
+    if (m_redirecting) {
+        if (m_reply)
+            m_reply->skip(m_reply->bytesAvailable());
+        return;
+    }
     QPointer<Downloader> self(this);
     if (!handleDrain(drainReply()))
         return;
     if (self)
         reportProgress(false);
+}
+
+void Downloader::followRedirect()
+{
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    reply->disconnect(this);
+    reply->deleteLater();
+    m_redirecting = false;
+    const QUrl from = reply->url();
+    const QUrl target =
+        from.resolved(reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl());
+    if (++m_redirects > MaxRedirects) {
+        m_reason = QStringLiteral("more than %1 redirects").arg(MaxRedirects);
+        fail(CannotDownloadText);
+        return;
+    }
+    if (!isFetchableUrl(target)) {
+        m_reason = QStringLiteral("redirected to an address that is not http or https");
+        fail(CannotDownloadText);
+        return;
+    }
+    // Never from an encrypted address to a plain one.
+    if (from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+        target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0) {
+        m_reason = QStringLiteral("redirected from https to plain http");
+        fail(CannotDownloadText);
+        return;
+    }
+    m_requestUrl = target;
+    startRequest();
 }
 
 // False when the transfer ended (or the slot went away) on the way.
@@ -262,6 +312,10 @@ void Downloader::onFinished()
 {
     if (!m_reply)
         return;
+    if (m_redirecting) {
+        followRedirect();
+        return;
+    }
     QPointer<Downloader> self(this);
     if (!handleDrain(drainReply(true)) || !self || !m_reply)
         return;
@@ -314,6 +368,8 @@ void Downloader::endRead(bool transportFailed)
         fail(CannotWriteText);
         return;
     }
+    m_requestUrl = QUrl(m_sourceUrl);
+    m_redirects = 0;
     startRequest();
 }
 

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -89,6 +90,7 @@ private:
 
     QNetworkAccessManager &manager();
     void startRequest();
+    void followRedirect();
     void onMetaData();
     void onReadyRead();
     void onFinished();
@@ -114,6 +116,9 @@ private:
 
     QString m_saveFile;
     QString m_sourceUrl;
+    QUrl m_requestUrl;          // the address asked for now: the source or where it led
+    int m_redirects = 0;        // hops followed so far for this body
+    bool m_redirecting = false; // the current answer only points elsewhere
     Committer m_committer;
     qint64 m_sizeLimit = 0;
     QByteArray m_buffer;

@@ -486,6 +486,31 @@ private slots:
         QCOMPARE(readFile(dir.filePath("m.pdf")), QByteArray("%PDF-here"));
     }
 
+    void redirectsThatLeaveTheWebOrLoopAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("location");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("ftp") << QByteArray("ftp://127.0.0.1/a.pdf")
+                             << QStringLiteral(
+                                    "redirected to an address that is not http or https");
+        QTest::newRow("loop") << QByteArray("/loop.pdf")
+                              << QStringLiteral("more than 20 redirects");
+    }
+    void redirectsThatLeaveTheWebOrLoopAreRefused()
+    {
+        QFETCH(QByteArray, location);
+        QFETCH(QString, reason);
+        m_server.setRoute("/loop.pdf", LoopbackHttpServer::redirect(location));
+        QTemporaryDir dir;
+        Slot s(m_nam, m_clock);
+        s.d->beginDownload(m_server.url("/loop.pdf"), dir.filePath("l.pdf"), QString());
+        QTRY_VERIFY(s.ended());
+        QCOMPARE(s.error.size(), 1);
+        QCOMPARE(s.d->failureReason(), reason);
+        QVERIFY(!QFile::exists(dir.filePath("l.pdf")));
+        QVERIFY(!QFile::exists(dir.filePath("l.pdf.part")));
+    }
+
     void ampersandEntitiesAreDecoded()
     {
         m_server.setRoute("/get?a=1&b=2&c=3", body("%PDF-amp"));
