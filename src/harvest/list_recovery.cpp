@@ -4,6 +4,7 @@
 #include "engine/prompter.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace lumen
@@ -15,11 +16,14 @@ namespace
 const QString RestoreQuestion = QStringLiteral("恢复上次未完成的下载列表？");
 const QString SetAsideMessage =
     QStringLiteral("上次的列表记录文件无法使用（%1），已另存为：\n%2\n本次从空列表开始。");
+const QString HeldByAnotherRunMessage =
+    QStringLiteral("另一个正在运行的本程序正在记录下载列表，本次运行不记录列表。");
 
 } // namespace
 
 ListRecovery::ListRecovery(DownloadList &downloads, Prompter &prompter, QString folder)
     : m_downloads(downloads), m_prompter(prompter),
+      m_lock(QDir(folder).filePath(QStringLiteral("lists.lock"))),
       m_downloadDb(QDir(folder).filePath(QStringLiteral("downloads.sqlite")),
                    DownloadJournal::SchemaVersion, DownloadJournal::schema(),
                    DownloadJournal::upgrades()),
@@ -43,6 +47,17 @@ QString ListRecovery::defaultFolder()
 
 bool ListRecovery::start(bool enabled)
 {
+    // A lock left by a run that died is stale as soon as its process is gone.
+    m_lock.setStaleLockTime(0);
+    QDir().mkpath(QFileInfo(m_lock.fileName()).absolutePath());
+    if (!m_lock.tryLock(0) && m_lock.error() == QLockFile::LockFailedError) {
+        // Another copy keeps the journals: this run goes on without one,
+        // and leaves them as they are even when it keeps none itself.
+        if (enabled)
+            m_prompter.message(HeldByAnotherRunMessage, Prompter::Icon::Information);
+        m_started = true;
+        return false;
+    }
     for (JournalDatabase *db : {&m_downloadDb, &m_harvestDb}) {
         // A journal that cannot be kept at all (no driver, a folder that
         // cannot be written) leaves the program running without one.

@@ -4,6 +4,8 @@
 #include "harvest/harvest_journal.h"
 #include "settings/journal_database.h"
 
+#include <QLockFile>
+
 #include <QString>
 
 #include <memory>
@@ -51,6 +53,9 @@ private:
 
     DownloadList &m_downloads;
     Prompter &m_prompter;
+    // Held for the whole run: a second copy of the program started beside
+    // this one must neither offer nor wipe nor write into this run's lists.
+    QLockFile m_lock;
     JournalDatabase m_downloadDb;
     JournalDatabase m_harvestDb;
     std::unique_ptr<DownloadJournal> m_downloadJournal;

@@ -4,8 +4,12 @@
 #include "support/fake_prompter.h"
 
 #include <QFile>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lumen;
 using lumen::test::FakePrompter;
@@ -110,6 +114,50 @@ private slots:
         after.prompter.answers.enqueue(Answer::No);
         after.start(true);
         QCOMPARE(after.prompter.messages().contains(Question), restored && asked);
+    }
+
+    // A second copy started beside a running one neither offers the first
+    // one's list, nor wipes it, nor writes its own records into it; a lock
+    // left by a run that was killed holds nothing back.
+    void aSecondRunLeavesTheFirstRunsJournalAlone()
+    {
+        QTemporaryDir dir;
+        const QString another =
+            QStringLiteral("另一个正在运行的本程序正在记录下载列表，本次运行不记录列表。");
+        {
+            Run first(dir.path());
+            first.start(true);
+            addRecord(first.downloads, QStringLiteral("a"), S::Waiting);
+            {
+                Run second(dir.path());
+                second.prompter.answers.enqueue(Answer::No);
+                QVERIFY(!second.start(true));
+                QCOMPARE(second.prompter.messages(), QStringList{another});
+                QVERIFY(!second.recovery.downloadJournal());
+                QVERIFY(!second.recovery.harvestJournal());
+                addRecord(second.downloads, QStringLiteral("b"), S::Waiting);
+                addRecord(second.downloads, QStringLiteral("c"), S::Waiting);
+            }
+            addRecord(first.downloads, QStringLiteral("d"), S::Waiting);
+        }
+        // A run killed with its lock held.
+        const pid_t child = fork();
+        if (child == 0) {
+            QLockFile held(dir.filePath(QStringLiteral("lists.lock")));
+            _exit(held.tryLock(0) ? 0 : 1);
+        }
+        int status = -1;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QCOMPARE(WEXITSTATUS(status), 0);
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("lists.lock"))));
+
+        Run next(dir.path());
+        next.prompter.answers.enqueue(Answer::Yes);
+        QVERIFY(next.start(true));
+        QCOMPARE(next.prompter.messages(), QStringList{Question});
+        QCOMPARE(next.downloads.count(), 2);
+        QCOMPARE(next.downloads.at(0).name, QStringLiteral("a"));
+        QCOMPARE(next.downloads.at(1).name, QStringLiteral("d"));
     }
 
     // Turned off, the journals are emptied and nothing is offered, now or
