@@ -16,6 +16,8 @@ namespace
 const QString RestoreQuestion = QStringLiteral("恢复上次未完成的下载列表？");
 const QString SetAsideMessage =
     QStringLiteral("上次的列表记录文件无法使用（%1），已另存为：\n%2\n本次从空列表开始。");
+const QString CannotWriteMessage =
+    QStringLiteral("列表记录文件无法写入（%1）：\n%2\n程序意外退出时，列表可能无法恢复。");
 const QString HeldByAnotherRunMessage =
     QStringLiteral("另一个正在运行的本程序正在记录下载列表，本次运行不记录列表。");
 
@@ -67,8 +69,10 @@ bool ListRecovery::start(bool enabled)
     }
     m_enabled = enabled;
     m_started = true;
-    if (m_downloadDb.isOpen())
+    if (m_downloadDb.isOpen()) {
         m_downloadJournal = std::make_unique<DownloadJournal>(m_downloads, m_downloadDb);
+        tellWhenWritesFail(*m_downloadJournal, m_downloadDb.path());
+    }
     // The harvest list may not exist yet: the decision reads its journal
     // through a list of its own, and the real list joins it afterwards.
     {
@@ -98,6 +102,16 @@ bool ListRecovery::start(bool enabled)
     return restored;
 }
 
+void ListRecovery::tellWhenWritesFail(ListJournal &journal, const QString &path)
+{
+    // Said while it happens: the user learns now, not after a crash, that
+    // the list would not come back.
+    QObject::connect(
+        &journal, &ListJournal::writeFailed, &journal, [this, path](const QString &reason) {
+            m_prompter.message(CannotWriteMessage.arg(reason, path), Prompter::Icon::Warning);
+        });
+}
+
 void ListRecovery::attachHarvest(HarvestList &harvest)
 {
     m_harvestList = &harvest;
@@ -109,6 +123,7 @@ void ListRecovery::journalHarvest()
     if (!m_started || !m_harvestList || m_harvestJournal || !m_harvestDb.isOpen())
         return;
     m_harvestJournal = std::make_unique<HarvestJournal>(*m_harvestList, m_harvestDb);
+    tellWhenWritesFail(*m_harvestJournal, m_harvestDb.path());
     m_harvestJournal->setEnabled(m_enabled);
     if (m_restoreHarvest)
         m_harvestJournal->restore();

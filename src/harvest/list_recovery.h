@@ -50,6 +50,7 @@ public:
 
 private:
     void journalHarvest();
+    void tellWhenWritesFail(ListJournal &journal, const QString &path);
 
     DownloadList &m_downloads;
     Prompter &m_prompter;

@@ -91,8 +91,13 @@ bool ListJournal::flush()
     const qint64 written = m_whole ? recordCount() : m_dirty.size();
     if (!write(m_whole)) {
         schedule();
+        if (!m_failing) {
+            m_failing = true;
+            emit writeFailed(m_lastError);
+        }
         return false;
     }
+    m_failing = false;
     m_whole = false;
     m_dirty.clear();
     emit flushed(written);

@@ -49,6 +49,9 @@ public:
 signals:
     // After each committed batch, with the number of records written.
     void flushed(qint64 written);
+    // A batch could not be written (the disk is full, the file went away):
+    // once when writes start failing, not again until one has succeeded.
+    void writeFailed(const QString &reason);
 
 protected:
     // columns: the table's columns after id and position, in the order
@@ -84,6 +87,7 @@ private:
     QSet<quint64> m_dirty;
     bool m_whole = false;
     bool m_enabled = true;
+    bool m_failing = false;
     QString m_lastError;
 };
 

@@ -1,6 +1,7 @@
 #include "engine/downloader.h"
 #include "support/as_nobody.h"
 #include "support/fake_clock.h"
+#include "support/file_size_limit.h"
 #include "support/files.h"
 #include "support/local_nginx.h"
 #include "support/loopback_http_server.h"
@@ -27,6 +28,7 @@
 
 using namespace lumen;
 using lumen::test::FakeClock;
+using lumen::test::FileSizeLimit;
 using lumen::test::LoopbackHttpServer;
 using lumen::test::readFile;
 using lumen::test::writeFile;
@@ -55,26 +57,6 @@ Route body(const QByteArray &bytes, bool withLength = true, qint64 holdAfter = -
     }
     return r;
 }
-
-// Files this process writes cannot grow past `bytes` while it lives: writes
-// beyond fail (EFBIG) as on a full disk.
-struct FileSizeLimit {
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previousHandler);
-    }
-    rlimit saved{};
-    void (*previousHandler)(int) = nullptr;
-};
 
 // One slot with its signals recorded.
 struct Slot {

@@ -2,6 +2,7 @@
 #include "harvest/harvest_list.h"
 #include "harvest/list_recovery.h"
 #include "support/fake_prompter.h"
+#include "support/file_size_limit.h"
 
 #include <QFile>
 #include <QLockFile>
@@ -158,6 +159,44 @@ private slots:
         QCOMPARE(next.downloads.count(), 2);
         QCOMPARE(next.downloads.at(0).name, QStringLiteral("a"));
         QCOMPARE(next.downloads.at(1).name, QStringLiteral("d"));
+    }
+
+    // A journal that stops taking writes (a full disk) says so while it
+    // happens, once, and again only after it had recovered.
+    void writesThatFailAreTold()
+    {
+        QTemporaryDir dir;
+        Run run(dir.path());
+        run.start(true);
+        DownloadJournal *journal = run.recovery.downloadJournal();
+        QVERIFY(journal);
+        addRecord(run.downloads, QStringLiteral("a"), S::Waiting);
+        QVERIFY(journal->flush());
+        const auto warnings = [&] {
+            int n = 0;
+            for (const auto &shown : run.prompter.shown)
+                n += shown.icon == Prompter::Icon::Warning &&
+                     shown.text.contains(QStringLiteral("列表记录文件无法写入")) &&
+                     shown.text.contains(QStringLiteral("downloads.sqlite"));
+            return n;
+        };
+        {
+            lumen::test::FileSizeLimit full(1);
+            addRecord(run.downloads, QStringLiteral("b"), S::Waiting);
+            QVERIFY(!journal->flush());
+            addRecord(run.downloads, QStringLiteral("c"), S::Waiting);
+            QVERIFY(!journal->flush());
+        }
+        QCOMPARE(warnings(), 1);
+        // Nothing gathered was lost meanwhile.
+        QVERIFY(journal->flush());
+        QCOMPARE(journal->storedRecords().size(), 3);
+        {
+            lumen::test::FileSizeLimit full(1);
+            addRecord(run.downloads, QStringLiteral("d"), S::Waiting);
+            QVERIFY(!journal->flush());
+        }
+        QCOMPARE(warnings(), 2);
     }
 
     // Turned off, the journals are emptied and nothing is offered, now or
