@@ -546,6 +546,37 @@ private slots:
         QVERIFY(stored.readAll() == body);
         QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"paper.pdf"});
     }
+
+    // A busy server's pause is waited out: the run says the record waits
+    // and until when, does not end meanwhile, and stores the document after.
+    void busyServerIsWaitedOut()
+    {
+        using lumen::test::LoopbackHttpServer;
+        QTemporaryDir home;
+        QTemporaryDir out;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        LoopbackHttpServer::Route busy =
+            LoopbackHttpServer::body("<html>later</html>", "text/html");
+        busy.status = 503;
+        busy.headers << qMakePair(QByteArray("Retry-After"), QByteArray("1"));
+        server.queueRoutes("/paper.pdf", {busy});
+        server.setRoute("/paper.pdf", LoopbackHttpServer::body("%PDF-1.4\nbody"));
+        QProcess p;
+        p.setProcessEnvironment(lumen::test::isolatedEnvironment(home.path()));
+        p.start(QStringLiteral(LUMEN_CLI_PATH),
+                {"download", "--folder", out.path(), "--method", "2", server.url("/paper.pdf")});
+        QVERIFY(p.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(p.state(), QProcess::NotRunning, 30000);
+        const Result r = lumen::test::finishCli(p, 1000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(
+            r.err.contains(QRegularExpression(
+                "paper: waiting: HTTP 503 Service Unavailable, retry at \\d\\d:\\d\\d:\\d\\d")),
+            qPrintable(r.err));
+        QCOMPARE(server.requestCount("/paper.pdf"), 2);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"paper.pdf"});
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCliDownload)
