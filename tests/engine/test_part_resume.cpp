@@ -8,10 +8,14 @@
 #include "engine/requeue.h"
 #include "engine/resume_state.h"
 #include "support/engine_fixture.h"
+#include "support/local_nginx.h"
 #include "support/loopback_http_server.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTest>
 
 using namespace lumen;
@@ -240,6 +244,70 @@ private slots:
         else
             f.list.clear();
         QCOMPARE(filesIn(f), QStringList{"b.pdf.part"});
+    }
+
+    // A stock server as the witness: it continues the same version from
+    // where the file ends (the bytes there are kept, so a prefix of our own
+    // shows that only the rest came), and sends a changed one whole.
+    void stockServerJoinsOnlyTheSameVersion_data()
+    {
+        QTest::addColumn<int>("method");
+        QTest::addColumn<bool>("changed");
+        for (int m : {1, 2}) {
+            QTest::addRow("same version, method %d", m) << m << false;
+            QTest::addRow("changed on the server, method %d", m) << m << true;
+        }
+    }
+    void stockServerJoinsOnlyTheSameVersion()
+    {
+        QFETCH(int, method);
+        QFETCH(bool, changed);
+        QTemporaryDir site;
+        const QString served = site.filePath("paper.pdf");
+        const QByteArray v1 = versionBytes("v1");
+        {
+            QFile file(served);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(v1);
+        }
+        LocalNginx nginx(site.path());
+        QVERIFY2(nginx.start(), qPrintable(nginx.errorString()));
+        const QString url = nginx.url("/paper.pdf");
+
+        QNetworkAccessManager nam;
+        QNetworkReply *head = nam.head(QNetworkRequest(QUrl(url)));
+        QTRY_VERIFY(head->isFinished());
+        ResumeMeta meta;
+        meta.url = url;
+        meta.etag = head->rawHeader("ETag");
+        meta.lastModified = head->rawHeader("Last-Modified");
+        meta.length = BodyBytes;
+        head->deleteLater();
+        QVERIFY(!meta.validator().isEmpty());
+
+        EngineFixture f;
+        const quint64 a = f.add(url, "a");
+        const QByteArray ours = versionBytes("ours", CutAt);
+        f.writeFile("a.pdf.part", ours);
+        QVERIFY(writeResumeMeta(f.path("a.pdf.part"), meta));
+        QByteArray expected = ours + v1.mid(CutAt);
+        if (changed) {
+            expected = versionBytes("v2");
+            QFile file(served);
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(expected);
+            QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(60),
+                                     QFileDevice::FileModificationTime));
+        }
+
+        startRun(f, method);
+        QTRY_VERIFY(settled(f, a));
+        QCOMPARE(f.state(a), DownloadState::Finished);
+        QVERIFY(f.readFile("a.pdf") == expected);
+        QCOMPARE(filesIn(f), QStringList{"a.pdf"});
+        QTRY_COMPARE(nginx.log().size(), 2); // the HEAD and the transfer
+        QVERIFY2(nginx.log().last().contains(changed ? "\" 200 " : "\" 206 "),
+                 qPrintable(nginx.log().last()));
     }
 
     void contentRangeIsRead_data()
