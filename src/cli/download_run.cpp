@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -287,6 +288,11 @@ void printDownloadProgress(const DownloadEngine &engine)
 {
     QString text;
     for (const DownloadItem &it : engine.list().items()) {
+        // A record its server asked to come back later says until when.
+        if (it.state == DownloadState::Waiting && !it.reason.isEmpty()) {
+            text += QStringLiteral("  %1 waiting: %2\n").arg(it.name, it.reason);
+            continue;
+        }
         if (it.state != DownloadState::Downloading)
             continue;
         text +=
@@ -379,10 +385,18 @@ int runDownloads(DownloadEngine &engine)
     // are set by then, wherever it ended (in a transfer, or refused before
     // one).
     QSet<quint64> told;
+    QHash<quint64, QString> toldWaits;
     DownloadList &list = engine.list();
     auto tell = [&](const DownloadItem &item) {
         if (item.state == DownloadState::Waiting) {
             told.remove(item.id); // queued again: its next end is told again
+            // A server asked for a pause: said once per answer.
+            if (!item.reason.isEmpty() && toldWaits.value(item.id) != item.reason) {
+                toldWaits.insert(item.id, item.reason);
+                writeError(QStringLiteral("%1: waiting: %2 (%3)")
+                               .arg(escapeField(item.name), escapeField(item.reason),
+                                    escapeField(item.url)));
+            }
             return;
         }
         // A record has its outcome once its end is complete: a state alone

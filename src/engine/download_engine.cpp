@@ -3,6 +3,7 @@
 #include "engine/download_list.h"
 #include "engine/prompter.h"
 #include "engine/requeue.h"
+#include "engine/resume_state.h"
 #include "engine/single_transfer.h"
 
 #include <QCoreApplication>
@@ -31,6 +32,17 @@ DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &so
     connect(&m_pool, &TransferPool::connectionStateChanged, &m_status,
             &StatusPresenter::showConnectionState);
     connect(&m_pool, &TransferPool::ended, this, &DownloadEngine::onTransferEnded);
+    // A record that leaves the list takes what it left for a later attempt
+    // with it: nobody will go on from that partial file now.
+    connect(&m_list, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex &, int first, int last) {
+                for (int row = first; row <= last && row < m_list.count(); ++row)
+                    dropLeftover(m_list.at(row));
+            });
+    connect(&m_list, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        for (qint64 row = 0; row < m_list.count(); ++row)
+            dropLeftover(m_list.at(row));
+    });
 
     connect(&m_scheduler, &DownloadScheduler::downloadMethodChanged, this,
             &DownloadEngine::downloadMethodChanged);
@@ -99,6 +111,16 @@ bool DownloadEngine::downloadIdleGuard(Prompter &prompter) const
 void DownloadEngine::methodOneWatchdogTick()
 {
     m_pool.single().watchdogTick();
+}
+
+void DownloadEngine::dropLeftover(const DownloadItem &item)
+{
+    // A record that stored its document left nothing behind; one that runs
+    // is still writing its file.
+    if (item.outcome == Outcome::Document || item.state == DownloadState::Downloading ||
+        item.name.isEmpty())
+        return;
+    removeLeftoverPart(ItemFilePath(item), item.url.trimmed());
 }
 
 void DownloadEngine::onTransferEnded(quint64 recordId, TransferNotice notice)

@@ -19,6 +19,7 @@ namespace lumen
 class Clock;
 class Downloader;
 class DownloadList;
+struct DownloadItem;
 class Prompter;
 class SoundPlayer;
 
@@ -231,6 +232,7 @@ signals:
 
 private:
     void onTransferEnded(quint64 recordId, TransferNotice notice);
+    void dropLeftover(const DownloadItem &item);
 
     DownloadList &m_list;
     // In dependency order: the pool and the presenter stand alone, the

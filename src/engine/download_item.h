@@ -84,6 +84,9 @@ struct DownloadItem {
     // Forbidden", "body ended at 30000 of 100000 bytes"); empty for a
     // document, and cleared whenever the record is queued again.
     QString reason;
+    // Answers in a row that asked to come back later (429, 503); the record
+    // fails at the limit. Set back by any other answer and by a re-queue.
+    int retryAnswers = 0;
 };
 
 // The record's progress as the list shows it: the integer part of the

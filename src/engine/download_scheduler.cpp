@@ -218,6 +218,9 @@ qint64 DownloadScheduler::chooseWaitingRow(bool createFolders)
     for (qint64 row = 0; row < m_list.count(); ++row) {
         if (m_list.at(row).state != DownloadState::Waiting)
             continue;
+        // Its server asked us to come back later; others go on meanwhile.
+        if (m_pool.hostHeld(m_list.at(row).url))
+            continue;
         QString folder = m_list.at(row).folder;
         bool folderFailed = false;
         QString folderError;

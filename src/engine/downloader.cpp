@@ -3,6 +3,8 @@
 #include "engine/clock.h"
 #include "engine/part_file.h"
 #include "engine/reply_checks.h"
+#include "engine/resume_state.h"
+#include "engine/retry_after.h"
 #include "engine/transfer_limits.h"
 #include "engine/transfer_result.h"
 #include "engine/url_policy.h"
@@ -91,6 +93,7 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
 
     m_saveFile = saveFile;
     m_sourceUrl = cleanUrl(url);
+    m_ownerUrl = url.trimmed();
     m_received = 0;
     m_announced = -1;
     m_lastBytes = 0;
@@ -108,12 +111,25 @@ void Downloader::beginDownload(const QString &url, const QString &saveFile,
         return;
     }
 
+    m_resumeFrom = 0;
     m_part = std::make_unique<PartFile>(m_saveFile);
-    if (!m_part->open()) {
+    if (m_part->adopt(m_ownerUrl)) {
+        // Our own from an earlier attempt: go on after its last byte, or
+        // start it over when nothing can be joined to it.
+        if (m_part->canResume())
+            m_resumeFrom = m_part->written();
+        else if (!m_part->restart()) {
+            m_reason =
+                writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
+            failLater(CannotWriteText);
+            return;
+        }
+    } else if (!m_part->open()) {
         m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
         failLater(CannotWriteText);
         return;
     }
+    m_received = m_resumeFrom;
 
     m_watchMs = m_clock.monotonicMs();
     m_watchdog.start();
@@ -138,6 +154,8 @@ void Downloader::startRequest()
     m_redirecting = false;
     // The stored bytes are the bytes served, and the announced size counts them.
     request.setRawHeader("Accept-Encoding", "identity");
+    if (m_resumeFrom > 0 && m_part)
+        askForRest(request, m_resumeFrom, m_part->resumeMeta());
 
     QNetworkReply *reply = manager().get(request);
     reply->setReadBufferSize(ReplyBufferBytes);
@@ -160,6 +178,18 @@ void Downloader::onMetaData()
     }
     m_httpStatus = status;
     m_httpPhrase = m_reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    if (const std::optional<qint64> wait =
+            retryWaitFor(*m_reply, QDateTime::currentDateTimeUtc())) {
+        // Not an answer to keep: the body is the server's excuse.
+        stopTransfer();
+        if (m_part) {
+            m_part->leave();
+            m_part.reset();
+        }
+        m_phase = Phase::Finished;
+        emit retryLater(*wait, m_httpStatus, m_httpPhrase);
+        return;
+    }
     if (!hasIdentityEncoding(*m_reply)) {
         // A compressed body stored as it comes would be a file of the wrong
         // type under the right name.
@@ -167,9 +197,64 @@ void Downloader::onMetaData()
         fail(CannotDownloadText);
         return;
     }
-    const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
-    m_announced = length.isValid() ? length.toLongLong() : -1;
+    if (m_resumeFrom > 0) {
+        if (!takeRangeAnswer())
+            return;
+    } else {
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        m_announced = length.isValid() ? length.toLongLong() : -1;
+        // The version these bytes are of, beside them before the first one
+        // lands: a program killed mid-body leaves what the next run needs.
+        if (status == 200 && m_part)
+            m_part->setResumeMeta(resumeMetaFor(*m_reply, m_ownerUrl, m_announced));
+    }
     reportProgress(true);
+}
+
+bool Downloader::takeRangeAnswer()
+{
+    switch (judgeRangeAnswer(*m_reply, m_resumeFrom, m_part->resumeMeta())) {
+    case RangeAnswer::Append:
+        m_announced = m_part->resumeMeta().length;
+        return true;
+    case RangeAnswer::Whole: {
+        // The document changed, or the server sends it whole: this body
+        // replaces what the file held.
+        m_resumeFrom = 0;
+        m_received = 0;
+        if (!m_part->restart()) {
+            m_reason =
+                writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
+            fail(CannotWriteText);
+            return false;
+        }
+        const QVariant length = m_reply->header(QNetworkRequest::ContentLengthHeader);
+        m_announced = length.isValid() ? length.toLongLong() : -1;
+        if (m_httpStatus == 200)
+            m_part->setResumeMeta(resumeMetaFor(*m_reply, m_ownerUrl, m_announced));
+        return true;
+    }
+    case RangeAnswer::Refetch:
+        break;
+    }
+    // A range that does not join what is here: ask for the whole document.
+    if (m_reply) {
+        QNetworkReply *reply = m_reply;
+        m_reply = nullptr;
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    m_resumeFrom = 0;
+    m_received = 0;
+    m_announced = -1;
+    if (!m_part->restart()) {
+        m_reason = writeFailureReason(QFileInfo(m_saveFile).absolutePath(), m_part->errorString());
+        fail(CannotWriteText);
+        return false;
+    }
+    startRequest();
+    return false;
 }
 
 void Downloader::onReadyRead()
@@ -395,7 +480,8 @@ void Downloader::completeUnstored(qint64 curBytes, qint64 maxBytes)
 {
     stopTransfer();
     if (m_part) {
-        m_part->discard();
+        // What came stays for the next attempt when it can go on from it.
+        m_part->leave();
         m_part.reset();
     }
     m_phase = Phase::Finished;
@@ -467,6 +553,16 @@ void Downloader::failLater(const QString &missCode)
 }
 
 void Downloader::cancelAsyncRead()
+{
+    stopTransfer();
+    if (m_part) {
+        m_part->leave();
+        m_part.reset();
+    }
+    m_phase = Phase::Finished;
+}
+
+void Downloader::abandon()
 {
     stopTransfer();
     if (m_part) {

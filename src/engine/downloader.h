@@ -34,8 +34,18 @@ class PartFile;
 // unannounced size that ended cleanly is complete; only a read that gave
 // nothing usable is fetched a second time in one piece.
 //
-// downloadComplete, downloadError and sizeLimitExceeded are each raised at
-// most once per beginDownload, only one of them, and never from inside
+// A partial file an earlier attempt on the same URL left beside saveFile is
+// taken up again: the request asks for the rest of the same version only
+// (Range with If-Range), a 206 that joins exactly is appended, and any other
+// answer starts the file over, so the result is never a splice of two
+// versions. A transfer that breaks off or is cancelled leaves a partial file
+// that can be continued that way, and deletes any other.
+//
+// A 429 or 503 answer is no body to store: retryLater tells how long the
+// server asked us to wait, and nothing is kept of it.
+//
+// downloadComplete, downloadError, sizeLimitExceeded and retryLater are each
+// raised at most once per beginDownload, only one of them, and never from inside
 // beginDownload itself, so a handler may delete the slot (deleteLater) right
 // away. Miss codes: "超时" (no progress for 300 s), "无法下载" (nothing usable
 // could be fetched, the body came compressed, or the URL is not http/https),
@@ -49,8 +59,12 @@ public:
 
     // BeginDownload. The referer is accepted and deliberately not sent.
     void beginDownload(const QString &url, const QString &saveFile, const QString &referer);
-    // CancelAsyncRead: stops the transfer; no signal follows.
+    // CancelAsyncRead: stops the transfer; no signal follows. A partial file
+    // that can be continued stays.
     void cancelAsyncRead();
+    // Stops the transfer and deletes its partial file whatever it holds (a
+    // body that is not wanted at all); no signal follows.
+    void abandon();
 
     // Stores a complete body in place of the plain move onto saveFile: the
     // owner decides the final name (type and same-name policy) and moves or
@@ -84,6 +98,8 @@ signals:
     void downloadError(const QString &missCode, const QString &saveFile);
     // A body of unannounced size outgrew the size limit; nothing was kept.
     void sizeLimitExceeded(qint64 curBytes, const QString &saveFile);
+    // The server answered 429 or 503: ask again after waitMs.
+    void retryLater(qint64 waitMs, int httpStatus, const QString &httpPhrase);
 
 private:
     enum class Phase { Idle, Streaming, Fallback, ErrorPending, Finished };
@@ -105,6 +121,9 @@ private:
     void fail(const QString &missCode, bool keepPart = false);
     void failLater(const QString &missCode);
     void stopTransfer();
+    // What the answer to a resumed request means; false when the transfer
+    // asked again or ended.
+    bool takeRangeAnswer();
 
     QNetworkAccessManager &m_nam;
     std::unique_ptr<QNetworkAccessManager> m_directNam; // only when m_nam carries a proxy
@@ -116,6 +135,7 @@ private:
 
     QString m_saveFile;
     QString m_sourceUrl;
+    QString m_ownerUrl;         // the URL as given, trimmed: whose partial file it is
     QUrl m_requestUrl;          // the address asked for now: the source or where it led
     int m_redirects = 0;        // hops followed so far for this body
     bool m_redirecting = false; // the current answer only points elsewhere
@@ -127,6 +147,7 @@ private:
     qint64 m_lastBytes = 0; // bytes received at the latest progress report
     qint64 m_seenBytes = 0; // m_lastBytes as the watchdog last saw it
     qint64 m_received = 0;
+    qint64 m_resumeFrom = 0; // bytes the partial file held when the request went out
     qint64 m_announced = -1;
     qint64 m_reportedBytes = -1;
     QElapsedTimer m_sinceReport;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -116,6 +117,7 @@ bool PartFile::open()
 {
     close();
     m_written = 0;
+    m_hasMeta = false;
     // An empty target would put the bytes in the working directory.
     if (m_target.isEmpty()) {
         m_error = QStringLiteral("no target file name");
@@ -145,6 +147,85 @@ bool PartFile::open()
     }
     m_error = QStringLiteral("no free partial file name beside %1").arg(m_target);
     return false;
+}
+
+bool PartFile::adopt(const QString &url)
+{
+    close();
+    m_written = 0;
+    m_hasMeta = false;
+    if (m_target.isEmpty())
+        return false;
+    const QString candidate = partPathFor(m_target);
+    const std::optional<ResumeMeta> meta = readResumeMeta(candidate);
+    if (!meta || meta->url != url)
+        return false;
+    const QByteArray native = QFile::encodeName(candidate);
+    // Never through a link: the bytes go where the sidecar says they are.
+    const int fd = ::open(native.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::lseek(fd, 0, SEEK_END) < 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    m_partPath = candidate;
+    m_written = st.st_size;
+    m_meta = *meta;
+    m_hasMeta = true;
+    return true;
+}
+
+bool PartFile::restart()
+{
+    if (m_fd < 0) {
+        m_error = QStringLiteral("not open");
+        return false;
+    }
+    stopWriter(true);
+    m_written = 0;
+    if (m_hasMeta) {
+        removeResumeMeta(m_partPath);
+        m_hasMeta = false;
+        m_meta = ResumeMeta{};
+    }
+    if (::ftruncate(m_fd, 0) != 0 || ::lseek(m_fd, 0, SEEK_SET) < 0) {
+        m_error = systemError();
+        return false;
+    }
+    return true;
+}
+
+bool PartFile::setResumeMeta(const ResumeMeta &meta)
+{
+    if (m_partPath.isEmpty()) {
+        m_error = QStringLiteral("not open");
+        return false;
+    }
+    m_meta = meta;
+    m_hasMeta = writeResumeMeta(m_partPath, meta, &m_error);
+    return m_hasMeta;
+}
+
+bool PartFile::canResume() const
+{
+    return m_hasMeta && m_meta.resumable() && m_written > 0 && m_written < m_meta.length;
+}
+
+void PartFile::leave()
+{
+    if (m_partPath.isEmpty())
+        return;
+    if (!canResume()) {
+        discard();
+        return;
+    }
+    // Every byte taken goes to the disk first: the next attempt goes on
+    // after the last one the file holds.
+    if (!close())
+        discard();
 }
 
 bool PartFile::write(const char *data, qint64 size)
@@ -272,11 +353,15 @@ bool PartFile::commit(const QString &finalPath, Existing existing)
                 QStringLiteral("cannot move %1 into place: %2").arg(m_partPath, systemError());
             return false;
         }
+        dropMeta();
+        m_partPath.clear(); // that name is free for the next transfer now
         m_target = finalPath;
         return true;
     }
     // Keep: the move must fail, not replace, when the name was taken meanwhile.
     if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) {
+        dropMeta();
+        m_partPath.clear();
         m_target = finalPath;
         return true;
     }
@@ -285,6 +370,8 @@ bool PartFile::commit(const QString &finalPath, Existing existing)
         // replace either.
         if (::link(from.constData(), to.constData()) == 0) {
             ::unlink(from.constData());
+            dropMeta();
+            m_partPath.clear();
             m_target = finalPath;
             return true;
         }
@@ -301,7 +388,18 @@ void PartFile::discard()
     close();
     if (!m_partPath.isEmpty())
         ::unlink(QFile::encodeName(m_partPath).constData());
+    dropMeta();
     m_partPath.clear();
+}
+
+void PartFile::dropMeta()
+{
+    // A file that is gone, or complete under its final name, is not to be
+    // continued by anyone.
+    if (m_hasMeta || !m_partPath.isEmpty())
+        removeResumeMeta(m_partPath);
+    m_hasMeta = false;
+    m_meta = ResumeMeta{};
 }
 
 } // namespace lumen

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/resume_state.h"
+
 #include <QByteArray>
 #include <QPointer>
 #include <QString>
@@ -19,6 +21,12 @@ namespace lumen
 // never share it, and a link planted under the partial name cannot redirect
 // the body into another file. Its name is "<target>.part", or
 // "<target>.<n>.part" when that name is taken.
+//
+// A later attempt on the same document takes up its own partial file again
+// (adopt): the sidecar written beside it when the headers came names the URL
+// and the version its bytes belong to, so the attempt asks only for the rest,
+// or starts the same file over. A partial file without such a sidecar, or
+// with another URL's, is someone else's and is never touched.
 //
 // Bytes reach the disk through a thread of the file's own. A disk that falls
 // behind makes the kernel hold writers back for a tenth of a second and
@@ -43,6 +51,25 @@ public:
 
     // Creates the partial file.
     bool open();
+    // Opens "<target>.part" as left by an earlier attempt on url, to go on
+    // after its last byte. False (nothing opened) when there is none, it is
+    // not a plain file, or its sidecar names another URL.
+    bool adopt(const QString &url);
+    // Empties the open file for a new body; its sidecar goes.
+    bool restart();
+
+    // The version the bytes belong to, once the answer's headers said so;
+    // written beside the file at once (false, errorString() says why, when
+    // it could not be).
+    bool setResumeMeta(const ResumeMeta &meta);
+    bool hasResumeMeta() const { return m_hasMeta; }
+    const ResumeMeta &resumeMeta() const { return m_meta; }
+    // A later attempt could go on from here: a known version, some of it
+    // here, not all of it.
+    bool canResume() const;
+    // The end of an attempt that did not complete: a file that can be
+    // resumed is closed and stays with its sidecar, any other is deleted.
+    void leave();
     bool isOpen() const { return m_fd >= 0; }
     // Hands the bytes to the writing thread; never waits for the disk. False
     // (errorString() says why) when the file is not open or an earlier
@@ -69,7 +96,7 @@ public:
     // the partial file kept) on any failure.
     bool commit(const QString &finalPath, Existing existing = Existing::Replace);
     bool commit() { return commit(m_target); }
-    // Closes and deletes the partial file.
+    // Closes and deletes the partial file and its sidecar.
     void discard();
 
     QString errorString() const { return m_error; }
@@ -80,6 +107,7 @@ private:
     struct Writer;
 
     bool close();
+    void dropMeta();
     // False when a write failed (errorString() says why).
     bool stopWriter(bool dropPending);
 
@@ -89,6 +117,8 @@ private:
     qint64 m_written = 0;
     QString m_error;
     bool m_nameTaken = false;
+    bool m_hasMeta = false;
+    ResumeMeta m_meta;
     std::unique_ptr<Writer> m_writer;
 };
 

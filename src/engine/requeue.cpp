@@ -39,6 +39,7 @@ void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx)
             it.fileType = XxxType;
         clearProgress(it);
         it.storedPath.clear();
+        it.retryAnswers = 0;
     });
 }
 

@@ -6,6 +6,8 @@
 #include "engine/logging.h"
 #include "engine/part_file.h"
 #include "engine/reply_checks.h"
+#include "engine/resume_state.h"
+#include "engine/retry_after.h"
 #include "engine/store_body.h"
 #include "engine/target_choice.h"
 #include "engine/type_correction.h"
@@ -72,9 +74,10 @@ SingleTransfer::SingleTransfer(DownloadList &list, QNetworkAccessManager &nam, C
 SingleTransfer::~SingleTransfer()
 {
     dropReply();
-    // Going away mid-transfer (the program ends): what came is no file.
+    // Going away mid-transfer (the program ends): what came is no file, but
+    // the next run may go on from it.
     if (m_part)
-        m_part->discard();
+        m_part->leave();
     if (!m_reserved.isEmpty())
         m_reservations.release(m_reserved);
 }
@@ -109,6 +112,8 @@ bool SingleTransfer::start(const TransferRequest &request)
     m_httpStatus = 0;
     m_httpPhrase.clear();
     m_reserved.clear();
+    m_resumeFrom = 0;
+    m_part.reset();
 
     const DownloadItem item = m_list.at(row);
     const QUrl url(item.url.trimmed());
@@ -132,15 +137,43 @@ bool SingleTransfer::start(const TransferRequest &request)
         return true;
     }
 
-    QNetworkRequest get(url);
-    get.setRawHeader("Referer", refererFor(item));
+    m_url = item.url.trimmed();
+    m_referer = refererFor(item);
+
+    // What an earlier attempt left under the name the record has now is
+    // taken up again, and held against other transfers while it is ours.
+    const TargetChoice planned = chooseTarget(folderWithSeparator(item.folder), item.name,
+                                              item.fileType, m_policy, &m_reservations);
+    if (planned.kind == TargetChoice::Kind::Store || planned.kind == TargetChoice::Kind::Replace) {
+        auto part = std::make_unique<PartFile>(planned.path);
+        if (part->adopt(m_url)) {
+            if (part->canResume())
+                m_resumeFrom = part->written();
+            else
+                part->restart();
+            m_part = std::move(part);
+            m_reservations.reserve(planned.path);
+            m_reserved = planned.path;
+        }
+    }
+
+    m_phase = Phase::AwaitingHeaders;
+    setConnectionState(ConnectionState::Resolving);
+    sendRequest();
+    m_watchdog.start();
+    return true;
+}
+
+void SingleTransfer::sendRequest()
+{
+    QNetworkRequest get{QUrl(m_url)};
+    get.setRawHeader("Referer", m_referer);
     // Sizes must be the bytes stored: a compressed body would make the
     // announced length and the written length disagree.
     get.setRawHeader("Accept-Encoding", "identity");
     get.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-
-    m_phase = Phase::AwaitingHeaders;
-    setConnectionState(ConnectionState::Resolving);
+    if (m_resumeFrom > 0 && m_part)
+        askForRest(get, m_resumeFrom, m_part->resumeMeta());
     m_reply = m_nam.get(get);
     // Bounds what Qt buffers when the event loop falls behind the network.
     m_reply->setReadBufferSize(ReadChunkBytes);
@@ -151,8 +184,6 @@ bool SingleTransfer::start(const TransferRequest &request)
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &SingleTransfer::onMetaDataChanged);
     connect(m_reply, &QNetworkReply::readyRead, this, &SingleTransfer::onReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &SingleTransfer::onReplyFinished);
-    m_watchdog.start();
-    return true;
 }
 
 void SingleTransfer::onMetaDataChanged()
@@ -181,6 +212,24 @@ bool SingleTransfer::takeHeaders()
         finish(TransferResult::failed(reply ? replyError(*reply) : QStringLiteral("no response")));
         return false;
     }
+    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    m_httpPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    if (const std::optional<qint64> wait = retryWaitFor(*reply, QDateTime::currentDateTimeUtc())) {
+        // Not an answer to keep: the record waits, and what an earlier
+        // attempt left stays for the next one.
+        dropReply();
+        if (m_part) {
+            m_part->leave();
+            m_part.reset();
+        }
+        m_list.updateById(m_recordId, [](DownloadItem &it) {
+            it.state = DownloadState::Waiting;
+            clearProgress(it);
+        });
+        finish(TransferResult::retryLater(m_httpStatus, m_httpPhrase, *wait),
+               TransferNotice::Quiet);
+        return false;
+    }
     if (!hasIdentityEncoding(*reply)) {
         // Stored as it comes, a compressed body would be a file of the wrong
         // type under the right name.
@@ -189,15 +238,25 @@ bool SingleTransfer::takeHeaders()
         return false;
     }
 
-    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    m_httpPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    bool appending = false;
+    if (m_resumeFrom > 0) {
+        if (!takeRangeAnswer())
+            return false;
+        appending = m_resumeFrom > 0;
+    }
     bool numeric = false;
     const qint64 size = reply->rawHeader("content-length").trimmed().toLongLong(&numeric);
     m_size = numeric && size > 0 ? size : 0;
+    if (appending)
+        m_size = m_part->resumeMeta().length;
     if (m_size > 0)
         m_list.updateById(m_recordId, [this](DownloadItem &it) { it.size = m_size; });
 
     if (double(m_size) / 1024.0 / 1024.0 > m_maxFileSizeMB) {
+        if (m_part) {
+            m_part->discard(); // nothing of a file this large is wanted
+            m_part.reset();
+        }
         endAs(DownloadState::Finished);
         finish({Outcome::SkippedTooLarge, overLimitReason(m_size, m_maxFileSizeMB), 0});
         return false;
@@ -223,7 +282,12 @@ bool SingleTransfer::takeHeaders()
     }
 
     // The same-name policy on the name the file will have, now that its
-    // type is known.
+    // type is known. The name this transfer held for its partial file is
+    // no other transfer's.
+    if (!m_reserved.isEmpty()) {
+        m_reservations.release(m_reserved);
+        m_reserved.clear();
+    }
     DownloadItem planned = m_list.at(row);
     planned.folder = folderWithSeparator(folder);
     if (!extension.isEmpty())
@@ -266,29 +330,80 @@ bool SingleTransfer::takeHeaders()
     }
     const QString path = target.path;
 
-    m_part = std::make_unique<PartFile>(path);
-    if (!m_part->open()) {
-        const QString error = m_part->errorString();
+    // A partial file taken up again under another name than the answer now
+    // gives holds nothing this body continues: a fresh one under the new name.
+    if (m_part && !appending && m_part->targetPath() != path) {
+        m_part->discard();
         m_part.reset();
-        endAs(DownloadState::Failed);
-        finish(TransferResult::failed(writeFailureReason(planned.folder, error)));
-        return false;
     }
+    if (!m_part) {
+        m_part = std::make_unique<PartFile>(path);
+        if (!m_part->open()) {
+            const QString error = m_part->errorString();
+            m_part.reset();
+            endAs(DownloadState::Failed);
+            finish(TransferResult::failed(writeFailureReason(planned.folder, error)));
+            return false;
+        }
+    }
+    // The version these bytes are of, beside them before the first one
+    // lands: a program killed mid-body leaves what the next run needs.
+    if (!appending && m_httpStatus == 200)
+        m_part->setResumeMeta(resumeMetaFor(*reply, m_url, m_size));
     m_reservations.reserve(path);
     m_reserved = path;
-    m_list.updateById(m_recordId, [this](DownloadItem &it) {
+    const qint64 already = m_part->written();
+    m_list.updateById(m_recordId, [&](DownloadItem &it) {
         if (m_size > 0) {
             it.size = m_size;
-            it.received = 0;
+            it.received = already;
         } else {
             it.sizeNote = SizeNote::Unannounced;
         }
     });
     m_phase = Phase::Streaming;
-    m_lastLength = 0;
+    m_lastLength = already;
     m_lastGrowthMs = m_startMs;
     m_sinceProgress.invalidate();
     return true;
+}
+
+bool SingleTransfer::takeRangeAnswer()
+{
+    switch (judgeRangeAnswer(*m_reply, m_resumeFrom, m_part->resumeMeta())) {
+    case RangeAnswer::Append:
+        return true;
+    case RangeAnswer::Whole:
+        // The document changed, or the server sends it whole: this body
+        // replaces what the file held.
+        m_resumeFrom = 0;
+        if (!m_part->restart()) {
+            const QString error = m_part->errorString();
+            const QString folder = QFileInfo(m_part->partPath()).absolutePath();
+            m_part->discard();
+            m_part.reset();
+            endAs(DownloadState::Failed);
+            finish(TransferResult::failed(writeFailureReason(folder, error)));
+            return false;
+        }
+        return true;
+    case RangeAnswer::Refetch:
+        break;
+    }
+    // A range that does not join what is here: ask for the whole document.
+    dropReply();
+    m_resumeFrom = 0;
+    if (!m_part->restart()) {
+        const QString error = m_part->errorString();
+        const QString folder = QFileInfo(m_part->partPath()).absolutePath();
+        m_part->discard();
+        m_part.reset();
+        endAs(DownloadState::Failed);
+        finish(TransferResult::failed(writeFailureReason(folder, error)));
+        return false;
+    }
+    sendRequest();
+    return false;
 }
 
 void SingleTransfer::onReadyRead()
@@ -388,7 +503,8 @@ void SingleTransfer::onReplyFinished()
         // The body broke off (a cut chunked body, a bad chunk size, a reset):
         // what came is no file, whatever its length.
         writeProgress();
-        fail(cutBodyReason(m_part->written(), m_size, replyError(*m_reply)));
+        fail(cutBodyReason(m_part->written(), m_size, replyError(*m_reply)), PercentNote::None,
+             PartEnd::Leave);
         return;
     }
     complete();
@@ -409,7 +525,7 @@ void SingleTransfer::complete()
                 it.sizeNote = SizeNote::None;
             });
         }
-        fail(cutBodyReason(written, m_size, QString()));
+        fail(cutBodyReason(written, m_size, QString()), PercentNote::None, PartEnd::Leave);
         return;
     }
     dropReply();
@@ -463,13 +579,21 @@ void SingleTransfer::complete()
     finish(storedResult(m_list, m_recordId, m_httpStatus, m_httpPhrase, written));
 }
 
-void SingleTransfer::fail(const QString &reason, PercentNote note, bool keepPart)
+void SingleTransfer::fail(const QString &reason, PercentNote note, PartEnd partEnd)
 {
     dropReply();
     if (m_part) {
-        if (!keepPart)
+        switch (partEnd) {
+        case PartEnd::Discard:
             m_part->discard();
-        m_part.reset(); // a kept part file is closed as far as it got
+            break;
+        case PartEnd::Leave:
+            m_part->leave();
+            break;
+        case PartEnd::Keep:
+            break; // closed as far as it got
+        }
+        m_part.reset();
     }
     endAs(DownloadState::Failed, note);
     finish({note == PercentNote::Cancelled ? Outcome::Cancelled : Outcome::Failed, reason,
@@ -488,7 +612,7 @@ void SingleTransfer::endAs(DownloadState state, PercentNote note)
 void SingleTransfer::cancel()
 {
     if (m_phase == Phase::Streaming) {
-        fail(QStringLiteral("stopped"), PercentNote::Cancelled);
+        fail(QStringLiteral("stopped"), PercentNote::Cancelled, PartEnd::Leave);
     } else if (m_phase == Phase::AwaitingHeaders) {
         dropReply();
         endAs(DownloadState::Failed);
@@ -514,17 +638,22 @@ void SingleTransfer::watchdogTick()
             writeProgress();
             // The partial stays, never under the final name.
             fail(QStringLiteral("no progress for %1 s").arg(StallLimitMs / 1000), PercentNote::None,
-                 true);
+                 PartEnd::Keep);
         }
     }
 }
 
-void SingleTransfer::finish(const TransferResult &result)
+void SingleTransfer::finish(const TransferResult &result, TransferNotice notice)
 {
     if (result.outcome == Outcome::Failed)
         qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << result.reason;
     dropReply();
-    m_part.reset();
+    // Whatever has not been stored or dealt with stays only when a later
+    // attempt can go on from it.
+    if (m_part) {
+        m_part->leave();
+        m_part.reset();
+    }
     if (!m_reserved.isEmpty()) {
         m_reservations.release(m_reserved);
         m_reserved.clear();
@@ -532,7 +661,7 @@ void SingleTransfer::finish(const TransferResult &result)
     m_watchdog.stop();
     m_progressTimer.stop();
     m_phase = Phase::Idle;
-    emit ended(m_recordId, TransferNotice::Announced, result);
+    emit ended(m_recordId, notice, result);
 }
 
 void SingleTransfer::dropReply()

@@ -33,7 +33,15 @@ class PartFile;
 // with live progress, and moves it onto its final name (decided once the
 // body's type is known) only when the whole body arrived without a transport
 // error. The proxy, if any, is the network manager's. The record is always
-// found again by its id. Every end, whatever the outcome, is announced.
+// found again by its id. Every end, whatever the outcome, is announced,
+// except a server's request to come back later (429, 503), which puts the
+// record back in the queue quietly.
+//
+// A partial file an earlier attempt on the record left under its target is
+// taken up again: the request asks for the rest of the same version (Range
+// with If-Range) and appends a 206 that joins exactly; any other answer
+// starts the file over. A body that breaks off or is stopped leaves a
+// partial file that can be continued that way, and deletes any other.
 class SingleTransfer : public Transfer
 {
     Q_OBJECT
@@ -104,10 +112,18 @@ private:
     bool drain(bool whole = false);
     void writeProgress();
     void complete();
-    void fail(const QString &reason, PercentNote note = PercentNote::None, bool keepPart = false);
+    // What becomes of the partial file when a transfer fails: deleted, left
+    // for a later attempt when one can go on from it, or kept as it is.
+    enum class PartEnd { Discard, Leave, Keep };
+    void sendRequest();
+    // The answer to a request for the rest; false when the transfer asked
+    // again or ended.
+    bool takeRangeAnswer();
+    void fail(const QString &reason, PercentNote note = PercentNote::None,
+              PartEnd partEnd = PartEnd::Discard);
     void endAs(DownloadState state, PercentNote note = PercentNote::None);
     // Ends the transfer and tells its result.
-    void finish(const TransferResult &result);
+    void finish(const TransferResult &result, TransferNotice notice = TransferNotice::Announced);
     void dropReply();
     void setConnectionState(ConnectionState state);
 
@@ -126,7 +142,10 @@ private:
     quint64 m_recordId = 0;
     SameNamePolicy m_policy = SameNamePolicy::Rename;
     double m_maxFileSizeMB = 10;
-    QString m_reserved;            // the target this transfer holds
+    QString m_reserved; // the target this transfer holds
+    QString m_url;      // as requested
+    QByteArray m_referer;
+    qint64 m_resumeFrom = 0;       // bytes the partial file held when the request went out
     qint64 m_startMs = 0;          // monotonic
     qint64 m_lastGrowthMs = 0;     // monotonic
     QElapsedTimer m_sinceProgress; // since the progress texts were last written

@@ -4,6 +4,7 @@
 #include "engine/downloader.h"
 #include "engine/logging.h"
 #include "engine/part_file.h"
+#include "engine/retry_after.h"
 #include "engine/target_choice.h"
 #include "engine/type_correction.h"
 #include "engine/url_policy.h"
@@ -46,6 +47,7 @@ bool SlotTransfer::start(const TransferRequest &request)
             [this](qint64 received, const QString &) { onSizeLimit(received); });
     connect(d, &Downloader::downloadProgress, this,
             [this](qint64 cur, qint64 max, const QString &) { onProgress(cur, max); });
+    connect(d, &Downloader::retryLater, this, &SlotTransfer::onRetryLater);
     connect(d, &Downloader::downloadComplete, this,
             [this](qint64 cur, qint64 max, const QString &) { onComplete(cur, max); });
     connect(d, &Downloader::downloadError, this,
@@ -96,7 +98,7 @@ void SlotTransfer::onProgress(qint64 cur, qint64 max)
             it.state = DownloadState::Finished;
     });
     if (tooLarge) {
-        unload(); // the slot takes its name reservation with it
+        unload(false); // the slot takes its name reservation with it
         end(TransferNotice::Quiet,
             {Outcome::SkippedTooLarge, overLimitReason(max, m_maxFileSizeMB), cur});
     }
@@ -210,6 +212,17 @@ void SlotTransfer::onSizeLimit(qint64 received)
         {Outcome::SkippedTooLarge, overLimitReason(received, m_maxFileSizeMB), received});
 }
 
+void SlotTransfer::onRetryLater(qint64 waitMs, int httpStatus, const QString &httpPhrase)
+{
+    // Back in the queue; the pool holds the host for the wait.
+    m_list.updateById(m_recordId, [](DownloadItem &it) {
+        it.state = DownloadState::Waiting;
+        clearProgress(it);
+    });
+    unload();
+    end(TransferNotice::Quiet, TransferResult::retryLater(httpStatus, httpPhrase, waitMs));
+}
+
 void SlotTransfer::onError(const QString &reason)
 {
     qCDebug(lumenEngine).noquote() << "transfer" << m_recordId << "failed:" << reason;
@@ -220,7 +233,7 @@ void SlotTransfer::onError(const QString &reason)
     end(TransferNotice::Quiet, TransferResult::failed(reason));
 }
 
-void SlotTransfer::unload()
+void SlotTransfer::unload(bool keepPart)
 {
     if (!m_reserved.isEmpty()) {
         m_reservations.release(m_reserved);
@@ -231,7 +244,10 @@ void SlotTransfer::unload()
     if (!d)
         return;
     d->disconnect(this);
-    d->cancelAsyncRead();
+    if (keepPart)
+        d->cancelAsyncRead();
+    else
+        d->abandon();
     d->deleteLater();
 }
 

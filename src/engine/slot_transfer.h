@@ -35,8 +35,8 @@ public:
     // https fails at once, without any request, and is told before start()
     // returns.
     bool start(const TransferRequest &request) override;
-    // Unloads the slot: the read stops, its partial file goes, and no report
-    // follows.
+    // Unloads the slot: the read stops, its partial file goes unless a later
+    // attempt can go on from it, and no report follows.
     void cancel() override;
     bool isActive() const override { return m_downloader != nullptr; }
     quint64 recordId() const override { return m_recordId; }
@@ -50,8 +50,11 @@ private:
     // reason: the system's words for the failure, else the slot's miss code.
     void onError(const QString &reason);
     void onSizeLimit(qint64 received);
+    void onRetryLater(qint64 waitMs, int httpStatus, const QString &httpPhrase);
     bool storeSlotBody(PartFile &part);
-    void unload();
+    // keepPart: a partial file that can be continued stays (a stop); without
+    // it, nothing of the body does (a body over the size limit).
+    void unload(bool keepPart = true);
     void end(TransferNotice notice, const TransferResult &result);
 
     DownloadList &m_list;

@@ -1,12 +1,15 @@
 #include "engine/transfer_pool.h"
 
+#include "engine/clock.h"
 #include "engine/download_list.h"
 #include "engine/logging.h"
 #include "engine/reply_checks.h"
+#include "engine/retry_after.h"
 #include "engine/single_transfer.h"
 #include "engine/slot_transfer.h"
 
 #include <QNetworkProxy>
+#include <QTime>
 
 namespace lumen
 {
@@ -29,10 +32,34 @@ QString stateName(DownloadState state)
     return QString();
 }
 
+// The part of a URL that names its server: scheme, host and port, in lower
+// case, without any user name.
+QString hostKey(const QString &url)
+{
+    const QString text = url.trimmed();
+    const qsizetype scheme = text.indexOf(QLatin1String("://"));
+    const qsizetype from = scheme < 0 ? 0 : scheme + 3;
+    qsizetype to = from;
+    while (to < text.size() && text.at(to) != QLatin1Char('/') && text.at(to) != QLatin1Char('?') &&
+           text.at(to) != QLatin1Char('#'))
+        ++to;
+    QString authority = text.mid(from, to - from);
+    const qsizetype at = authority.lastIndexOf(QLatin1Char('@'));
+    if (at >= 0)
+        authority = authority.mid(at + 1);
+    return (scheme < 0 ? QString() : text.left(scheme + 3)).toLower() + authority.toLower();
+}
+
+QString clockText(double secondsSinceMidnight)
+{
+    const qint64 ms = qint64(secondsSinceMidnight * 1000.0) % (24 * 3600 * 1000);
+    return QTime::fromMSecsSinceStartOfDay(int(ms)).toString(QStringLiteral("HH:mm:ss"));
+}
+
 } // namespace
 
 TransferPool::TransferPool(DownloadList &list, Clock &clock, QObject *parent)
-    : QObject(parent), m_list(list)
+    : QObject(parent), m_list(list), m_clock(clock)
 {
     m_singleNam.setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
     m_slotNam.setProxy(QNetworkProxy(QNetworkProxy::DefaultProxy));
@@ -103,15 +130,62 @@ bool TransferPool::startSlot(int slot, const TransferRequest &request)
     return transfer && startTransfer(*transfer, DownloadMethod::MultiConnection, request);
 }
 
+bool TransferPool::hostHeld(const QString &url) const
+{
+    if (m_heldHosts.isEmpty())
+        return false;
+    const auto it = m_heldHosts.constFind(hostKey(url));
+    return it != m_heldHosts.constEnd() && m_clock.monotonicMs() < *it;
+}
+
+void TransferPool::holdForRetry(qint64 row, const TransferResult &result, TransferNotice &notice)
+{
+    const DownloadItem &item = m_list.at(row);
+    const int answers = item.retryAnswers + 1;
+    if (answers >= MaxRetryAnswers) {
+        // It keeps saying later: the record fails, and says so.
+        m_list.update(row, [&](DownloadItem &it) {
+            it.retryAnswers = answers;
+            it.state = DownloadState::Failed;
+            it.outcome = Outcome::Failed;
+            it.reason = QStringLiteral("%1, asked %2 times in a row to retry later")
+                            .arg(result.reason)
+                            .arg(answers);
+        });
+        notice = TransferNotice::Announced;
+        return;
+    }
+    const qint64 wait = result.retryAfterMs;
+    const QString host = hostKey(item.url);
+    const qint64 until = m_clock.monotonicMs() + wait;
+    qint64 &held = m_heldHosts[host];
+    held = qMax(held, until);
+    const QString at = clockText(m_clock.secondsSinceMidnight() + double(wait) / 1000.0);
+    m_list.update(row, [&](DownloadItem &it) {
+        it.retryAnswers = answers;
+        it.state = DownloadState::Waiting;
+        it.outcome = Outcome::None;
+        it.reason = QStringLiteral("%1, retry at %2").arg(result.reason, at);
+    });
+}
+
 void TransferPool::onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result)
 {
     const qint64 row = m_list.rowOfId(recordId);
     if (row >= 0) {
         // The one place a transfer's end enters its record.
-        m_list.update(row, [&](DownloadItem &it) {
-            it.outcome = result.outcome;
-            it.reason = result.reason;
-        });
+        if (result.retryAfterMs >= 0) {
+            holdForRetry(row, result, notice);
+        } else {
+            m_list.update(row, [&](DownloadItem &it) {
+                it.outcome = result.outcome;
+                it.reason = result.reason;
+                // Only answers in a row count; a transfer that waits for a
+                // name got no answer at all.
+                if (result.outcome != Outcome::None)
+                    it.retryAnswers = 0;
+            });
+        }
         const DownloadItem &item = m_list.at(row);
         const QString percentColumn = percentColumnText(item);
         const QString percent =

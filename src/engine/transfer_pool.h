@@ -4,6 +4,7 @@
 #include "engine/naming.h"
 #include "engine/transfer.h"
 
+#include <QHash>
 #include <QList>
 #include <QNetworkAccessManager>
 #include <QObject>
@@ -69,6 +70,10 @@ public:
     // Anything runs, of either method.
     bool anyActive() const;
 
+    // A server asked (429, 503) to leave it alone until later: records
+    // bound for its host wait until then, records of other hosts go on.
+    bool hostHeld(const QString &url) const;
+
     SingleTransfer &single() const { return *m_single; }
     const NameReservations &reservations() const { return m_reservations; }
     QList<QNetworkAccessManager *> networkManagers() { return {&m_singleNam, &m_slotNam}; }
@@ -82,8 +87,12 @@ private:
     bool startTransfer(Transfer &transfer, DownloadMethod method, const TransferRequest &request);
     void onEnded(quint64 recordId, TransferNotice notice, const TransferResult &result);
     SlotTransfer *slotAt(int slot) const;
+    // The record's end when its server asked to come back later.
+    void holdForRetry(qint64 row, const TransferResult &result, TransferNotice &notice);
 
     DownloadList &m_list;
+    Clock &m_clock;
+    QHash<QString, qint64> m_heldHosts; // host -> monotonic ms it is free again
     NameReservations m_reservations;
     QNetworkAccessManager m_singleNam;
     QNetworkAccessManager m_slotNam;

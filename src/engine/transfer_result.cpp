@@ -39,6 +39,16 @@ TransferResult nameRefusalResult(TargetChoice::Kind kind, const QString &path)
     return {Outcome::CannotReplace, QStringLiteral("%1 exists and cannot be replaced").arg(shown)};
 }
 
+TransferResult TransferResult::retryLater(int httpStatus, const QString &httpPhrase, qint64 waitMs)
+{
+    QString status = QStringLiteral("HTTP %1").arg(httpStatus);
+    if (!httpPhrase.isEmpty())
+        status += QLatin1Char(' ') + httpPhrase;
+    TransferResult result{Outcome::None, status, -1};
+    result.retryAfterMs = qMax<qint64>(0, waitMs);
+    return result;
+}
+
 TransferResult storedResult(const DownloadList &list, quint64 recordId, int httpStatus,
                             const QString &httpPhrase, qint64 bytes)
 {

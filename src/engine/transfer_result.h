@@ -19,11 +19,15 @@ struct TransferResult {
     Outcome outcome = Outcome::None; // None: the record went back to waiting
     QString reason;                  // empty for a document
     qint64 bytes = -1;               // body bytes received (stored, for a document); -1 unknown
+    // The server asked to come back after this long (429, 503); -1: it did
+    // not. The record went back to waiting, and reason is the status line.
+    qint64 retryAfterMs = -1;
 
     static TransferResult failed(const QString &reason, qint64 bytes = -1)
     {
         return {Outcome::Failed, reason, bytes};
     }
+    static TransferResult retryLater(int httpStatus, const QString &httpPhrase, qint64 waitMs);
 };
 
 // The ends both methods share, worded alike whichever method saw them.

@@ -3,10 +3,12 @@
 #include "testsite/item_behaviour.h"
 
 #include "support/cli_process.h"
+#include "support/loopback_http_server.h"
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
@@ -520,6 +522,98 @@ private slots:
         QCOMPARE(f.at(5), QString("下载取消"));
         QVERIFY(r.lines.at(1).startsWith("Waiting\t"));
         QVERIFY(QDir(out.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // A run killed outright in the middle of a body leaves what the next run
+    // needs: that one asks only for the rest, and the file comes whole.
+    void killedRunIsResumedByTheNext_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::newRow("method 1") << "1";
+        QTest::newRow("method 2") << "2";
+    }
+    void killedRunIsResumedByTheNext()
+    {
+        using lumen::test::LoopbackHttpServer;
+        QFETCH(QString, method);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        QByteArray body = "%PDF-1.4\n";
+        while (body.size() < 200000)
+            body += "line " + QByteArray::number(body.size()) + '\n';
+        LoopbackHttpServer::Route route = LoopbackHttpServer::body(body);
+        route.headers << qMakePair(QByteArray("ETag"), QByteArray("\"paper-1\""));
+        route.ranges = true;
+        route.sendFirst = 60000;
+        route.then = LoopbackHttpServer::Route::Then::Hold;
+        server.setRoute("/paper.pdf", route);
+        const QStringList args{"download", "--folder", out.path(),
+                               "--method", method,     server.url("/paper.pdf")};
+        const QString part = out.path() + "/paper.pdf.part";
+
+        // The server runs on this test's event loop: the tool is waited for
+        // without blocking it.
+        QProcess first;
+        first.setProcessEnvironment(lumen::test::isolatedEnvironment(home.path()));
+        first.start(QStringLiteral(LUMEN_CLI_PATH), args);
+        QVERIFY(first.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QFileInfo(part).size() == 60000 && QFileInfo::exists(part + ".meta"), 30000);
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(first.state(), QProcess::NotRunning, 30000);
+        server.dropAll();
+        QVERIFY(!QFileInfo::exists(out.path() + "/paper.pdf"));
+
+        route.sendFirst = -1;
+        route.then = LoopbackHttpServer::Route::Then::Finish;
+        server.setRoute("/paper.pdf", route);
+        QProcess second;
+        second.setProcessEnvironment(lumen::test::isolatedEnvironment(home.path()));
+        second.start(QStringLiteral(LUMEN_CLI_PATH), args);
+        QVERIFY(second.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 30000);
+        const Result r = lumen::test::finishCli(second, 1000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QCOMPARE(server.requestCount("/paper.pdf"), 2);
+        QCOMPARE(server.requests().last().headers.value("range"), QByteArray("bytes=60000-"));
+        QCOMPARE(server.requests().last().headers.value("if-range"), QByteArray("\"paper-1\""));
+        QFile stored(out.path() + "/paper.pdf");
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll() == body);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"paper.pdf"});
+    }
+
+    // A busy server's pause is waited out: the run says the record waits
+    // and until when, does not end meanwhile, and stores the document after.
+    void busyServerIsWaitedOut()
+    {
+        using lumen::test::LoopbackHttpServer;
+        QTemporaryDir home;
+        QTemporaryDir out;
+        LoopbackHttpServer server;
+        QVERIFY(server.listen());
+        LoopbackHttpServer::Route busy =
+            LoopbackHttpServer::body("<html>later</html>", "text/html");
+        busy.status = 503;
+        busy.headers << qMakePair(QByteArray("Retry-After"), QByteArray("1"));
+        server.queueRoutes("/paper.pdf", {busy});
+        server.setRoute("/paper.pdf", LoopbackHttpServer::body("%PDF-1.4\nbody"));
+        QProcess p;
+        p.setProcessEnvironment(lumen::test::isolatedEnvironment(home.path()));
+        p.start(QStringLiteral(LUMEN_CLI_PATH),
+                {"download", "--folder", out.path(), "--method", "2", server.url("/paper.pdf")});
+        QVERIFY(p.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(p.state(), QProcess::NotRunning, 30000);
+        const Result r = lumen::test::finishCli(p, 1000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+        QVERIFY2(
+            r.err.contains(QRegularExpression(
+                "paper: waiting: HTTP 503 Service Unavailable, retry at \\d\\d:\\d\\d:\\d\\d")),
+            qPrintable(r.err));
+        QCOMPARE(server.requestCount("/paper.pdf"), 2);
+        QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"paper.pdf"});
     }
 };
 

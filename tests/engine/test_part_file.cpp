@@ -113,6 +113,111 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Editorial.pdf"});
     }
 
+    // A later attempt takes up only its own partial file, through no link,
+    // and a partial file that leaves (a stop, a cut) stays only when it can
+    // be continued.
+    void adoptionTakesOnlyItsOwnFile_data()
+    {
+        QTest::addColumn<QString>("beside"); // what the sidecar or the name holds
+        QTest::addColumn<bool>("adopted");
+        QTest::newRow("own, with its version") << "own" << true;
+        QTest::newRow("another URL's") << "other" << false;
+        QTest::newRow("no sidecar") << "none" << false;
+        QTest::newRow("sidecar of another program") << "foreign" << false;
+        QTest::newRow("link under the partial name") << "link" << false;
+    }
+    void adoptionTakesOnlyItsOwnFile()
+    {
+        QFETCH(QString, beside);
+        QFETCH(bool, adopted);
+        QTemporaryDir dir;
+        const QString target = dir.filePath("a.pdf");
+        const QString partPath = PartFile::partPathFor(target);
+        const QString url = "http://127.0.0.1/a.pdf";
+        const QString victim = dir.filePath("victim");
+        {
+            QFile f(beside == "link" ? victim : partPath);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("12345");
+        }
+        if (beside == "link")
+            QVERIFY(QFile::link(victim, partPath));
+        ResumeMeta meta;
+        meta.url = beside == "other" ? QString("http://127.0.0.1/b.pdf") : url;
+        meta.etag = "\"v1\"";
+        meta.length = 10;
+        if (beside == "foreign") {
+            QFile f(resumeMetaPath(partPath));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("url http://127.0.0.1/a.pdf\n");
+        } else if (beside != "none") {
+            QVERIFY(writeResumeMeta(partPath, meta));
+        }
+
+        PartFile part(target);
+        QCOMPARE(part.adopt(url), adopted);
+        if (!adopted)
+            return;
+        QCOMPARE(part.written(), qint64(5));
+        QVERIFY(part.canResume());
+        QCOMPARE(part.resumeMeta().validator(), QByteArray("\"v1\""));
+        QVERIFY(part.write(QByteArray("67")));
+        part.leave(); // 7 of 10: kept with its sidecar
+        QCOMPARE(read(partPath), QByteArray("1234567"));
+        QVERIFY(QFile::exists(resumeMetaPath(partPath)));
+
+        PartFile again(target);
+        QVERIFY(again.adopt(url));
+        QVERIFY(again.write(QByteArray("890")));
+        QVERIFY(again.commit());
+        QCOMPARE(read(target), QByteArray("1234567890"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"a.pdf"});
+    }
+
+    // Without a known version nothing may be joined later: such a file goes
+    // as its attempt ends, and so does one started over.
+    void leaveKeepsOnlyWhatCanBeContinued_data()
+    {
+        QTest::addColumn<QByteArray>("etag");
+        QTest::addColumn<QByteArray>("lastModified");
+        QTest::addColumn<qint64>("length");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("strong tag") << QByteArray("\"t\"") << QByteArray() << qint64(100) << true;
+        QTest::newRow("date") << QByteArray() << QByteArray("Wed, 09 Dec 2026 10:00:00 GMT")
+                              << qint64(100) << true;
+        QTest::newRow("weak tag only")
+            << QByteArray("W/\"t\"") << QByteArray() << qint64(100) << false;
+        QTest::newRow("no length") << QByteArray("\"t\"") << QByteArray() << qint64(-1) << false;
+        QTest::newRow("no validator") << QByteArray() << QByteArray() << qint64(100) << false;
+    }
+    void leaveKeepsOnlyWhatCanBeContinued()
+    {
+        QFETCH(QByteArray, etag);
+        QFETCH(QByteArray, lastModified);
+        QFETCH(qint64, length);
+        QFETCH(bool, kept);
+        QTemporaryDir dir;
+        const QString target = dir.filePath("a.pdf");
+        PartFile part(target);
+        QVERIFY(part.open());
+        ResumeMeta meta{"http://127.0.0.1/a.pdf", etag, lastModified, length};
+        QVERIFY(part.setResumeMeta(meta));
+        QVERIFY(part.write(QByteArray(40, 'x')));
+        part.leave();
+        const QStringList expected =
+            kept ? QStringList{"a.pdf.part", "a.pdf.part.meta"} : QStringList{};
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), expected);
+        if (!kept)
+            return;
+        PartFile again(target);
+        QVERIFY(again.adopt(meta.url));
+        QVERIFY(again.restart());
+        QCOMPARE(again.written(), qint64(0));
+        QVERIFY(!QFile::exists(resumeMetaPath(PartFile::partPathFor(target))));
+        again.leave();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{});
+    }
+
     void openFailsInMissingFolder()
     {
         QTemporaryDir dir;

@@ -13,6 +13,14 @@ QByteArray reasonPhrase(int status)
     switch (status) {
     case 200:
         return "OK";
+    case 206:
+        return "Partial Content";
+    case 416:
+        return "Range Not Satisfiable";
+    case 429:
+        return "Too Many Requests";
+    case 503:
+        return "Service Unavailable";
     case 301:
         return "Moved Permanently";
     case 302:
@@ -155,14 +163,17 @@ void LoopbackHttpServer::onReadyRead(QTcpSocket *socket)
     req.path = target;
     m_requests << req;
     emit requestReceived(req.path);
-    answer(socket, req.path);
+    answer(socket, req);
 }
 
-void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
+void LoopbackHttpServer::answer(QTcpSocket *socket, const Request &request)
 {
+    const QString &path = request.path;
     const auto it = m_routes.constFind(path);
     Route route;
-    if (it == m_routes.constEnd()) {
+    if (auto queued = m_queued.find(path); queued != m_queued.end() && !queued->isEmpty()) {
+        route = queued->takeFirst();
+    } else if (it == m_routes.constEnd()) {
         route.status = 404;
         route.contentType = "text/html";
         route.body = "<html><head><title>404</title></head><body>not here</body></html>";
@@ -172,6 +183,27 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
     if (route.noResponse) {
         m_silent << socket;
         return;
+    }
+    QByteArray contentRange;
+    const QByteArray range = request.headers.value("range");
+    if (route.ranges && route.status == 200 && range.startsWith("bytes=") && range.endsWith('-')) {
+        QByteArray validator;
+        for (const auto &h : route.headers) {
+            const QByteArray name = h.first.toLower();
+            if (name == "etag" || (name == "last-modified" && validator.isEmpty()))
+                validator = h.second;
+        }
+        const QByteArray ifRange = request.headers.value("if-range");
+        bool numeric = false;
+        const qint64 from = range.mid(6, range.size() - 7).toLongLong(&numeric);
+        if (numeric && from >= 0 && from < route.body.size() &&
+            (ifRange.isEmpty() || ifRange == validator)) {
+            contentRange = "bytes " + QByteArray::number(from) + '-' +
+                           QByteArray::number(route.body.size() - 1) + '/' +
+                           QByteArray::number(route.body.size());
+            route.status = 206;
+            route.body = route.body.mid(from);
+        }
     }
     const QByteArray reason = route.reason.isEmpty() ? reasonPhrase(route.status) : route.reason;
     QByteArray head = "HTTP/1.1 " + QByteArray::number(route.status) + ' ' + reason + "\r\n";
@@ -195,6 +227,8 @@ void LoopbackHttpServer::answer(QTcpSocket *socket, const QString &path)
         const qint64 len = route.announcedLength >= 0 ? route.announcedLength : route.body.size();
         head += "Content-Length: " + QByteArray::number(len) + "\r\n";
     }
+    if (!contentRange.isEmpty())
+        head += "Content-Range: " + contentRange + "\r\n";
     for (const auto &h : route.headers)
         head += h.first + ": " + h.second + "\r\n";
     head += "Connection: close\r\n\r\n";

@@ -41,6 +41,11 @@ public:
         // size after the first chunk that announces more than ever follows.
         enum class Chunked { No, Whole, CutBeforeLast, BadSize } chunked = Chunked::No;
         qint64 chunkBytes = 1000;
+        // Serve "Range: bytes=N-" as a stock server does: 206 with the rest
+        // when If-Range is absent or equals this route's ETag or
+        // Last-Modified header, the whole body (200) otherwise. sendFirst
+        // and then apply to the bytes sent.
+        bool ranges = false;
     };
     struct Request {
         QByteArray method;
@@ -56,6 +61,9 @@ public:
     QString url(const QString &path) const;
 
     void setRoute(const QString &path, const Route &route) { m_routes.insert(path, route); }
+    // Answers for the next requests of path, one each, in order; after them
+    // the route set for path answers again.
+    void queueRoutes(const QString &path, const QList<Route> &routes) { m_queued[path] += routes; }
     static Route body(const QByteArray &bytes, const QByteArray &contentType = "application/pdf");
     // Sends the headers and the first sendFirst bytes of the body, then
     // waits for a release.
@@ -95,13 +103,14 @@ private:
 
     void onNewConnection();
     void onReadyRead(QTcpSocket *socket);
-    void answer(QTcpSocket *socket, const QString &path);
+    void answer(QTcpSocket *socket, const Request &request);
     // Sends the head if still due and the body up to `upTo`; closes when the
     // body is complete. Returns whether the connection is still held.
     bool advance(Held &held, qint64 upTo);
 
     QTcpServer m_server;
     QHash<QString, Route> m_routes;
+    QHash<QString, QList<Route>> m_queued;
     QHash<QTcpSocket *, QByteArray> m_pending;
     QList<Held> m_held;
     QList<QPointer<QTcpSocket>> m_silent;
