@@ -1045,6 +1045,39 @@ private slots:
         QVERIFY(!rig.engine.isRunning());
     }
 
+    // The other way round: slots switched on while the single connection
+    // still streams start only once it is done.
+    void methodTwoWaitsForTheSingleConnection()
+    {
+        TestSite site;
+        QVERIFY(site.start());
+        WindowRig rig;
+        rig.open();
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton); // method one
+        for (int item : {8, 20, 40})
+            rig.list.append(site.url(QStringLiteral("/items/%1.pdf").arg(item)).toString(),
+                            QStringLiteral("p%1").arg(item), "pdf", rig.folder(), QString());
+        QStringList beside;
+        connect(&rig.list, &DownloadList::stateChanged, rig.window.get(),
+                [&](quint64, DownloadState, DownloadState to) {
+                    if (to == S::Downloading &&
+                        rig.engine.downloadMethod() == DownloadMethod::MultiConnection &&
+                        rig.engine.methodOneActive())
+                        beside << QStringLiteral("a slot beside the single connection");
+                });
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QTRY_VERIFY(rig.engine.methodOneActive());
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(2);
+        rig.clock.advanceSeconds(2);
+        rig.engine.schedulerTick();
+        QCOMPARE(rig.engine.countSlotInstances(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 30000);
+        QCOMPARE(beside, QStringList{});
+        for (const DownloadItem &it : rig.list.items())
+            QCOMPARE(it.outcome, Outcome::Document);
+    }
+
     // A run against the local site that ends in every way a record can end,
     // each shown as it ended. With LUMEN_SCREENSHOT_DIR set the window is
     // kept there, wide and at 800×600.
