@@ -2,6 +2,7 @@
 
 #include "engine/download_list.h"
 #include "engine/naming.h"
+#include "engine/requeue.h"
 #include "engine/type_correction.h"
 
 namespace lumen
@@ -14,8 +15,28 @@ int correctAllFileTypes(DownloadList &list)
     for (const DownloadItem &item : list.items())
         ids.append(item.id);
     int corrected = 0;
-    for (quint64 id : ids)
-        corrected += CorrectFileType(list, id);
+    for (quint64 id : ids) {
+        if (!CorrectFileType(list, id))
+            continue;
+        ++corrected;
+        // A stored file's outcome follows what it turned out to be: a
+        // "document" that is a sign-in page is a web page, and a page that
+        // is a PDF after all is the document.
+        list.updateById(id, [](DownloadItem &it) {
+            const Outcome ended = endedAs(it);
+            if (it.state != DownloadState::Finished ||
+                (ended != Outcome::Document && ended != Outcome::WebPage))
+                return;
+            if (isWebPageType(it.fileType, true)) {
+                it.outcome = Outcome::WebPage;
+                it.reason =
+                    QStringLiteral("the stored file holds a web page (%1)").arg(it.fileType);
+            } else {
+                it.outcome = Outcome::Document;
+                it.reason.clear();
+            }
+        });
+    }
     return corrected;
 }
 

@@ -13,8 +13,9 @@ class DownloadList;
 inline const QString FileMissingText = RecordText::FileMissing;
 
 // The core of "检查并纠正磁盘文件类型": CorrectFileType on every record from
-// top to bottom; answers how many were corrected. The caller refuses it
-// while downloading and shows the count.
+// top to bottom; answers how many were corrected. A finished record whose
+// stored file turns out a web page, or a document, takes that outcome. The
+// caller refuses it while downloading and shows the count.
 int correctAllFileTypes(DownloadList &list);
 
 // CheckFilesExist: marks (FileMissingText in the percent column) every

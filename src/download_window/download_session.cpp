@@ -30,7 +30,10 @@ const QString DownloadSession::EmptyListQuestion = QStringLiteral("您确定要�
 const QString DownloadSession::CancelRefusedText = QStringLiteral("停止下载后方可设置！");
 const QString DownloadSession::SortRefusedText = QStringLiteral("停止下载后方可排序！");
 const QString DownloadSession::ShuffleDoneText = QStringLiteral("随机排序完成！");
-const QString DownloadSession::SmallFilesPrompt = QStringLiteral("请输入数字：");
+// The sizes in the list are bytes; the prompt says so, since the settings
+// dialog speaks of MB.
+const QString DownloadSession::SmallFilesPrompt =
+    QStringLiteral("请输入数字（文件大小，单位：字节）：");
 const QString DownloadSession::CloseQuestion =
     QStringLiteral("正在下载文件或者下载没有完成，要强制关闭窗口吗？");
 const QString DownloadSession::FileMissingText = QStringLiteral("文件不存在！");
@@ -52,6 +55,8 @@ const QString DownloadSession::ProxyMalformedText =
     QStringLiteral("代理服务器网址或者端口格式不对！");
 const QString DownloadSession::SizeRejectedText =
     QStringLiteral("文件大小必须是数字，仍按原来的%1MB限制下载。");
+const QString DownloadSession::SizeNegativeText =
+    QStringLiteral("文件大小不能小于0，仍按原来的%1MB限制下载。");
 
 namespace
 {
@@ -177,6 +182,29 @@ bool DownloadSession::requestClose(const WindowGeometryState &geometry,
             m_engine.stopDownloading();
             return true;
         });
+}
+
+// --- what the list shows -----------------------------------------------------------
+
+void DownloadSession::setProblemsOnly(bool on)
+{
+    if (on == m_problemsOnly)
+        return;
+    m_problemsOnly = on;
+    emit problemsOnlyChanged(on);
+}
+
+bool DownloadSession::showsRecord(const DownloadItem &item) const
+{
+    return !m_problemsOnly || isProblem(item);
+}
+
+void DownloadSession::setReasonColumnShown(bool shown)
+{
+    if (shown == m_reasonColumnShown)
+        return;
+    m_reasonColumnShown = shown;
+    emit reasonColumnShownChanged(shown);
 }
 
 // --- enabling --------------------------------------------------------------------
@@ -579,23 +607,37 @@ bool DownloadSession::replaceInUrls(const QString &findText, const QString &repl
 SettingsDialogValues DownloadSession::settingsDialogValues() const
 {
     SettingsDialogValues v;
-    v.downloadMethod = m_settings.downloadMethod;
+    // The method in use, however it was last chosen (the "切换" button
+    // stores it only when the window closes).
+    v.downloadMethod = m_engine.downloadMethod();
     v.proxyEnabled = m_settings.proxyEnabled;
     v.proxyAddress = m_settings.proxyAddress;
     v.proxyPort = m_settings.proxyPort;
     v.promptForSaveFolder = m_settings.promptForSaveFolder;
-    v.maxFileSizeText = numberSettingText(m_settings.maxFileSizeMB);
+    // The limit in use: a stored one the engine could not use (below 0) is
+    // not shown as if it held.
+    v.maxFileSizeText = numberSettingText(m_engine.maxFileSizeMB());
     return v;
 }
 
 void DownloadSession::applySettingsDialog(const SettingsDialogValues &values)
 {
-    const double oldSize = m_settings.maxFileSizeMB;
-    const SettingsDialogResult result = storeSettingsDialog(m_store, m_settings, values);
+    const double oldSize = m_engine.maxFileSizeMB();
+    const DownloadMethod oldMethod = m_engine.downloadMethod();
+    // A limit below 0 would skip every file: it is refused like one that is
+    // not a number, and the limit in use is stored and kept.
+    SettingsDialogValues checked = values;
+    const std::optional<double> size = settingToDouble(values.maxFileSizeText);
+    const bool negative = size && !(*size >= 0);
+    if (negative)
+        checked.maxFileSizeText = numberSettingText(oldSize);
+    const SettingsDialogResult result = storeSettingsDialog(m_store, m_settings, checked);
     m_engine.setDownloadMethod(m_settings.downloadMethod);
-    // Method two starts again from one connection; method one leaves the
-    // box's number as it was (the box is disabled).
-    if (m_settings.downloadMethod == DownloadMethod::MultiConnection)
+    // A change to method two starts again from one connection; an OK that
+    // leaves the method as it was keeps the user's count, and method one
+    // leaves the box's number as it was (the box is disabled).
+    if (m_settings.downloadMethod == DownloadMethod::MultiConnection &&
+        oldMethod != DownloadMethod::MultiConnection)
         m_engine.setThreadCount(1);
     m_engine.setProxy(m_settings.proxyEnabled, m_settings.proxyAddress, m_settings.proxyPort);
     if (result.proxyMalformed)
@@ -603,7 +645,10 @@ void DownloadSession::applySettingsDialog(const SettingsDialogValues &values)
     if (result.maxFileSizeRejected)
         m_prompter.message(SizeRejectedText.arg(numberSettingText(oldSize)),
                            Prompter::Icon::Critical);
-    m_engine.setMaxFileSizeMB(m_settings.maxFileSizeMB);
+    if (negative)
+        m_prompter.message(SizeNegativeText.arg(numberSettingText(oldSize)),
+                           Prompter::Icon::Critical);
+    m_engine.setMaxFileSizeMB(result.maxFileSizeRejected ? oldSize : m_settings.maxFileSizeMB);
 }
 
 } // namespace lumen

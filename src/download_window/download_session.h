@@ -34,6 +34,9 @@ class DownloadSession : public QObject
     Q_OBJECT
     Q_PROPERTY(QString countText READ countText NOTIFY countTextChanged)
     Q_PROPERTY(bool sortDescending READ sortDescending)
+    Q_PROPERTY(bool problemsOnly READ problemsOnly WRITE setProblemsOnly NOTIFY problemsOnlyChanged)
+    Q_PROPERTY(bool reasonColumnShown READ reasonColumnShown WRITE setReasonColumnShown NOTIFY
+                   reasonColumnShownChanged)
 
 public:
     // Messages of the list operations.
@@ -57,6 +60,7 @@ public:
     static const QString UrlClashText;    // a replacement that would make two URLs equal
     static const QString ProxyMalformedText;
     static const QString SizeRejectedText; // %1 is the limit kept
+    static const QString SizeNegativeText; // %1 is the limit kept
 
     // The text editor is offered files up to this size (2 MB).
     static constexpr qint64 TextEditorLimitBytes = 2048 * 1024;
@@ -94,6 +98,17 @@ public:
     // Whether anything is unfinished: a transfer runs, the scheduler runs or
     // a record is neither finished nor failed.
     bool downloadUnfinished() const;
+
+    // --- what the list shows ------------------------------------------------
+    // "只显示有问题的项": the list shows only the records the researcher has
+    // to look at (isProblem); the others stay in the list, out of sight.
+    bool problemsOnly() const { return m_problemsOnly; }
+    void setProblemsOnly(bool on);
+    // Whether the list shows the record now.
+    bool showsRecord(const DownloadItem &item) const;
+    // The "原因" column, hidden until asked for.
+    bool reasonColumnShown() const { return m_reasonColumnShown; }
+    void setReasonColumnShown(bool shown);
 
     // --- enabling -----------------------------------------------------------
     // The scheduler runs or a transfer holds the busy flag.
@@ -188,13 +203,16 @@ public:
     // Settings dialog OK: stores its six values in order and applies them to
     // the engine. A proxy that is on with an empty address or a port that is
     // not a number is stored all the same and reported; a size that is not a
-    // number keeps the old size and says so.
+    // number, or is below 0, keeps the size in use and says so. The thread
+    // count goes back to 1 only when the method changes to two.
     void applySettingsDialog(const SettingsDialogValues &values);
 
 signals:
     // Once after any change of the number of records (queued, so a bulk
     // change tells it once).
     void countTextChanged(const QString &text);
+    void problemsOnlyChanged(bool on);
+    void reasonColumnShownChanged(bool shown);
 
 private:
     bool idleGuard() const;
@@ -211,6 +229,8 @@ private:
     Prompter &m_prompter;
     Shell &m_shell;
     bool m_sortDescending = false;
+    bool m_problemsOnly = false;
+    bool m_reasonColumnShown = false;
     bool m_countPending = false;
     std::mt19937_64 m_random;
 };

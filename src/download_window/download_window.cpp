@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -29,10 +30,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace lumen
 {
@@ -46,22 +51,70 @@ namespace
 // The rows of the list alternate between this light green and white.
 const QColor StripeColour(231, 248, 237);
 
-// The small pictures that tell a record's state at the start of its row.
-QIcon stateIcon(DownloadState state)
+// What the picture at the start of a row tells: the record's state and,
+// once it ended, how. A stored web page is finished like a document but
+// does not look like one; skips, refusals and cancels each have their own.
+enum class RowMark {
+    Waiting,
+    Downloading,
+    Document,
+    WebPage,
+    SkippedExists,
+    SkippedTooLarge,
+    CannotReplace,
+    Cancelled,
+    Failed
+};
+
+RowMark rowMark(DownloadState state, Outcome ended)
+{
+    switch (state) {
+    case DownloadState::Waiting:
+        return RowMark::Waiting;
+    case DownloadState::Downloading:
+        return RowMark::Downloading;
+    case DownloadState::Finished:
+        switch (ended) {
+        case Outcome::WebPage:
+            return RowMark::WebPage;
+        case Outcome::SkippedExists:
+            return RowMark::SkippedExists;
+        case Outcome::SkippedTooLarge:
+            return RowMark::SkippedTooLarge;
+        default:
+            return RowMark::Document;
+        }
+    case DownloadState::Failed:
+        switch (ended) {
+        case Outcome::CannotReplace:
+            return RowMark::CannotReplace;
+        case Outcome::Cancelled:
+            return RowMark::Cancelled;
+        default:
+            return RowMark::Failed;
+        }
+    }
+    return RowMark::Waiting;
+}
+
+QIcon markIcon(RowMark mark)
 {
     QPixmap pm(16, 16);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
-    switch (state) {
-    case DownloadState::Waiting:
+    const auto pen = [](const QColor &c, double w) {
+        return QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    };
+    switch (mark) {
+    case RowMark::Waiting:
         p.setPen(QPen(QColor(120, 120, 120), 1.5));
         p.setBrush(QColor(235, 235, 235));
         p.drawEllipse(QRectF(2, 2, 12, 12));
         p.drawLine(QPointF(8, 8), QPointF(8, 4.5));
         p.drawLine(QPointF(8, 8), QPointF(10.5, 9.5));
         break;
-    case DownloadState::Downloading: {
+    case RowMark::Downloading: {
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(30, 110, 220));
         QPainterPath arrow;
@@ -76,12 +129,56 @@ QIcon stateIcon(DownloadState state)
         p.drawPath(arrow);
         break;
     }
-    case DownloadState::Finished:
-        p.setPen(QPen(QColor(20, 150, 60), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    case RowMark::Document:
+        p.setPen(pen(QColor(20, 150, 60), 2.5));
         p.drawPolyline(QPolygonF({QPointF(3, 8.5), QPointF(6.5, 12), QPointF(13, 4)}));
         break;
-    case DownloadState::Failed:
-        p.setPen(QPen(QColor(210, 40, 40), 2.5, Qt::SolidLine, Qt::RoundCap));
+    case RowMark::WebPage: {
+        // A globe: what came is a page of the web, not the paper.
+        const QColor orange(225, 120, 10);
+        p.setPen(pen(orange, 1.4));
+        p.setBrush(QColor(255, 236, 200));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(5, 1.5, 6, 13));
+        p.drawLine(QPointF(1.5, 8), QPointF(14.5, 8));
+        break;
+    }
+    case RowMark::SkippedExists:
+        // Two bars: the same file is there already.
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(40, 120, 200));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.setPen(pen(Qt::white, 1.8));
+        p.drawLine(QPointF(4.5, 6), QPointF(11.5, 6));
+        p.drawLine(QPointF(4.5, 10), QPointF(11.5, 10));
+        break;
+    case RowMark::SkippedTooLarge:
+        // Jumped over: two chevrons.
+        p.setPen(pen(QColor(190, 140, 0), 2.2));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 3.5), QPointF(7, 8), QPointF(2.5, 12.5)}));
+        p.drawPolyline(QPolygonF({QPointF(8.5, 3.5), QPointF(13, 8), QPointF(8.5, 12.5)}));
+        break;
+    case RowMark::CannotReplace:
+        // A padlock: the file there may not be replaced.
+        p.setPen(pen(QColor(170, 70, 20), 1.6));
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(QRectF(4.5, 1.5, 7, 8), 0, 180 * 16);
+        p.drawLine(QPointF(4.5, 5.5), QPointF(4.5, 7.5));
+        p.drawLine(QPointF(11.5, 5.5), QPointF(11.5, 7.5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 90, 30));
+        p.drawRoundedRect(QRectF(2.5, 7, 11, 7.5), 1.5, 1.5);
+        break;
+    case RowMark::Cancelled:
+        // No entry: stopped on purpose.
+        p.setPen(pen(QColor(110, 110, 110), 1.8));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(2, 2, 12, 12));
+        p.drawLine(QPointF(4, 12), QPointF(12, 4));
+        break;
+    case RowMark::Failed:
+        p.setPen(pen(QColor(210, 40, 40), 2.5));
         p.drawLine(QPointF(4, 4), QPointF(12, 12));
         p.drawLine(QPointF(12, 4), QPointF(4, 12));
         break;
@@ -89,17 +186,23 @@ QIcon stateIcon(DownloadState state)
     return QIcon(pm);
 }
 
-// Draws the state picture in the name column; the model itself stays free
+// Draws the record's mark in the name column; the model itself stays free
 // of pictures.
 class StateIconDelegate final : public QStyledItemDelegate
 {
 public:
     explicit StateIconDelegate(QObject *parent) : QStyledItemDelegate(parent)
     {
-        for (DownloadState s : {DownloadState::Waiting, DownloadState::Downloading,
-                                DownloadState::Finished, DownloadState::Failed})
-            m_icons.insert(int(s), stateIcon(s));
+        for (int m = int(RowMark::Waiting); m <= int(RowMark::Failed); ++m)
+            m_icons.insert(m, markIcon(RowMark(m)));
     }
+
+    static RowMark markOf(const QModelIndex &index)
+    {
+        return rowMark(DownloadState(index.data(DownloadList::StateRole).toInt()),
+                       Outcome(index.data(DownloadList::OutcomeRole).toInt()));
+    }
+    QIcon iconOf(const QModelIndex &index) const { return m_icons.value(int(markOf(index))); }
 
 protected:
     void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
@@ -108,7 +211,7 @@ protected:
         if (index.column() != DownloadList::NameColumn)
             return;
         option->features |= QStyleOptionViewItem::HasDecoration;
-        option->icon = m_icons.value(index.data(DownloadList::StateRole).toInt());
+        option->icon = iconOf(index);
         option->decorationSize = QSize(16, 16);
     }
 
@@ -339,6 +442,63 @@ void DownloadWindow::buildList(QWidget *central)
     header->setStretchLastSection(false);
     for (int c = 0; c < DownloadList::ColumnCount; ++c)
         m_list->setColumnWidth(c, twipsToPixels(DownloadList::columnInitialWidthTwips(c)));
+    // The percent column carries the status texts as well as the figures:
+    // it is at least as wide as the longest of them in the list's font.
+    {
+        const QFontMetrics metrics(m_list->font());
+        int widest =
+            metrics.horizontalAdvance(DownloadList::columnCaption(DownloadList::PercentColumn));
+        for (const QString &text :
+             {RecordText::ExistsSkipped, RecordText::BigFileSkipped, RecordText::Cancelled,
+              RecordText::CannotReplace, RecordText::FileMissing, RecordText::BadProxy})
+            widest = std::max(widest, metrics.horizontalAdvance(text));
+        const int margin =
+            2 * (m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list) + 1);
+        const int column = DownloadList::PercentColumn;
+        m_list->setColumnWidth(column, std::max(m_list->columnWidth(column), widest + margin + 8));
+    }
+
+    // The header's own menu: the "原因" column and the problems filter.
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_headerMenu = new QMenu(this);
+    m_headerMenu->setObjectName(QStringLiteral("headerMenu"));
+    m_showReason = m_headerMenu->addAction(QStringLiteral("显示“原因”列"));
+    m_showReason->setObjectName(QStringLiteral("menu显示原因列"));
+    m_showReason->setCheckable(true);
+    m_problemsOnly = m_headerMenu->addAction(QStringLiteral("只显示有问题的项"));
+    m_problemsOnly->setObjectName(QStringLiteral("menu只显示有问题的项"));
+    m_problemsOnly->setToolTip(
+        QStringLiteral("出错、取消、无法替换、保存的是网页、大文件跳过的项"));
+    m_problemsOnly->setCheckable(true);
+    connect(header, &QHeaderView::customContextMenuRequested, this,
+            [this, header](const QPoint &pos) {
+                m_headerMenu->popup(header->viewport()->mapToGlobal(pos));
+            });
+    connect(m_showReason, &QAction::toggled, &m_session, &DownloadSession::setReasonColumnShown);
+    connect(&m_session, &DownloadSession::reasonColumnShownChanged, this,
+            &DownloadWindow::showReasonColumn);
+    connect(m_problemsOnly, &QAction::toggled, &m_session, &DownloadSession::setProblemsOnly);
+    connect(&m_session, &DownloadSession::problemsOnlyChanged, this, [this](bool on) {
+        const QSignalBlocker block(m_problemsOnly);
+        m_problemsOnly->setChecked(on);
+        filterRows(0, int(m_session.list().count()) - 1);
+    });
+    // Rows whose record changes, or that come in, are shown or hidden as
+    // the filter says; the rest keep what they were (a reorder moves the
+    // hidden marks with their records).
+    const DownloadList &records = m_session.list();
+    connect(&records, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &from, const QModelIndex &to) {
+                if (m_session.problemsOnly())
+                    filterRows(from.row(), to.row());
+            });
+    connect(&records, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) {
+                if (m_session.problemsOnly())
+                    filterRows(first, last);
+            });
+    connect(&records, &QAbstractItemModel::modelReset, this,
+            [this] { filterRows(0, int(m_session.list().count()) - 1); });
 
     connect(header, &QHeaderView::sectionClicked, this,
             [this](int column) { m_session.sortByColumn(column); });
@@ -576,7 +736,11 @@ void DownloadWindow::bindEngine()
     connect(&engine, &DownloadEngine::startEnabledChanged, m_startAll, &QAction::setEnabled);
     connect(&engine, &DownloadEngine::actionTextChanged, m_panels[1], &QLabel::setText);
     connect(&engine, &DownloadEngine::connectionTextChanged, m_panels[2], &QLabel::setText);
-    connect(&engine, &DownloadEngine::countersTextChanged, m_panels[3], &QLabel::setText);
+    connect(&engine, &DownloadEngine::countsPanelTextChanged, this,
+            [this](const QString &text, const QString &toolTip) {
+                m_panels[3]->setText(text);
+                m_panels[3]->setToolTip(toolTip);
+            });
     connect(&engine, &DownloadEngine::locateRecord, this, [this](quint64 id) {
         const qint64 row = m_session.list().rowOfId(id);
         if (row >= 0)
@@ -599,11 +763,6 @@ void DownloadWindow::load()
     const QString resolution = screen ? resolutionText(screen->size()) : QString();
     const WindowPlacement placement = m_session.load(resolution);
 
-    m_methodLabel->setText(engine.methodText());
-    m_threads->setCurrentIndex(engine.threadCount() - 1);
-    m_threads->setEnabled(engine.threadCountEnabled());
-    m_sameName->button(int(engine.sameNamePolicy()))->setChecked(true);
-
     if (placement.maximised) {
         resize(twipsToPixels(15000), twipsToPixels(10000));
         setWindowState(windowState() | Qt::WindowMaximized);
@@ -623,18 +782,75 @@ void DownloadWindow::load()
     }
     engine.setIntervalSeconds(0);
 
-    // What the engine holds now, as this window shows it.
-    m_autoStart->setChecked(engine.autoStart());
-    m_autoRedownload->setChecked(engine.autoRedownload());
-    m_errorStop->setChecked(engine.errorStop());
-    m_sound->setChecked(engine.soundOn());
-    m_autoLocate->setChecked(engine.autoLocate());
+    readSessionState();
+}
+
+void DownloadWindow::readSessionState()
+{
+    // Every control shows what the session and its engine hold now: a
+    // window opened again over a running engine never shows a choice of
+    // its own. Setting a box to the value it already has tells nobody, so
+    // the signals stay blocked and nothing is handed back.
+    DownloadEngine &engine = m_session.engine();
+    const auto show = [](auto *control, const auto &set) {
+        const QSignalBlocker block(control);
+        set(control);
+    };
+    m_methodLabel->setText(engine.methodText());
+    show(m_threads, [&](QComboBox *c) { c->setCurrentIndex(engine.threadCount() - 1); });
+    m_threads->setEnabled(engine.threadCountEnabled());
+    show(m_sameName,
+         [&](QButtonGroup *g) { g->button(int(engine.sameNamePolicy()))->setChecked(true); });
+    show(m_interval, [&](QComboBox *c) { c->setCurrentIndex(engine.intervalSeconds()); });
+    show(m_redownloadFilter,
+         [&](QComboBox *c) { c->setCurrentIndex(int(engine.redownloadFilter())); });
+    show(m_autoRedownload, [&](QCheckBox *c) { c->setChecked(engine.autoRedownload()); });
+    show(m_autoStart, [&](QCheckBox *c) { c->setChecked(engine.autoStart()); });
+    show(m_errorStop, [&](QCheckBox *c) { c->setChecked(engine.errorStop()); });
+    show(m_sound, [&](QCheckBox *c) { c->setChecked(engine.soundOn()); });
+    show(m_autoLocate, [&](QAction *a) { a->setChecked(engine.autoLocate()); });
     m_runningMark->setVisible(engine.isRunning());
     m_startAll->setEnabled(engine.startEnabled());
     m_panels[1]->setText(engine.actionText());
     m_panels[2]->setText(engine.connectionText());
-    m_panels[3]->setText(DownloadEngine::countersTextFor(m_session.list()));
+    m_panels[3]->setText(DownloadEngine::countsPanelTextFor(m_session.list()));
+    m_panels[3]->setToolTip(DownloadEngine::countsPanelToolTipFor(m_session.list()));
     m_countLabel->setText(m_session.countText());
+    show(m_showReason, [&](QAction *a) { a->setChecked(m_session.reasonColumnShown()); });
+    showReasonColumn(m_session.reasonColumnShown());
+    show(m_problemsOnly, [&](QAction *a) { a->setChecked(m_session.problemsOnly()); });
+    filterRows(0, int(m_session.list().count()) - 1);
+}
+
+void DownloadWindow::showReasonColumn(bool shown)
+{
+    const QSignalBlocker block(m_showReason);
+    m_showReason->setChecked(shown);
+    m_list->setColumnHidden(DownloadList::ReasonColumn, !shown);
+}
+
+void DownloadWindow::filterRows(int first, int last)
+{
+    const DownloadList &records = m_session.list();
+    last = std::min<qint64>(last, records.count() - 1);
+    const bool filtering = m_session.problemsOnly();
+    if (!filtering && !m_rowsHidden)
+        return;
+    for (int row = std::max(first, 0); row <= last; ++row) {
+        const bool hide = !m_session.showsRecord(records.at(row));
+        // Telling the view only of a change keeps progress reports from
+        // laying the whole list out again.
+        if (m_list->isRowHidden(row, QModelIndex()) != hide)
+            m_list->setRowHidden(row, QModelIndex(), hide);
+    }
+    m_rowsHidden = filtering;
+}
+
+void DownloadWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        readSessionState();
 }
 
 void DownloadWindow::changeEvent(QEvent *event)
@@ -686,18 +902,31 @@ void DownloadWindow::closeEvent(QCloseEvent *event)
 
 QList<quint64> DownloadWindow::selectedIds() const
 {
+    // A row the filter hides is not among the selected, even when a
+    // "select all" or a range took it in: no operation reaches a record the
+    // user cannot see.
     QList<quint64> ids;
     const QModelIndexList rows = m_list->selectionModel()->selectedRows();
     ids.reserve(rows.size());
     for (const QModelIndex &i : rows)
-        ids.append(m_session.list().at(i.row()).id);
+        if (!m_list->isRowHidden(i.row(), QModelIndex()))
+            ids.append(m_session.list().at(i.row()).id);
     return ids;
+}
+
+QIcon DownloadWindow::rowIcon(int row) const
+{
+    const auto *delegate = static_cast<const StateIconDelegate *>(m_list->itemDelegate());
+    return delegate->iconOf(m_session.list().index(row, DownloadList::NameColumn));
 }
 
 quint64 DownloadWindow::currentId() const
 {
     const QModelIndex i = m_list->currentIndex();
-    return i.isValid() && i.row() < m_session.list().count() ? m_session.list().at(i.row()).id : 0;
+    if (!i.isValid() || i.row() >= m_session.list().count() ||
+        m_list->isRowHidden(i.row(), QModelIndex()))
+        return 0;
+    return m_session.list().at(i.row()).id;
 }
 
 // --- login panel ------------------------------------------------------------------------

@@ -10,6 +10,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
+class QIcon;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -54,6 +55,9 @@ public:
     // (0 when there is none).
     QList<quint64> selectedIds() const;
     quint64 currentId() const;
+    // The picture at the start of the row: the record's state, and how it
+    // ended once it has.
+    QIcon rowIcon(int row) const;
 
     // The login panel (PicWebBK): the window takes it over as its own child,
     // hidden until it is shown, and lays it exactly over the list, where it
@@ -84,6 +88,7 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void changeEvent(QEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -94,6 +99,10 @@ private:
     void buildStatusBar();
     void bindEngine();
     void load();
+    void readSessionState();
+    void showReasonColumn(bool shown);
+    // Shows or hides rows first..last as the problems filter says.
+    void filterRows(int first, int last);
     void showContextMenu(const QPoint &pos);
     void applyContextMenuState();
     void fitColumnWidths();
@@ -131,6 +140,10 @@ private:
     QAction *m_stop = nullptr;
     QAction *m_startAll = nullptr;
     QAction *m_autoLocate = nullptr;
+    QMenu *m_headerMenu = nullptr;
+    QAction *m_showReason = nullptr;
+    QAction *m_problemsOnly = nullptr;
+    bool m_rowsHidden = false; // some rows may be hidden by the filter
     QLabel *m_panels[4] = {};
     bool m_closing = false;
 };

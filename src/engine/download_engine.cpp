@@ -64,6 +64,8 @@ DownloadEngine::DownloadEngine(DownloadList &list, Clock &clock, SoundPlayer &so
             &DownloadEngine::connectionTextChanged);
     connect(&m_status, &StatusPresenter::countersTextChanged, this,
             &DownloadEngine::countersTextChanged);
+    connect(&m_status, &StatusPresenter::countsPanelTextChanged, this,
+            &DownloadEngine::countsPanelTextChanged);
 
     QStringList soundFolders{QCoreApplication::applicationDirPath()};
     const QString userData = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

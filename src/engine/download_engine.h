@@ -154,11 +154,22 @@ public:
     // --- status panels -------------------------------------------------------
     QString actionText() const { return m_status.actionText(); }         // panel 2
     QString connectionText() const { return m_status.connectionText(); } // panel 3
-    QString countersText() const { return m_status.countersText(); }     // panel 4
+    QString countersText() const { return m_status.countersText(); }     // panel 4, states
+    // Panel 4 whole: the states, then the ended records by how they ended.
+    QString countsPanelText() const { return m_status.countsPanelText(); }
+    QString countsPanelToolTip() const { return m_status.countsPanelToolTip(); }
     // The counters text for the list as it is now.
     static QString countersTextFor(const DownloadList &list)
     {
         return StatusPresenter::countersTextFor(list);
+    }
+    static QString countsPanelTextFor(const DownloadList &list)
+    {
+        return StatusPresenter::countsPanelTextFor(list);
+    }
+    static QString countsPanelToolTipFor(const DownloadList &list)
+    {
+        return StatusPresenter::countsPanelToolTipFor(list);
     }
 
     // --- sounds --------------------------------------------------------------
@@ -220,6 +231,7 @@ signals:
     void actionTextChanged(const QString &text);
     void connectionTextChanged(const QString &text);
     void countersTextChanged(const QString &text);
+    void countsPanelTextChanged(const QString &text, const QString &toolTip);
     // A record starts and the locate option is ticked: bring it into view.
     void locateRecord(quint64 recordId);
     // A download ended with the record's type htm or html: a web page came

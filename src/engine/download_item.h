@@ -101,6 +101,27 @@ QString sizeColumnText(const DownloadItem &item);
 QString receivedColumnText(const DownloadItem &item);
 QString percentColumnText(const DownloadItem &item);
 
+// How the record ended as the counts, the marks and the problems filter see
+// it: its own outcome, or for a record that ended without one (a list of an
+// older version, or a state set by hand) what its state says: a finished
+// record brought its document, a failed one failed. None while it has not
+// ended.
+Outcome endedAs(const DownloadItem &item);
+
+// Whether the researcher has to look at the record: it failed, was
+// cancelled, could not replace the file there, brought a web page instead
+// of the document, or was skipped as too large. A document, a file that was
+// already there and a record not yet ended are not problems.
+bool isProblem(const DownloadItem &item);
+
+// The outcome in the words the window uses ("文献", "网页（不是文献）", ...);
+// empty for None.
+QString outcomeText(Outcome outcome);
+
+// The name column's tooltip: the name, how the record ended and, when there
+// is one, the reason the system gave.
+QString recordToolTip(const DownloadItem &item);
+
 // Clears everything a download wrote into the record's figures and its
 // end: sizes, notes, outcome and reason. The record looks as if it had
 // never been started.

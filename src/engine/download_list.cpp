@@ -61,6 +61,72 @@ QString percentColumnText(const DownloadItem &item)
     return QString();
 }
 
+Outcome endedAs(const DownloadItem &item)
+{
+    if (item.outcome != Outcome::None)
+        return item.outcome;
+    switch (item.state) {
+    case DownloadState::Finished:
+        return Outcome::Document;
+    case DownloadState::Failed:
+        return Outcome::Failed;
+    default:
+        return Outcome::None;
+    }
+}
+
+bool isProblem(const DownloadItem &item)
+{
+    switch (endedAs(item)) {
+    case Outcome::WebPage:
+    case Outcome::SkippedTooLarge:
+    case Outcome::CannotReplace:
+    case Outcome::Failed:
+    case Outcome::Cancelled:
+        return true;
+    case Outcome::None:
+    case Outcome::Document:
+    case Outcome::SkippedExists:
+        return false;
+    }
+    return false;
+}
+
+QString outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::None:
+        return QString();
+    case Outcome::Document:
+        return QStringLiteral("文献已保存");
+    case Outcome::WebPage:
+        return QStringLiteral("保存的是网页，不是文献");
+    case Outcome::SkippedExists:
+        return RecordText::ExistsSkipped;
+    case Outcome::SkippedTooLarge:
+        return RecordText::BigFileSkipped;
+    case Outcome::CannotReplace:
+        return RecordText::CannotReplace;
+    case Outcome::Failed:
+        return QStringLiteral("下载出错");
+    case Outcome::Cancelled:
+        return RecordText::Cancelled;
+    }
+    return QString();
+}
+
+QString recordToolTip(const DownloadItem &item)
+{
+    QString tip = item.name;
+    if (!item.fileType.isEmpty())
+        tip += QLatin1Char('.') + item.fileType;
+    if (const QString ended = outcomeText(endedAs(item)); !ended.isEmpty())
+        tip += QLatin1Char('\n') + ended;
+    if (!item.reason.isEmpty())
+        tip += QStringLiteral("\n原因：") + item.reason;
+    return tip;
+}
+
 void clearProgress(DownloadItem &item)
 {
     item.size = -1;
@@ -107,6 +173,8 @@ QString DownloadList::columnCaption(int column)
         return QStringLiteral("保存路径");
     case BaseColumn:
         return QStringLiteral("B");
+    case ReasonColumn:
+        return QStringLiteral("原因");
     default:
         return QString();
     }
@@ -126,7 +194,7 @@ Qt::Alignment DownloadList::columnAlignment(int column)
 
 int DownloadList::columnInitialWidthTwips(int column)
 {
-    static constexpr int widths[ColumnCount] = {6000, 800, 1100, 1100, 800, 6000, 1440};
+    static constexpr int widths[ColumnCount] = {6000, 800, 1100, 1100, 800, 6000, 1440, 4500};
     return column >= 0 && column < ColumnCount ? widths[column] : 0;
 }
 
@@ -136,8 +204,11 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
         return {};
     const DownloadItem &it = at(index.row());
     switch (role) {
-    case Qt::DisplayRole:
     case Qt::ToolTipRole:
+        if (index.column() == NameColumn)
+            return recordToolTip(it);
+        [[fallthrough]];
+    case Qt::DisplayRole:
         switch (index.column()) {
         case NameColumn:
             return it.name;
@@ -153,6 +224,8 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
             return it.folder;
         case BaseColumn:
             return it.baseFlag;
+        case ReasonColumn:
+            return it.reason;
         }
         return {};
     case Qt::TextAlignmentRole:
@@ -165,6 +238,10 @@ QVariant DownloadList::data(const QModelIndex &index, int role) const
         return it.referer;
     case IdRole:
         return it.id;
+    case OutcomeRole:
+        return int(endedAs(it));
+    case ProblemRole:
+        return isProblem(it);
     }
     return {};
 }
@@ -199,6 +276,7 @@ qint64 DownloadList::append(const QString &url, const QString &name, const QStri
     m_rowByUrl.insert(url, row);
     m_rowById.insert(m_items.last().id, row);
     countState(DownloadState::Waiting, +1);
+    countOutcome(endedAs(m_items.last()), +1);
     ++m_counts.total;
     endInsertRows();
     return row;
@@ -229,10 +307,15 @@ bool DownloadList::update(qint64 row, const std::function<void(DownloadItem &)> 
         m_rowByUrl.insert(copy.url, row);
     }
     const DownloadState from = item.state;
+    const Outcome endedBefore = endedAs(item);
     item = std::move(copy);
     if (from != item.state) {
         countState(from, -1);
         countState(item.state, +1);
+    }
+    if (const Outcome endedNow = endedAs(item); endedNow != endedBefore) {
+        countOutcome(endedBefore, -1);
+        countOutcome(endedNow, +1);
     }
     emit dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1));
     if (from != item.state)
@@ -299,8 +382,10 @@ qint64 DownloadList::removeMarked(const QList<bool> &marked)
         const qint64 first = write;
         const qint64 last = write + (runEnd - read);
         beginRemoveRows(QModelIndex(), int(first), int(last));
-        for (qsizetype r = read; r <= runEnd; ++r)
+        for (qsizetype r = read; r <= runEnd; ++r) {
             countState(m_items.at(r).state, -1);
+            countOutcome(endedAs(m_items.at(r)), -1);
+        }
         m_counts.total -= runEnd - read + 1;
         removed += runEnd - read + 1;
         read = runEnd + 1;
@@ -425,6 +510,8 @@ QString columnText(const DownloadItem &it, int column)
         return it.folder;
     case DownloadList::BaseColumn:
         return it.baseFlag;
+    case DownloadList::ReasonColumn:
+        return it.reason;
     }
     return QString();
 }
@@ -486,10 +573,16 @@ DownloadList::rewriteUrls(const std::function<void(QString &, QString &)> &rewri
 
 qint64 DownloadList::countNotDownloaded() const
 {
+    // Only a waiting record can be started. A failed or finished record
+    // whose columns happen to be empty (one refused before any byte came)
+    // is not waiting to be downloaded: counting it would start a run that
+    // the same tick finds finished, once a second for ever.
+    if (m_counts.waiting == 0)
+        return 0;
     qint64 n = 0;
     for (const DownloadItem &it : m_items)
-        if (sizeColumnText(it).isEmpty() && receivedColumnText(it).isEmpty() &&
-            percentColumnText(it).isEmpty())
+        if (it.state == DownloadState::Waiting && sizeColumnText(it).isEmpty() &&
+            receivedColumnText(it).isEmpty() && percentColumnText(it).isEmpty())
             ++n;
     return n;
 }
@@ -543,6 +636,35 @@ void DownloadList::countState(DownloadState state, int delta)
         break;
     case DownloadState::Failed:
         m_counts.failed += delta;
+        break;
+    }
+}
+
+void DownloadList::countOutcome(Outcome outcome, int delta)
+{
+    switch (outcome) {
+    case Outcome::None:
+        break;
+    case Outcome::Document:
+        m_counts.documents += delta;
+        break;
+    case Outcome::WebPage:
+        m_counts.webPages += delta;
+        break;
+    case Outcome::SkippedExists:
+        m_counts.skippedExists += delta;
+        break;
+    case Outcome::SkippedTooLarge:
+        m_counts.skippedTooLarge += delta;
+        break;
+    case Outcome::CannotReplace:
+        m_counts.cannotReplace += delta;
+        break;
+    case Outcome::Failed:
+        m_counts.failures += delta;
+        break;
+    case Outcome::Cancelled:
+        m_counts.cancelled += delta;
         break;
     }
 }

@@ -19,6 +19,15 @@ struct StatusCounts {
     qint64 downloading = 0;
     qint64 finished = 0;
     qint64 failed = 0;
+    // How the ended records ended (endedAs): kept beside the states, so
+    // telling them apart costs nothing per tick however long the list.
+    qint64 documents = 0;
+    qint64 webPages = 0;
+    qint64 skippedExists = 0;
+    qint64 skippedTooLarge = 0;
+    qint64 cannotReplace = 0;
+    qint64 failures = 0;
+    qint64 cancelled = 0;
 };
 
 // The download list: the one queue of the engine and the model the window
@@ -36,9 +45,20 @@ public:
         PercentColumn,
         FolderColumn,
         BaseColumn,
+        // Why the record ended as it did; after every other column, so the
+        // positions of those stay what they always were.
+        ReasonColumn,
         ColumnCount
     };
-    enum Role { StateRole = Qt::UserRole + 1, UrlRole, RefererRole, IdRole };
+    // OutcomeRole: endedAs() as an int; ProblemRole: isProblem().
+    enum Role {
+        StateRole = Qt::UserRole + 1,
+        UrlRole,
+        RefererRole,
+        IdRole,
+        OutcomeRole,
+        ProblemRole
+    };
 
     // Hint shown for the list in the window.
     static const QString HintText;
@@ -134,6 +154,7 @@ private:
     // row m_gapStart; every row access goes through here.
     qsizetype physicalRow(qint64 row) const { return row < m_gapStart ? row : row + m_gapLength; }
     void countState(DownloadState state, int delta);
+    void countOutcome(Outcome outcome, int delta);
 
     QList<DownloadItem> m_items;
     QHash<QString, qint64> m_rowByUrl;

@@ -100,6 +100,8 @@ void DownloadScheduler::setAutoRedownload(bool on)
     if (on == m_autoRedownload)
         return;
     m_autoRedownload = on;
+    if (on)
+        m_pagesFetchedAgain.clear(); // a new request: each page may be fetched again once
     emit autoRedownloadChanged(on);
 }
 
@@ -263,8 +265,10 @@ void DownloadScheduler::startWaitingRecords(bool pauseZeroIsOver)
     if (!(pauseZeroIsOver && m_interval == 0) && std::fabs(m_lastFinishTime - now()) <= m_interval)
         return;
 
+    // After a change of method the transfers of the other one finish first:
+    // one connection never runs beside the slots, nor the slots beside it.
     if (m_method == DownloadMethod::SingleConnection) {
-        if (m_pool.singleActive())
+        if (m_pool.singleActive() || m_pool.slotsInUse() > 0)
             return;
         const qint64 row = chooseWaitingRow(false);
         if (row < 0)
@@ -280,6 +284,8 @@ void DownloadScheduler::startWaitingRecords(bool pauseZeroIsOver)
         return;
     }
 
+    if (m_pool.singleActive())
+        return;
     for (int t = 1; t <= m_threadCount; ++t) {
         if (!m_pool.slotBusy(t))
             startNextSlotRecord(t);
@@ -391,14 +397,18 @@ void DownloadScheduler::monitorTick()
             requeueFailed(m_list);
             break;
         case RedownloadFilter::WebPages:
-            requeueWebPages(m_list);
+            requeueWebPages(m_list, &m_pagesFetchedAgain);
             break;
         case RedownloadFilter::FailedAndWebPages:
             requeueFailed(m_list);
-            requeueWebPages(m_list);
+            requeueWebPages(m_list, &m_pagesFetchedAgain);
             break;
         }
-        setRunning(true);
+        // Only a run with something to start: one started over a finished
+        // list would end on the next tick (with its sound) and start again,
+        // once a second.
+        if (!m_list.isListFinished())
+            setRunning(true);
     }
 
     if (m_errorStop && m_list.countErrorOrPageItems() >= ErrorStopCount && m_running) {

@@ -158,6 +158,9 @@ private:
     double m_lastFinishTime = 0;
     // Folders whose name could not be made this run: their message is shown once.
     QSet<QString> m_badFolders;
+    // Stored web pages the automatic re-download has fetched again since the
+    // user last turned it on: a page that comes back a page again stays.
+    QSet<quint64> m_pagesFetchedAgain;
 };
 
 } // namespace lumen

@@ -55,16 +55,21 @@ qint64 requeueFailed(DownloadList &list)
     return n;
 }
 
-qint64 requeueWebPages(DownloadList &list)
+qint64 requeueWebPages(DownloadList &list, QSet<quint64> *fetchedOnce)
 {
     qint64 n = 0;
     for (qint64 row = 0; row < list.count(); ++row) {
         const DownloadItem &it = list.at(row);
         const bool done = it.state == DownloadState::Finished || it.state == DownloadState::Failed;
-        if (done && isWebPageType(it.fileType, true)) {
-            RequeueRecord(list, row, true);
-            ++n;
+        if (!done || !isWebPageType(it.fileType, true))
+            continue;
+        if (fetchedOnce && it.state == DownloadState::Finished) {
+            if (fetchedOnce->contains(it.id))
+                continue;
+            fetchedOnce->insert(it.id);
         }
+        RequeueRecord(list, row, true);
+        ++n;
     }
     return n;
 }

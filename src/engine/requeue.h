@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <QtGlobal>
 
@@ -30,7 +31,11 @@ void RequeueRecord(DownloadList &list, qint64 row, bool forceXxx = false);
 qint64 requeueFailed(DownloadList &list);
 // 重新下载网页类型文件项: Finished or Failed records typed htm, html or xml;
 // their type always becomes "xxx".
-qint64 requeueWebPages(DownloadList &list);
+// With fetchedOnce, a finished page whose id is in it stays as it is, and
+// every finished page put back is added: each stored page is fetched again
+// once, not for ever (the automatic re-download keeps one such set per
+// request of the user).
+qint64 requeueWebPages(DownloadList &list, QSet<quint64> *fetchedOnce = nullptr);
 // 重新下载出错项和网页类型文件项: Failed records, and Finished records typed
 // htm or html (not xml).
 qint64 requeueFailedAndWebPages(DownloadList &list);

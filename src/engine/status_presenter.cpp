@@ -19,7 +19,8 @@ const QString FinishedPrefix = QStringLiteral("完成下载:");
 } // namespace
 
 StatusPresenter::StatusPresenter(const DownloadList &list, SoundPlayer &sound, QObject *parent)
-    : QObject(parent), m_list(list), m_sound(sound), m_countersText(countersTextFor(list))
+    : QObject(parent), m_list(list), m_sound(sound), m_countersText(countersTextFor(list)),
+      m_countsPanelText(countsPanelTextFor(list)), m_countsPanelToolTip(countsPanelToolTipFor(list))
 {
 }
 
@@ -32,6 +33,38 @@ QString StatusPresenter::countersTextFor(const DownloadList &list)
         .arg(c.waiting)
         .arg(c.finished)
         .arg(c.failed);
+}
+
+QString StatusPresenter::outcomesTextFor(const DownloadList &list)
+{
+    const StatusCounts c = list.statusCounts();
+    return QStringLiteral("文献:%1 网页:%2 跳过:%3 出错:%4 取消:%5")
+        .arg(c.documents)
+        .arg(c.webPages)
+        .arg(c.skippedExists + c.skippedTooLarge)
+        .arg(c.failures + c.cannotReplace)
+        .arg(c.cancelled);
+}
+
+QString StatusPresenter::countsPanelTextFor(const DownloadList &list)
+{
+    // Two lines: the states as they always read, and under them how the
+    // ended records ended; side by side they would not fit a narrow window.
+    return countersTextFor(list) + QLatin1Char('\n') + outcomesTextFor(list);
+}
+
+QString StatusPresenter::countsPanelToolTipFor(const DownloadList &list)
+{
+    const StatusCounts c = list.statusCounts();
+    return QStringLiteral("文献 %1，网页（不是文献） %2，已存在跳过 %3，大文件跳过 %4，"
+                          "无法替换 %5，下载出错 %6，下载取消 %7")
+        .arg(c.documents)
+        .arg(c.webPages)
+        .arg(c.skippedExists)
+        .arg(c.skippedTooLarge)
+        .arg(c.cannotReplace)
+        .arg(c.failures)
+        .arg(c.cancelled);
 }
 
 QString StatusPresenter::connectionStateText(ConnectionState state, int responseCode,
@@ -122,11 +155,19 @@ void StatusPresenter::runEnded()
 
 void StatusPresenter::refreshCounters()
 {
+    // A handful of numbers kept by the list as records change: no walk of
+    // the list, however long it is.
     const QString text = countersTextFor(m_list);
-    if (text == m_countersText)
-        return;
-    m_countersText = text;
-    emit countersTextChanged(text);
+    if (text != m_countersText) {
+        m_countersText = text;
+        emit countersTextChanged(text);
+    }
+    const QString panel = countsPanelTextFor(m_list);
+    if (panel != m_countsPanelText) {
+        m_countsPanelText = panel;
+        m_countsPanelToolTip = countsPanelToolTipFor(m_list);
+        emit countsPanelTextChanged(m_countsPanelText, m_countsPanelToolTip);
+    }
 }
 
 } // namespace lumen

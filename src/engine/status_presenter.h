@@ -29,10 +29,21 @@ public:
 
     QString actionText() const { return m_actionText; }         // panel 2
     QString connectionText() const { return m_connectionText; } // panel 3
-    QString countersText() const { return m_countersText; }     // panel 4
+    QString countersText() const { return m_countersText; }     // the states
+    // Panel 4 as the window shows it: the counters by state, and on a line
+    // of its own how the ended records ended, counted apart (documents, web
+    // pages, skips, failures, cancels); and the same at length for its
+    // tooltip.
+    QString countsPanelText() const { return m_countsPanelText; }
+    QString countsPanelToolTip() const { return m_countsPanelToolTip; }
 
     // The counters text for the list as it is now.
     static QString countersTextFor(const DownloadList &list);
+    // "文献:4 网页:1 跳过:2 出错:1 取消:0": skips are both kinds, failures
+    // include the files that could not be replaced.
+    static QString outcomesTextFor(const DownloadList &list);
+    static QString countsPanelTextFor(const DownloadList &list);
+    static QString countsPanelToolTipFor(const DownloadList &list);
     // The connection panel's text for a state of the single connection.
     static QString connectionStateText(ConnectionState state, int responseCode = 0,
                                        const QString &responseInfo = QString());
@@ -64,6 +75,7 @@ signals:
     void actionTextChanged(const QString &text);
     void connectionTextChanged(const QString &text);
     void countersTextChanged(const QString &text);
+    void countsPanelTextChanged(const QString &text, const QString &toolTip);
 
 private:
     void setActionText(const QString &text);
@@ -75,6 +87,8 @@ private:
     QString m_actionText;
     QString m_connectionText;
     QString m_countersText;
+    QString m_countsPanelText;
+    QString m_countsPanelToolTip;
 };
 
 } // namespace lumen

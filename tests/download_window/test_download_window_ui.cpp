@@ -25,6 +25,7 @@
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -175,7 +176,11 @@ void checkReachable(QWidget *window, const QStringList &names)
                                                .arg(seen.height())));
         if (w->sizePolicy().horizontalPolicy() != QSizePolicy::Ignored &&
             !qobject_cast<QAbstractItemView *>(w))
-            QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(name));
+            QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+                     qPrintable(QStringLiteral("%1 is %2 px wide of the %3 it needs")
+                                    .arg(name)
+                                    .arg(w->width())
+                                    .arg(w->minimumSizeHint().width())));
         controls << w;
     }
     for (int i = 0; i < controls.size(); ++i)
@@ -200,6 +205,34 @@ QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// One record of every way a record can end, as the engine leaves it.
+struct Ending {
+    const char *name;
+    DownloadState state;
+    Outcome outcome;
+    const char *reason;
+    const char *percent; // what the percent column shows
+    bool problem;
+};
+const Ending Endings[] = {
+    {"document", DownloadState::Finished, Outcome::Document, "", "100%", false},
+    {"page", DownloadState::Finished, Outcome::WebPage, "HTTP 200 OK", "100%", true},
+    {"exists", DownloadState::Finished, Outcome::SkippedExists, "/d/exists.pdf exists",
+     "已存在，跳过", false},
+    {"large", DownloadState::Finished, Outcome::SkippedTooLarge,
+     "12582912 bytes announced, above the 10 MB limit", "大文件，跳过", true},
+    {"locked", DownloadState::Failed, Outcome::CannotReplace, "/d/locked.pdf cannot be replaced",
+     "无法替换", true},
+    {"refused", DownloadState::Failed, Outcome::Failed, "Connection refused", "", true},
+    {"cancelled", DownloadState::Failed, Outcome::Cancelled, "stopped", "下载取消", true},
+    {"waiting", DownloadState::Waiting, Outcome::None, "", "", false},
+};
+
+QImage iconImage(const QIcon &icon)
+{
+    return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 } // namespace
@@ -241,19 +274,24 @@ private slots:
         QVERIFY(w.isMaximized()); // never closed on this screen before
 
         QCOMPARE(rig.view()->objectName(), QStringLiteral("ListView3"));
-        QCOMPARE(rig.view()->model()->columnCount(), 7);
+        QCOMPARE(rig.view()->model()->columnCount(), 8);
         QStringList headers;
-        for (int c = 0; c < 7; ++c)
+        for (int c = 0; c < 8; ++c)
             headers << rig.view()->model()->headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers,
-                 (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径", "B"}));
+        QCOMPARE(headers, (QStringList{"名称", "类型", "文件大小", "已下载数", "百分比", "保存路径",
+                                       "B", "原因"}));
+        // The reason column waits to be asked for.
+        QVERIFY(rig.view()->isColumnHidden(DownloadList::ReasonColumn));
+        for (int c = 0; c < DownloadList::ReasonColumn; ++c)
+            QVERIFY(!rig.view()->isColumnHidden(c));
         QCOMPARE(rig.view()->editTriggers(), QAbstractItemView::NoEditTriggers);
         QCOMPARE(rig.view()->selectionMode(), QAbstractItemView::ExtendedSelection);
         QVERIFY(rig.view()->alternatingRowColors());
         QCOMPARE(rig.view()->palette().color(QPalette::Base), QColor(231, 248, 237));
 
         QCOMPARE(rig.panel(1), DownloadWindow::Slogan);
-        QCOMPARE(rig.panel(4), QStringLiteral("总数:1 正在下载:0 等待:1 已完成:0 失败:0"));
+        QCOMPARE(rig.panel(4), QStringLiteral("总数:1 正在下载:0 等待:1 已完成:0 失败:0\n"
+                                              "文献:0 网页:0 跳过:0 出错:0 取消:0"));
         QVERIFY(!rig.action("menu打开网址")->isVisible());
         QVERIFY(!rig.action("menu打开网址")->isEnabled());
     }
@@ -343,9 +381,10 @@ private slots:
         QTest::newRow("re-download failed") << "menu重新下载出错项"
                                             << "XFW"
                                             << "WFW" << none << none;
-        QTest::newRow("re-download small files") << "menu重新下载文件大小小于指定数字的项"
-                                                 << "F"
-                                                 << "F" << QStringList{"请输入数字："} << none;
+        QTest::newRow("re-download small files")
+            << "menu重新下载文件大小小于指定数字的项"
+            << "F"
+            << "F" << QStringList{"请输入数字（文件大小，单位：字节）："} << none;
         QTest::newRow("remove selected") << "menu清除选中项"
                                          << "WFX"
                                          << "X" << none << none;
@@ -655,36 +694,521 @@ private slots:
         QCOMPARE(rig.prompter.messages(), (QStringList{"", ""})); // the two save dialogs only
     }
 
+    // Each way a record ends has its own mark, its tooltip says how it
+    // ended and why, the hidden "原因" column carries the reason, the percent
+    // column holds its status text whole, and panel 4 counts them apart.
+    void everyOutcomeShowsItsMarkReasonAndCount()
+    {
+        WindowRig rig;
+        for (const Ending &e : Endings) {
+            const qint64 row = rig.list.append(QStringLiteral("http://127.0.0.1/") + e.name, e.name,
+                                               "pdf", rig.folder(), QString());
+            rig.list.update(row, [&](DownloadItem &it) {
+                it.state = e.state;
+                it.outcome = e.outcome;
+                it.reason = QString::fromUtf8(e.reason);
+                if (QByteArray(e.percent) == "100%")
+                    it.size = it.received = 3000;
+                // A single connection stopped mid-body says so in the column.
+                if (e.outcome == Outcome::Cancelled)
+                    it.percentNote = PercentNote::Cancelled;
+            });
+        }
+        rig.open();
+        QTreeView *view = rig.view();
+        QVERIFY(view->isColumnHidden(DownloadList::ReasonColumn));
+
+        QList<QImage> marks;
+        for (int row = 0; row < int(std::size(Endings)); ++row) {
+            const Ending &e = Endings[row];
+            const QString reason = QString::fromUtf8(e.reason);
+            const QModelIndex name = rig.list.index(row, DownloadList::NameColumn);
+            const QString tip = view->model()->data(name, Qt::ToolTipRole).toString();
+            QVERIFY2(tip.contains(outcomeText(e.outcome)), qPrintable(tip));
+            QVERIFY2(reason.isEmpty() || tip.contains(reason), qPrintable(tip));
+            QCOMPARE(
+                view->model()->data(rig.list.index(row, DownloadList::ReasonColumn)).toString(),
+                reason);
+            QCOMPARE(
+                view->model()->data(rig.list.index(row, DownloadList::PercentColumn)).toString(),
+                QString::fromUtf8(e.percent));
+            marks << iconImage(rig.window->rowIcon(row));
+        }
+        // A mark for each way to stand; the page's is not the document's.
+        for (int a = 0; a < marks.size(); ++a)
+            for (int b = a + 1; b < marks.size(); ++b)
+                QVERIFY2(
+                    marks.at(a) != marks.at(b),
+                    qPrintable(
+                        QStringLiteral("%1 looks like %2").arg(Endings[a].name, Endings[b].name)));
+        // A record that ended before outcomes were kept looks as its state says.
+        const qint64 old = rig.list.append("http://127.0.0.1/old", "old", "pdf", rig.folder(), "");
+        rig.list.setState(old, DownloadState::Finished);
+        QCOMPARE(iconImage(rig.window->rowIcon(int(old))), marks.at(0));
+        rig.list.setState(old, DownloadState::Failed);
+        QCOMPARE(iconImage(rig.window->rowIcon(int(old))), marks.at(5));
+        rig.list.removeRowsAt({old});
+
+        // The status texts are never cut: the column is as wide as the
+        // delegate asks for each of them.
+        QStyleOptionViewItem option;
+        option.initFrom(view->viewport());
+        option.font = view->font();
+        for (int row = 2; row <= 6; ++row) {
+            const QModelIndex pct = rig.list.index(row, DownloadList::PercentColumn);
+            const int needs = view->itemDelegate()->sizeHint(option, pct).width();
+            QVERIFY2(needs <= view->columnWidth(DownloadList::PercentColumn),
+                     qPrintable(QStringLiteral("%1 needs %2 px of %3")
+                                    .arg(pct.data().toString())
+                                    .arg(needs)
+                                    .arg(view->columnWidth(DownloadList::PercentColumn))));
+        }
+
+        rig.engine.monitorTick();
+        QCOMPARE(rig.panel(4), QStringLiteral("总数:8 正在下载:0 等待:1 已完成:4 失败:3\n"
+                                              "文献:1 网页:1 跳过:2 出错:2 取消:1"));
+        const QString countsTip = rig.child<QLabel>(QStringLiteral("StatusBar1Panel4"))->toolTip();
+        QVERIFY2(countsTip.contains(QStringLiteral("已存在跳过 1")) &&
+                     countsTip.contains(QStringLiteral("大文件跳过 1")) &&
+                     countsTip.contains(QStringLiteral("无法替换 1")),
+                 qPrintable(countsTip));
+
+        // The reason column comes from the header's menu, and stays for the
+        // next opening of the window.
+        auto *headerMenu = rig.window->findChild<QMenu *>(QStringLiteral("headerMenu"));
+        QVERIFY(headerMenu);
+        rig.trigger("menu显示原因列");
+        QVERIFY(!view->isColumnHidden(DownloadList::ReasonColumn));
+        QVERIFY(rig.session.reasonColumnShown());
+        rig.window.reset();
+        rig.open();
+        QVERIFY(!rig.view()->isColumnHidden(DownloadList::ReasonColumn));
+        QVERIFY(rig.action("menu显示原因列")->isChecked());
+        rig.trigger("menu显示原因列");
+        QVERIFY(rig.view()->isColumnHidden(DownloadList::ReasonColumn));
+    }
+
+    // "只显示有问题的项" hides the records that need nothing; every operation
+    // on "the selected" reaches only what the user sees, and rows follow
+    // their records through changes, appends and sorting.
+    void problemsFilter()
+    {
+        WindowRig rig;
+        QList<quint64> ids;
+        for (const Ending &e : Endings) {
+            const qint64 row = rig.list.append(QStringLiteral("http://127.0.0.1/") + e.name, e.name,
+                                               "pdf", rig.folder(), QString());
+            rig.list.update(row, [&](DownloadItem &it) {
+                it.state = e.state;
+                it.outcome = e.outcome;
+                it.reason = QString::fromUtf8(e.reason);
+            });
+            ids << rig.list.at(row).id;
+        }
+        rig.open();
+        const auto shown = [&] {
+            QStringList names;
+            for (int row = 0; row < rig.list.count(); ++row)
+                if (!rig.view()->isRowHidden(row, QModelIndex()))
+                    names << rig.list.at(row).name;
+            return names;
+        };
+        const QStringList problems{"page", "large", "locked", "refused", "cancelled"};
+        QCOMPARE(shown().size(), int(std::size(Endings)));
+
+        rig.trigger("menu只显示有问题的项");
+        QVERIFY(rig.session.problemsOnly());
+        QCOMPARE(shown(), problems);
+
+        // Select all takes in the hidden rows too; the operations do not.
+        rig.trigger("menu全选专利列表");
+        QCOMPARE(rig.window->selectedIds().size(), problems.size());
+        rig.view()->setCurrentIndex(rig.list.index(0, 0)); // the hidden document
+        QCOMPARE(rig.window->currentId(), quint64(0));
+        rig.trigger("menu全选专利列表");
+        rig.trigger("menu清除选中项");
+        QCOMPARE(rig.names(), (QStringList{"document", "exists", "waiting"}));
+
+        // A record that ends badly comes into view; one that ends well, or
+        // comes in, stays out of it.
+        rig.list.update(rig.list.rowOfId(ids.last()), [](DownloadItem &it) {
+            it.state = DownloadState::Failed;
+            it.outcome = Outcome::Failed;
+            it.reason = QStringLiteral("HTTP 404 Not Found");
+        });
+        rig.list.append("http://127.0.0.1/new", "new", "pdf", rig.folder(), QString());
+        QCOMPARE(shown(), QStringList{"waiting"});
+
+        // Sorting moves the marks with their records.
+        QHeaderView *header = rig.view()->header();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+        QCOMPARE(rig.names(), (QStringList{"waiting", "new", "exists", "document"}));
+        QCOMPARE(shown(), QStringList{"waiting"});
+        rig.trigger("menu全选专利列表");
+        rig.trigger("menu重新下载选中项");
+        QCOMPARE(rig.rec(ids.last()).state, DownloadState::Waiting);
+        QCOMPARE(rig.rec(ids.at(0)).state, DownloadState::Finished); // hidden: untouched
+
+        // The filter is the session's: a window opened again shows it.
+        rig.window.reset();
+        rig.open();
+        QVERIFY(rig.action("menu只显示有问题的项")->isChecked());
+        QCOMPARE(shown(), QStringList{});
+        rig.trigger("menu只显示有问题的项");
+        QCOMPARE(shown().size(), 4);
+    }
+
+    // Closing the window and opening it again over the same engine: every
+    // control shows what the engine keeps, and nothing the window shows
+    // differs from what the engine does.
+    void reopenedWindowShowsWhatTheEngineKeeps()
+    {
+        WindowRig rig;
+        rig.add("a", S::Finished, "pdf", "1");
+        rig.open();
+        rig.child<QComboBox>("Combo4")->setCurrentIndex(2);
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(4);
+        rig.child<QCheckBox>("Check5")->setChecked(true);
+        rig.child<QCheckBox>("Check6")->setChecked(true);
+        rig.child<QRadioButton>("Option2")->click();
+        rig.trigger("menu自动定位到下载项");
+        QVERIFY(rig.window->close());
+        rig.window.reset();
+
+        rig.open();
+        QCOMPARE(rig.engine.redownloadFilter(),
+                 DownloadEngine::RedownloadFilter::FailedAndWebPages);
+        QCOMPARE(rig.child<QComboBox>("Combo4")->currentIndex(),
+                 int(rig.engine.redownloadFilter()));
+        QCOMPARE(rig.child<QComboBox>("Combo4")->currentText(),
+                 QStringLiteral("出错项和文件类型为HTM和HTML项"));
+        QCOMPARE(rig.child<QComboBox>("Combo1")->currentText(),
+                 QString::number(rig.engine.threadCount()));
+        QCOMPARE(rig.engine.threadCount(), 5);
+        QCOMPARE(rig.child<QComboBox>("Combo2")->currentIndex(), rig.engine.intervalSeconds());
+        QCOMPARE(rig.child<QCheckBox>("Check3")->isChecked(), rig.engine.autoRedownload());
+        QCOMPARE(rig.child<QCheckBox>("Check4")->isChecked(), rig.engine.autoStart());
+        QVERIFY(rig.child<QCheckBox>("Check5")->isChecked());
+        QVERIFY(rig.engine.errorStop());
+        QVERIFY(rig.child<QCheckBox>("Check6")->isChecked());
+        QVERIFY(rig.engine.soundOn());
+        QVERIFY(rig.child<QRadioButton>("Option2")->isChecked());
+        QCOMPARE(rig.engine.sameNamePolicy(), SameNamePolicy::Overwrite);
+        QCOMPARE(rig.action("menu自动定位到下载项")->isChecked(), rig.engine.autoLocate());
+        QVERIFY(rig.engine.autoLocate());
+
+        // What the box shows is what the engine uses: choosing the first
+        // item again reaches the engine.
+        rig.child<QComboBox>("Combo4")->setCurrentIndex(0);
+        QCOMPARE(rig.engine.redownloadFilter(), DownloadEngine::RedownloadFilter::Failed);
+    }
+
+    // With auto re-download of web pages, a stored page is fetched again once
+    // for the user's request and then stays: no endless loop of fetches,
+    // and no run that starts and ends every second with its sound.
+    void autoRedownloadFetchesAStoredPageOnce()
+    {
+        TestSite site;
+        QVERIFY(site.start());
+        WindowRig rig;
+        rig.open();
+        const QString url = site.url(QStringLiteral("/items/5.pdf")).toString();
+        const quint64 id =
+            rig.list.at(rig.list.append(url, "gated", "pdf", rig.folder(), QString())).id;
+        rig.child<QCheckBox>("Check6")->setChecked(true);
+        rig.engine.setSoundFolders({QStringLiteral(LUMEN_SOURCE_DIR "/sounds")});
+        rig.child<QComboBox>("Combo4")->setCurrentIndex(1);
+        rig.child<QCheckBox>("Check3")->setChecked(true);
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+
+        const auto fetches = [&] {
+            return site.requestLog().filter(QStringLiteral("/items/5.pdf")).size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
+        QCOMPARE(rig.rec(id).outcome, Outcome::WebPage);
+        QCOMPARE(rig.rec(id).state, S::Finished);
+        rig.engine.monitorTick(); // the run ends; the page is taken again
+        QCOMPARE(rig.rec(id).state, S::Waiting);
+        QVERIFY(rig.engine.isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
+        QCOMPARE(rig.rec(id).outcome, Outcome::WebPage);
+        QCOMPARE(fetches(), 2);
+
+        const int sounds = rig.sound.played.size();
+        for (int tick = 0; tick < 4; ++tick) {
+            rig.engine.monitorTick();
+            QCOMPARE(rig.rec(id).state, S::Finished);
+        }
+        QVERIFY(!rig.engine.isRunning());
+        QVERIFY(!rig.child<QWidget>("Shape1")->isVisible());
+        // The run that ended told it once; no run started and ended since.
+        QCOMPARE(rig.sound.played.mid(sounds).filter("102.wav").size(), 1);
+        QCOMPARE(fetches(), 2);
+        QCOMPARE(rig.rec(id).fileType, QStringLiteral("htm"));
+
+        // Asking again (the box ticked anew) fetches it once more.
+        rig.child<QCheckBox>("Check3")->setChecked(false);
+        rig.child<QCheckBox>("Check3")->setChecked(true);
+        rig.engine.monitorTick();
+        QCOMPARE(rig.rec(id).state, S::Waiting);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
+        QCOMPARE(fetches(), 3);
+        rig.engine.stopDownloading();
+    }
+
+    // Addresses replaced to a scheme that is never fetched: every record
+    // fails at once with the reason, shown in the window; auto-start does
+    // not start and end a run over them every second.
+    void refusedSchemeFailsWithAReasonAndDoesNotCycle()
+    {
+        WindowRig rig;
+        rig.add("one");
+        rig.add("two");
+        rig.engine.setSoundFolders({QStringLiteral(LUMEN_SOURCE_DIR "/sounds")});
+        rig.open();
+        rig.urlOpener.find = "http://";
+        rig.urlOpener.replacement = "ftp://";
+        rig.trigger("menu批量替换网址");
+        QCOMPARE(rig.list.at(0).url, QStringLiteral("ftp://127.0.0.1/items/one"));
+        rig.child<QCheckBox>("Check6")->setChecked(true);
+        rig.child<QCheckBox>("Check4")->setChecked(true);
+        rig.engine.monitorTick(); // auto-start: records wait
+        QVERIFY(rig.engine.isRunning());
+        QTRY_VERIFY(rig.list.isListFinished());
+        for (int row = 0; row < 2; ++row) {
+            const DownloadItem &it = rig.list.at(row);
+            QCOMPARE(it.state, S::Failed);
+            QVERIFY2(!it.reason.isEmpty(), qPrintable(it.name));
+            const QString tip =
+                rig.view()->model()->data(rig.list.index(row, 0), Qt::ToolTipRole).toString();
+            QVERIFY2(tip.contains(it.reason), qPrintable(tip));
+        }
+        rig.engine.monitorTick(); // the run ends, with its sound
+        QVERIFY(!rig.engine.isRunning());
+        for (int tick = 0; tick < 4; ++tick) {
+            rig.engine.monitorTick();
+            QVERIFY(!rig.engine.isRunning());
+        }
+        QCOMPARE(rig.sound.played.filter("102.wav").size(), 1);
+        QVERIFY(rig.child<QCheckBox>("Check4")->isChecked()); // still on, waiting for records
+    }
+
+    // "切换" or the settings dialog to method one while method two's slots
+    // run: the single connection starts only once every slot is done.
+    void methodOneWaitsForTheRunningSlots_data()
+    {
+        QTest::addColumn<bool>("byButton");
+        QTest::newRow("切换") << true;
+        QTest::newRow("settings dialog") << false;
+    }
+    void methodOneWaitsForTheRunningSlots()
+    {
+        QFETCH(bool, byButton);
+        TestSite site;
+        QVERIFY(site.start());
+        WindowRig rig;
+        rig.open();
+        for (int item : {8, 28, 48, 20, 40})
+            rig.list.append(site.url(QStringLiteral("/items/%1.pdf").arg(item)).toString(),
+                            QStringLiteral("p%1").arg(item), "pdf", rig.folder(), QString());
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(2);
+        // Whenever a record starts, the kind of start and what else runs.
+        QStringList beside;
+        connect(&rig.list, &DownloadList::stateChanged, rig.window.get(),
+                [&](quint64, DownloadState, DownloadState to) {
+                    if (to == S::Downloading &&
+                        rig.engine.downloadMethod() == DownloadMethod::SingleConnection &&
+                        rig.engine.countSlotInstances() > 1)
+                        beside << QStringLiteral("one connection beside %1 slots")
+                                      .arg(rig.engine.countSlotInstances() - 1);
+                });
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QTRY_COMPARE(rig.engine.countSlotInstances(), 4);
+        if (byButton) {
+            QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
+        } else {
+            rig.settingsOpener.edit = [](SettingsDialog &d) {
+                d.findChild<QRadioButton *>("Option1")->setChecked(true);
+            };
+            rig.trigger("设置");
+        }
+        QCOMPARE(rig.child<QLabel>("Label7")->text(), QStringLiteral("下载方式：1"));
+        rig.clock.advanceSeconds(2);
+        rig.engine.schedulerTick();
+        QVERIFY(!rig.engine.methodOneActive());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 30000);
+        QCOMPARE(beside, QStringList{});
+        for (const DownloadItem &it : rig.list.items())
+            QCOMPARE(it.outcome, Outcome::Document);
+        rig.engine.monitorTick();
+        QVERIFY(!rig.engine.isRunning());
+    }
+
+    // The other way round: slots switched on while the single connection
+    // still streams start only once it is done.
+    void methodTwoWaitsForTheSingleConnection()
+    {
+        TestSite site;
+        QVERIFY(site.start());
+        WindowRig rig;
+        rig.open();
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton); // method one
+        for (int item : {8, 20, 40})
+            rig.list.append(site.url(QStringLiteral("/items/%1.pdf").arg(item)).toString(),
+                            QStringLiteral("p%1").arg(item), "pdf", rig.folder(), QString());
+        QStringList beside;
+        connect(&rig.list, &DownloadList::stateChanged, rig.window.get(),
+                [&](quint64, DownloadState, DownloadState to) {
+                    if (to == S::Downloading &&
+                        rig.engine.downloadMethod() == DownloadMethod::MultiConnection &&
+                        rig.engine.methodOneActive())
+                        beside << QStringLiteral("a slot beside the single connection");
+                });
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QTRY_VERIFY(rig.engine.methodOneActive());
+        QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(2);
+        rig.clock.advanceSeconds(2);
+        rig.engine.schedulerTick();
+        QCOMPARE(rig.engine.countSlotInstances(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 30000);
+        QCOMPARE(beside, QStringList{});
+        for (const DownloadItem &it : rig.list.items())
+            QCOMPARE(it.outcome, Outcome::Document);
+    }
+
+    // A run against the local site that ends in every way a record can end,
+    // each shown as it ended. With LUMEN_SCREENSHOT_DIR set the window is
+    // kept there, wide and at 800×600.
+    void aRunWithEveryOutcome()
+    {
+        TestSite site;
+        QVERIFY(site.start());
+        quint16 closedPort = 0;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost));
+            closedPort = probe.serverPort();
+        }
+        WindowRig rig;
+        rig.open();
+        // A folder named as a researcher would name it, for the picture.
+        QTemporaryDir papers(QDir::tempPath() + QStringLiteral("/papers-XXXXXX"));
+        QVERIFY(papers.isValid());
+        const QString folder = papers.path() + QLatin1Char('/');
+        const auto add = [&](const QString &url, const QString &name) {
+            return rig.list.at(rig.list.append(url, name, "pdf", folder, QString())).id;
+        };
+        const auto item = [&](int id) {
+            return site.url(QStringLiteral("/items/%1.pdf").arg(id)).toString();
+        };
+        const quint64 paper = add(item(20), QStringLiteral("Deep-sea vents and early life"));
+        const quint64 page = add(item(5), QStringLiteral("Glacier retreat 1990-2020"));
+        const quint64 exists = add(item(40), QStringLiteral("Soil carbon in alpine meadows"));
+        const quint64 large = add(item(7), QStringLiteral("Atlas of coastal erosion (scans)"));
+        const quint64 server = add(item(6), QStringLiteral("River deltas under sea-level rise"));
+        const quint64 offline =
+            add(QStringLiteral("http://127.0.0.1:%1/items/3.pdf").arg(closedPort),
+                QStringLiteral("Lichen growth rates"));
+        const quint64 stalled = add(item(9), QStringLiteral("Permafrost methane survey"));
+        DownloadRig::writeBytes(folder + QStringLiteral("Soil carbon in alpine meadows.pdf"),
+                                "%PDF-1.4 kept");
+        rig.child<QRadioButton>("Option1")->click(); // skip files that are there
+        rig.child<QComboBox>("Combo1")->setCurrentIndex(5);
+        QTest::mouseClick(rig.child<QPushButton>("Command4"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.list.statusCounts().waiting == 0 &&
+                                     rig.list.statusCounts().downloading == 1 &&
+                                     rig.rec(stalled).state == S::Downloading,
+                                 30000);
+        QTest::mouseClick(rig.child<QPushButton>("Command31"), Qt::LeftButton);
+        rig.engine.monitorTick();
+
+        QCOMPARE(rig.rec(paper).outcome, Outcome::Document);
+        QCOMPARE(rig.rec(page).outcome, Outcome::WebPage);
+        QCOMPARE(rig.rec(page).state, S::Finished);
+        QCOMPARE(rig.rec(exists).outcome, Outcome::SkippedExists);
+        QCOMPARE(readAll(folder + "Soil carbon in alpine meadows.pdf"),
+                 QByteArray("%PDF-1.4 kept"));
+        QCOMPARE(rig.rec(large).outcome, Outcome::SkippedTooLarge);
+        QVERIFY2(rig.rec(server).reason.contains(QStringLiteral("500")),
+                 qPrintable(rig.rec(server).reason));
+        QCOMPARE(rig.rec(offline).outcome, Outcome::Failed);
+        QVERIFY2(rig.rec(offline).reason.contains(QStringLiteral("refused"), Qt::CaseInsensitive),
+                 qPrintable(rig.rec(offline).reason));
+        QCOMPARE(rig.rec(stalled).outcome, Outcome::Cancelled);
+        for (quint64 id : {page, exists, large, server, offline, stalled})
+            QVERIFY2(!rig.rec(id).reason.isEmpty(), qPrintable(rig.rec(id).name));
+        const StatusCounts c = rig.list.statusCounts();
+        QCOMPARE(c.documents, 1);
+        QCOMPARE(c.skippedExists + c.skippedTooLarge, 2);
+        QCOMPARE(c.cancelled, 1);
+        QVERIFY(rig.panel(4).endsWith(QStringLiteral("文献:1 网页:%1 跳过:2 出错:%2 取消:1")
+                                          .arg(c.webPages)
+                                          .arg(c.failures + c.cannotReplace)));
+
+        rig.trigger("menu显示原因列");
+        QStringList stoppedControls = DownloadWindowControls;
+        stoppedControls.removeAll(QStringLiteral("Shape1")); // shown only while running
+        const QString shots = qEnvironmentVariable("LUMEN_SCREENSHOT_DIR");
+        rig.window->showNormal();
+        for (const QSize &size : {QSize(1600, 1000), QSize(800, 600)}) {
+            rig.window->resize(size);
+            QTRY_COMPARE(rig.window->size(), size);
+            checkReachable(rig.window.get(), stoppedControls);
+            if (!shots.isEmpty())
+                QVERIFY(rig.window->grab().save(
+                    shots + (size.width() == 1600 ? QStringLiteral("/download-outcomes.png")
+                                                  : QStringLiteral("/download-outcomes-800.png"))));
+        }
+    }
+
     void settingsDialogOkOrder_data()
     {
+        QTest::addColumn<bool>("fromMethodOne");
         QTest::addColumn<bool>("methodTwo");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("size");
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<QString>("threadBox");
         QTest::addColumn<bool>("threadBoxEnabled");
-        QTest::newRow("method two resets the box to 1") << true << "3128"
-                                                        << "20" << QStringList{} << "1" << true;
-        QTest::newRow("method one keeps the box's number") << false << "3128"
-                                                           << "20" << QStringList{} << "5" << false;
+        QTest::addColumn<double>("sizeUsed");
+        QTest::newRow("method two kept keeps the box's number")
+            << false << true << "3128"
+            << "20" << QStringList{} << "5" << true << 20.0;
+        QTest::newRow("a change to method two resets the box to 1")
+            << true << true << "3128"
+            << "20" << QStringList{} << "1" << true << 20.0;
+        QTest::newRow("method one keeps the box's number")
+            << false << false << "3128"
+            << "20" << QStringList{} << "5" << false << 20.0;
         QTest::newRow("port not a number is stored and reported")
-            << true << "80a"
-            << "20" << QStringList{"代理服务器网址或者端口格式不对！"} << "1" << true;
+            << false << true << "80a"
+            << "20" << QStringList{"代理服务器网址或者端口格式不对！"} << "5" << true << 20.0;
         QTest::newRow("size not a number keeps the old size")
-            << true << "3128"
-            << "viel" << QStringList{"文件大小必须是数字，仍按原来的10MB限制下载。"} << "1" << true;
+            << false << true << "3128"
+            << "viel" << QStringList{"文件大小必须是数字，仍按原来的10MB限制下载。"} << "5" << true
+            << 10.0;
+        QTest::newRow("size below zero keeps the size in use")
+            << false << true << "3128"
+            << "-5" << QStringList{"文件大小不能小于0，仍按原来的10MB限制下载。"} << "5" << true
+            << 10.0;
     }
     void settingsDialogOkOrder()
     {
+        QFETCH(bool, fromMethodOne);
         QFETCH(bool, methodTwo);
         QFETCH(QString, port);
         QFETCH(QString, size);
+        QFETCH(double, sizeUsed);
         WindowRig rig;
         rig.open();
+        if (fromMethodOne)
+            QTest::mouseClick(rig.child<QPushButton>("Command26"), Qt::LeftButton);
         rig.child<QComboBox>("Combo1")->setCurrentIndex(4);
         rig.settingsOpener.edit = [&](SettingsDialog &d) {
             QCOMPARE(d.objectName(), QStringLiteral("fOption"));
-            QVERIFY(d.findChild<QRadioButton *>("Option2")->isChecked());
+            QCOMPARE(d.findChild<QRadioButton *>("Option2")->isChecked(), !fromMethodOne);
             QCOMPARE(d.findChild<QLineEdit *>("Text1")->text(), QStringLiteral("10"));
             d.findChild<QRadioButton *>(methodTwo ? "Option2" : "Option1")->setChecked(true);
             d.findChild<QCheckBox *>("Check1")->setChecked(true);
@@ -697,12 +1221,32 @@ private slots:
         QTEST(rig.prompter.messages(), "messages");
         QTEST(rig.child<QComboBox>("Combo1")->currentText(), "threadBox");
         QTEST(rig.child<QComboBox>("Combo1")->isEnabled(), "threadBoxEnabled");
+        QCOMPARE(rig.child<QComboBox>("Combo1")->currentText(),
+                 QString::number(rig.engine.threadCount()));
         QCOMPARE(rig.child<QLabel>("Label7")->text(),
                  QStringLiteral("下载方式：") + (methodTwo ? "2" : "1"));
         QCOMPARE(rig.store.read(setting::ProxyAddress), QStringLiteral("127.0.0.1"));
         QCOMPARE(rig.store.read(setting::ProxyPort), port);
         QCOMPARE(rig.store.read(setting::ProxyEnabled), QStringLiteral("1"));
-        QCOMPARE(rig.engine.maxFileSizeMB(), size == "20" ? 20.0 : 10.0);
+        QCOMPARE(rig.engine.maxFileSizeMB(), sizeUsed);
+        // What the dialog shows next time is the limit in use.
+        rig.settingsOpener.edit = nullptr;
+        rig.settingsOpener.pressOk = false;
+        rig.trigger("设置");
+        QCOMPARE(rig.settingsOpener.shownWith.maxFileSizeText, numberSettingText(sizeUsed));
+    }
+
+    // A limit below zero stored by an earlier version is not shown as if it
+    // held: the dialog shows the limit the downloads use.
+    void settingsDialogShowsTheLimitInUse()
+    {
+        WindowRig rig;
+        rig.store.write(setting::MaxFileSizeMB, QStringLiteral("-5"));
+        rig.open();
+        QCOMPARE(rig.engine.maxFileSizeMB(), 10.0);
+        rig.settingsOpener.pressOk = false;
+        rig.trigger("设置");
+        QCOMPARE(rig.settingsOpener.shownWith.maxFileSizeText, QStringLiteral("10"));
     }
 
     void settingsDialogCloseChangesNothing()
@@ -825,7 +1369,8 @@ private slots:
         rig.engine.startDownloading(); // the running mark shows
         QVERIFY(rig.child<QWidget>("Shape1")->isVisible());
         QCOMPARE(rig.panel(4),
-                 QStringLiteral("总数:12000 正在下载:0 等待:3000 已完成:6000 失败:3000"));
+                 QStringLiteral("总数:12000 正在下载:0 等待:3000 已完成:6000 失败:3000\n"
+                                "文献:6000 网页:0 跳过:0 出错:3000 取消:0"));
         checkReachable(rig.window.get(), DownloadWindowControls);
 
         QMenuBar *bar = rig.window->menuBar();
@@ -983,6 +1528,10 @@ private slots:
         QCOMPARE(rig.rec(id).fileType, QStringLiteral("htm"));
         QVERIFY(QFile::exists(rig.path("x.htm")));
         QCOMPARE(rig.rec(id).storedPath, rig.path("x.htm"));
+        // It was never the document: it counts and looks as the page it is.
+        QCOMPARE(rig.rec(id).outcome, Outcome::WebPage);
+        QVERIFY(
+            rig.view()->model()->data(rig.list.index(0, 0), DownloadList::ProblemRole).toBool());
 
         rig.selectRows({0});
         rig.trigger("menu重新下载选中项");
@@ -1031,7 +1580,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.list.isListFinished(), 20000);
         rig.engine.monitorTick();
         QVERIFY(!rig.child<QWidget>("Shape1")->isVisible());
-        QCOMPARE(rig.panel(4), QStringLiteral("总数:3 正在下载:0 等待:0 已完成:3 失败:0"));
+        // Two documents, and the sign-in page that came instead of the third.
+        QCOMPARE(rig.panel(4), QStringLiteral("总数:3 正在下载:0 等待:0 已完成:3 失败:0\n"
+                                              "文献:2 网页:1 跳过:0 出错:0 取消:0"));
 
         QCOMPARE(rig.rec(pdf).state, S::Finished);
         QCOMPARE(readAll(rig.path("paper.pdf")).left(5), QByteArray("%PDF-"));

@@ -6,6 +6,9 @@
 
 using namespace lumen;
 
+Q_DECLARE_METATYPE(lumen::Outcome)
+Q_DECLARE_METATYPE(lumen::DownloadState)
+
 using Row = std::tuple<QString, DownloadState, QString>;
 using Rows = QList<Row>;
 
@@ -52,10 +55,10 @@ private slots:
     void columnsAndCaptions()
     {
         DownloadList list;
-        QCOMPARE(list.columnCount(), 7);
+        QCOMPARE(list.columnCount(), 8);
         const QStringList captions{"名称",   "类型",     "文件大小", "已下载数",
-                                   "百分比", "保存路径", "B"};
-        for (int c = 0; c < 7; ++c)
+                                   "百分比", "保存路径", "B",        "原因"};
+        for (int c = 0; c < 8; ++c)
             QCOMPARE(list.headerData(c, Qt::Horizontal).toString(), captions.at(c));
         QVERIFY(DownloadList::columnAlignment(DownloadList::SizeColumn) & Qt::AlignRight);
         QVERIFY(DownloadList::columnAlignment(DownloadList::NameColumn) & Qt::AlignLeft);
@@ -80,6 +83,12 @@ private slots:
         QTest::newRow("finished HTM and failed html count once each")
             << Rows{{"HTM", F, "1"}, {"html", X, "1"}, {"pdf", X, "1"}, {"pdf", F, "1"}}
             << qint64(0) << true << qint64(3);
+        // A record refused before any byte came ends with empty columns; it is
+        // not waiting to be downloaded, or auto-start would restart a finished
+        // list every second.
+        QTest::newRow("failed and finished rows with empty columns are not waiting")
+            << Rows{{"pdf", X, ""}, {"pdf", F, ""}, {"pdf", W, ""}} << qint64(1) << false
+            << qint64(1);
         QTest::newRow("re-queued waiting row is not counted as not downloaded")
             << Rows{{"pdf", W, QStringLiteral("等待重新下载")}, {"pdf", W, ""}} << qint64(1)
             << false << qint64(0);
@@ -109,6 +118,108 @@ private slots:
         QCOMPARE(c.downloading, 1);
         QCOMPARE(c.finished, 0);
         QCOMPARE(c.failed, 1);
+    }
+
+    // The counts by outcome are kept as records change, never recounted:
+    // after every kind of change they must equal a count made from scratch.
+    void outcomeCountsFollowEveryChange()
+    {
+        const auto recount = [](const DownloadList &list) {
+            QList<qint64> n(8, 0);
+            for (qint64 r = 0; r < list.count(); ++r)
+                ++n[int(endedAs(list.at(r)))];
+            return n;
+        };
+        const auto kept = [](const DownloadList &list) {
+            const StatusCounts c = list.statusCounts();
+            return QList<qint64>{0,
+                                 c.documents,
+                                 c.webPages,
+                                 c.skippedExists,
+                                 c.skippedTooLarge,
+                                 c.cannotReplace,
+                                 c.failures,
+                                 c.cancelled};
+        };
+        const auto same = [&](const DownloadList &list) {
+            QList<qint64> fresh = recount(list);
+            fresh[0] = 0; // records that have not ended are not counted
+            return kept(list) == fresh;
+        };
+        DownloadList list;
+        for (int i = 0; i < 16; ++i)
+            list.append(QStringLiteral("http://a/%1").arg(i), "n", "pdf", "/", "");
+        QVERIFY(same(list));
+        // Every outcome, in both states; an outcome-less end counts by its state.
+        for (int i = 0; i < 16; ++i)
+            list.update(i, [i](DownloadItem &it) {
+                it.state = i % 2 ? DownloadState::Failed : DownloadState::Finished;
+                it.outcome = Outcome(i % 8);
+            });
+        QVERIFY(same(list));
+        QCOMPARE(list.statusCounts().documents, 4); // two Documents, two finished without one
+        list.update(3, [](DownloadItem &it) { it.outcome = Outcome::WebPage; });
+        list.update(4, [](DownloadItem &it) { clearProgress(it); });
+        list.update(5, [](DownloadItem &it) { it.state = DownloadState::Waiting; });
+        QVERIFY(same(list));
+        list.removeRowsAt({0, 1, 2, 9});
+        QVERIFY(same(list));
+        list.removeIf([](const DownloadItem &it) { return it.outcome == Outcome::Cancelled; });
+        QVERIFY(same(list));
+        list.sortByColumn(DownloadList::NameColumn, Qt::DescendingOrder);
+        QVERIFY(same(list));
+        list.clear();
+        QVERIFY(same(list));
+        QCOMPARE(list.statusCounts().failures, 0);
+    }
+
+    // What the name column's tooltip and the reason column say, and which
+    // records are problems.
+    void outcomesAsTheListShowsThem_data()
+    {
+        QTest::addColumn<DownloadState>("state");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("tip");
+        QTest::addColumn<bool>("problem");
+        const auto F = DownloadState::Finished, X = DownloadState::Failed;
+        QTest::newRow("document") << F << Outcome::Document << ""
+                                  << "p.pdf\n文献已保存" << false;
+        QTest::newRow("finished, no outcome") << F << Outcome::None << ""
+                                              << "p.pdf\n文献已保存" << false;
+        QTest::newRow("web page") << F << Outcome::WebPage << "HTTP 200 OK"
+                                  << "p.pdf\n保存的是网页，不是文献\n原因：HTTP 200 OK" << true;
+        QTest::newRow("exists") << F << Outcome::SkippedExists << "/d/p.pdf exists"
+                                << "p.pdf\n已存在，跳过\n原因：/d/p.pdf exists" << false;
+        QTest::newRow("too large") << F << Outcome::SkippedTooLarge << "12582912 bytes"
+                                   << "p.pdf\n大文件，跳过\n原因：12582912 bytes" << true;
+        QTest::newRow("cannot replace") << X << Outcome::CannotReplace << "held"
+                                        << "p.pdf\n无法替换\n原因：held" << true;
+        QTest::newRow("failed") << X << Outcome::Failed << "Connection refused"
+                                << "p.pdf\n下载出错\n原因：Connection refused" << true;
+        QTest::newRow("failed, no outcome") << X << Outcome::None << ""
+                                            << "p.pdf\n下载出错" << true;
+        QTest::newRow("cancelled") << X << Outcome::Cancelled << "stopped"
+                                   << "p.pdf\n下载取消\n原因：stopped" << true;
+        QTest::newRow("waiting") << DownloadState::Waiting << Outcome::None << ""
+                                 << "p.pdf" << false;
+    }
+    void outcomesAsTheListShowsThem()
+    {
+        QFETCH(DownloadState, state);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, reason);
+        DownloadList list;
+        list.append("http://a/p", "p", "pdf", "/d/", "");
+        list.update(0, [&](DownloadItem &it) {
+            it.state = state;
+            it.outcome = outcome;
+            it.reason = reason;
+        });
+        QTEST(list.data(list.index(0, DownloadList::NameColumn), Qt::ToolTipRole).toString(),
+              "tip");
+        QCOMPARE(list.data(list.index(0, DownloadList::ReasonColumn)).toString(), reason);
+        QTEST(list.data(list.index(0, 0), DownloadList::ProblemRole).toBool(), "problem");
     }
 
     void indexesSurviveRemoveAndReorder()

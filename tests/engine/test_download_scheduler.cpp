@@ -413,19 +413,42 @@ private slots:
         QCOMPARE(f.sound.played.size(), soundOn ? 1 : 0);
     }
 
-    void autoStartKeepsRestartingAFailedUntouchedRow()
+    // A record that failed before any byte came has empty columns; it waits
+    // for nothing, so auto-start starts no run for it: no run that the next
+    // tick finds finished (with its sound), once a second for ever.
+    void autoStartLeavesAFailedUntouchedRow()
     {
         EngineFixture f;
         f.soundsOn({"102.wav"});
         const quint64 a = f.add(instantFailure(1), "a");
         f.setState(a, DownloadState::Failed); // progress texts stay empty
         f.engine->setAutoStart(true);
+        for (int tick = 0; tick < 3; ++tick) {
+            f.engine->monitorTick();
+            QVERIFY(!f.engine->isRunning());
+        }
+        QVERIFY(f.sound.played.isEmpty());
+        // A record that does wait still starts a run.
+        f.add(instantFailure(2), "b");
         f.engine->monitorTick();
         QVERIFY(f.engine->isRunning());
+    }
+
+    // Auto re-download over a list with nothing to take again starts no run:
+    // a run over a finished list would end on the next tick, beep and start
+    // again, every second.
+    void autoRedownloadWithNothingToTakeStartsNoRun()
+    {
+        EngineFixture f;
+        f.soundsOn({"102.wav"});
+        const quint64 a = f.add(instantFailure(1), "a");
+        f.setState(a, DownloadState::Finished);
+        f.engine->setAutoRedownload(true);
+        for (int tick = 0; tick < 3; ++tick) {
+            f.engine->monitorTick();
+            QVERIFY(!f.engine->isRunning());
+        }
         QVERIFY(f.sound.played.isEmpty());
-        f.engine->monitorTick(); // finished → stopped (102) → started again
-        QVERIFY(f.engine->isRunning());
-        QCOMPARE(f.sound.played, QStringList{f.path("102.wav")});
     }
 
     void autoStartWaitsForUntouchedRows()
