@@ -277,6 +277,7 @@ qint64 DownloadList::append(const QString &url, const QString &name, const QStri
     m_rowById.insert(m_items.last().id, row);
     countState(DownloadState::Waiting, +1);
     countOutcome(endedAs(m_items.last()), +1);
+    countErrorOrPage(m_items.last(), +1);
     ++m_counts.total;
     endInsertRows();
     return row;
@@ -308,7 +309,9 @@ bool DownloadList::update(qint64 row, const std::function<void(DownloadItem &)> 
     }
     const DownloadState from = item.state;
     const Outcome endedBefore = endedAs(item);
+    countErrorOrPage(item, -1);
     item = std::move(copy);
+    countErrorOrPage(item, +1);
     if (from != item.state) {
         countState(from, -1);
         countState(item.state, +1);
@@ -385,6 +388,7 @@ qint64 DownloadList::removeMarked(const QList<bool> &marked)
         for (qsizetype r = read; r <= runEnd; ++r) {
             countState(m_items.at(r).state, -1);
             countOutcome(endedAs(m_items.at(r)), -1);
+            countErrorOrPage(m_items.at(r), -1);
         }
         m_counts.total -= runEnd - read + 1;
         removed += runEnd - read + 1;
@@ -594,15 +598,7 @@ bool DownloadList::isListFinished() const
 
 qint64 DownloadList::countErrorOrPageItems() const
 {
-    qint64 n = 0;
-    for (const DownloadItem &it : m_items) {
-        if (it.fileType.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
-            it.fileType.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0)
-            ++n;
-        else if (it.state == DownloadState::Failed)
-            ++n;
-    }
-    return n;
+    return m_counts.errorsOrPages;
 }
 
 StatusCounts DownloadList::statusCounts() const
@@ -638,6 +634,14 @@ void DownloadList::countState(DownloadState state, int delta)
         m_counts.failed += delta;
         break;
     }
+}
+
+void DownloadList::countErrorOrPage(const DownloadItem &item, int delta)
+{
+    if (item.state == DownloadState::Failed ||
+        item.fileType.compare(QLatin1String("html"), Qt::CaseInsensitive) == 0 ||
+        item.fileType.compare(QLatin1String("htm"), Qt::CaseInsensitive) == 0)
+        m_counts.errorsOrPages += delta;
 }
 
 void DownloadList::countOutcome(Outcome outcome, int delta)

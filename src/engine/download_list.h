@@ -28,6 +28,8 @@ struct StatusCounts {
     qint64 cannotReplace = 0;
     qint64 failures = 0;
     qint64 cancelled = 0;
+    // Records of an html type or failed: what the error stop counts.
+    qint64 errorsOrPages = 0;
 };
 
 // The download list: the one queue of the engine and the model the window
@@ -155,6 +157,7 @@ private:
     qsizetype physicalRow(qint64 row) const { return row < m_gapStart ? row : row + m_gapLength; }
     void countState(DownloadState state, int delta);
     void countOutcome(Outcome outcome, int delta);
+    void countErrorOrPage(const DownloadItem &item, int delta);
 
     QList<DownloadItem> m_items;
     QHash<QString, qint64> m_rowByUrl;

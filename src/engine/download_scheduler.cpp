@@ -166,8 +166,21 @@ QString DownloadScheduler::makeFolder(const QString &folder, QString *error)
 void DownloadScheduler::noteTransferEnded()
 {
     m_lastFinishTime = now();
+    // Checked as each transfer ends, not only on the monitor's tick: the
+    // next record starts at once, and a second of starts could run through
+    // hundreds of error pages before the stop.
+    if (errorStopReached()) {
+        setRunning(false);
+        m_status.runEnded();
+        return;
+    }
     if (m_running)
         queueStart();
+}
+
+bool DownloadScheduler::errorStopReached() const
+{
+    return m_errorStop && m_running && m_list.countErrorOrPageItems() >= ErrorStopCount;
 }
 
 void DownloadScheduler::queueStart()
@@ -411,7 +424,7 @@ void DownloadScheduler::monitorTick()
             setRunning(true);
     }
 
-    if (m_errorStop && m_list.countErrorOrPageItems() >= ErrorStopCount && m_running) {
+    if (errorStopReached()) {
         setRunning(false);
         m_status.runEnded();
     }

@@ -117,6 +117,7 @@ signals:
 
 private:
     void setRunning(bool running);
+    bool errorStopReached() const;
     double now() const;
     qint64 chooseWaitingRow(bool createFolders);
     void startNextSlotRecord(int slot);

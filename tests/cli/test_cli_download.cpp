@@ -195,6 +195,35 @@ private slots:
         }
     }
 
+    // The next record starts the moment one ends, so the stop after five
+    // errors or web pages is checked as each record ends: on the monitor's
+    // second alone, hundreds of pages went by first.
+    void stopAfterErrorsStopsAtFive_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("atMost"); // records still running when the fifth ends finish
+        QTest::newRow("method 1") << "1" << 5;
+        QTest::newRow("method 2, six slots") << "2" << 10;
+    }
+    void stopAfterErrorsStopsAtFive()
+    {
+        QFETCH(QString, method);
+        QFETCH(int, atMost);
+        QTemporaryDir home;
+        QTemporaryDir out;
+        const QString url = item(ItemBehaviour::LoginGated);
+        QByteArray list;
+        for (int i = 0; i < 300; ++i)
+            list += (url + "?i=" + QString::number(i) + '\n').toUtf8();
+        const Result r = run(home.path(),
+                             {"--folder", out.path(), "--method", method, "--threads", "6",
+                              "--stop-after-errors", "--list", "-"},
+                             list);
+        QVERIFY(r.exitCode != 0);
+        const int pages = int(QDir(out.path()).entryList({"*.htm"}, QDir::Files).size());
+        QVERIFY2(pages >= 5 && pages <= atMost, qPrintable(QString::number(pages)));
+    }
+
     void listFromStdinWithNamesTypesAndReferers()
     {
         QTemporaryDir home;
