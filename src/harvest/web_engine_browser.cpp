@@ -173,8 +173,10 @@ const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
     return JSON.stringify(out);
 })(%1, %2, %3, %4))JS";
 
-// Characters of link markup a piece carries at most (two bytes each).
-constexpr qsizetype PieceBudgetChars = 2 << 20;
+// Characters of link markup a piece carries at most (two bytes each): a few
+// large pieces read a page faster than many small ones, whose every call
+// into the page costs as much again as the links it carries.
+constexpr qsizetype PieceBudgetChars = 8 << 20;
 
 // A text as a script literal; JSON's escaping is a valid script string.
 QString scriptString(const QString &text)
