@@ -131,7 +131,7 @@ const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
             var whole = s(a.textContent);
             // An inline element runs on with the text beside it; a block
             // alone in the link is its text.
-            if (!block.test(s(only.localName)) || whole.length === s(only.textContent).length)
+            if (!block.test(s(only.localName)) || (a.firstChild === only && a.lastChild === only))
                 return whole;
         }
         return walk(a, []).join('');
