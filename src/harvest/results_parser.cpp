@@ -65,6 +65,38 @@ QStringView trimmedView(QStringView s)
 
 } // namespace
 
+QString linkTextOf(const QString &text)
+{
+    auto collapsible = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == u' ' || u == u'\t' || u == u'\n' || u == u'\r' || u == u'\f';
+    };
+    const qsizetype n = text.size();
+    // Most titles need nothing done: one space between words, none around.
+    bool clean = n == 0 || (!collapsible(text.at(0)) && !collapsible(text.at(n - 1)));
+    for (qsizetype i = 0; clean && i < n; ++i)
+        if (collapsible(text.at(i)) &&
+            (text.at(i) != u' ' || (i + 1 < n && collapsible(text.at(i + 1)))))
+            clean = false;
+    if (clean)
+        return text;
+    QString out;
+    out.reserve(n);
+    bool pending = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (collapsible(c)) {
+            pending = !out.isEmpty();
+            continue;
+        }
+        if (pending)
+            out.append(u' ');
+        pending = false;
+        out.append(c);
+    }
+    return out;
+}
+
 bool isResultEntryMarkup(QStringView innerHtml)
 {
     static constexpr QStringView marker = u"<divclass=c-clientmarkup>";

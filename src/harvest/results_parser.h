@@ -25,6 +25,13 @@ bool isResultEntryMarkup(QStringView innerHtml);
 // "next" (such content holds no markup, so it is no entry).
 bool isResultsReadCandidate(QStringView innerText, QStringView outerHtml);
 
+// A link's text as one line: every run of spaces, tabs and line breaks
+// (which the document's layout would show as one space, or as the break a
+// block or "<br>" makes) becomes one space, and none is left at either end.
+// Other spaces (the no-break space of "&nbsp;", the ideographic space) are
+// the page's own characters and stay.
+QString linkTextOf(const QString &text);
+
 // HarvestPage: appends one row per result entry of the document to the list
 // (title, link + ".pdf", the document's address, "pdf", the save folder,
 // "搜索"). Entries without title or link are skipped; entries already in the

@@ -35,7 +35,7 @@ class ResultsReader : public QObject
 public:
     // Links asked for per piece; the engine gives fewer when their markup
     // is large.
-    static constexpr qsizetype PieceAnchors = 2000;
+    static constexpr qsizetype PieceAnchors = 50000;
 
     explicit ResultsReader(Browser &browser, QObject *parent = nullptr);
 

@@ -1,6 +1,7 @@
 #include "harvest/web_engine_browser.h"
 
 #include "engine/prompter.h"
+#include "harvest/results_parser.h"
 #include "harvest/snapshot_parser.h"
 #include "harvest/web_engine_profile.h"
 
@@ -78,36 +79,84 @@ const char AnchorMarkupScript[] = R"JS((function () {
 // long as the document: every piece names the document it came from. The
 // test of a link is the wider net of isResultsReadCandidate; the parser
 // decides.
+//
+// A link's text is read from the document, not from its rendering: asking
+// for the rendered text lays out the whole page first, which on a large page
+// costs more than everything else the reading does, and a page loaded
+// without a view is otherwise never laid out at all. The text is the one the
+// reader sees with the styles of any browser: what scripts, styles,
+// templates and hidden elements hold is left out, and a line break or the
+// edge of a block parts the words beside it (linkTextOf then makes one line
+// of it). The common entry, one element holding text alone, is read whole
+// without visiting its nodes.
 const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
     if (window.__lumenDocumentId === undefined) {
         window.__lumenDocumentId = id;
-        // The links as they stand at the first piece, for every piece: a
-        // live collection would count from the start again to find link n.
-        window.__lumenLinks = Array.prototype.slice.call(document.getElementsByTagName('a'));
+        // The links as they stand at the first piece, for every piece, as a
+        // list the engine holds: a live collection would count from the
+        // start again to find link n, and a script array would make a
+        // script object of every link of the page at once.
+        window.__lumenLinks = document.querySelectorAll('a');
     }
     var entry = /c["' ]*l["' ]*i["' ]*e["' ]*n["' ]*t["' ]*m["' ]*a["' ]*r["' ]*k["' ]*u["' ]*p/i;
+    var next = /next/i;
+    var unseen = /^(script|style|template|noscript|textarea|select|datalist|object|iframe|head|title)$/i;
+    var block = /^(address|article|aside|blockquote|caption|center|dd|details|dialog|dir|div|dl|dt|fieldset|figcaption|figure|footer|form|h[1-6]|header|hgroup|hr|legend|li|listing|main|menu|nav|ol|p|plaintext|pre|section|summary|table|tbody|td|tfoot|th|thead|tr|ul|xmp)$/i;
+    var complex = 'br,script,style,template,noscript,textarea,select,datalist,object,iframe,[hidden],:scope>*>*,:scope>*~*';
+    var walk = function (node, parts) {
+        for (var c = node.firstChild; c; c = c.nextSibling) {
+            if (c.nodeType === 3 || c.nodeType === 4) {
+                parts.push(c.data);
+            } else if (c.nodeType === 1) {
+                var name = s(c.localName);
+                if (unseen.test(name) || c.hasAttribute('hidden'))
+                    continue;
+                if (name.toLowerCase() === 'br') {
+                    parts.push('\n');
+                } else if (block.test(name)) {
+                    parts.push('\n');
+                    walk(c, parts);
+                    parts.push('\n');
+                } else {
+                    walk(c, parts);
+                }
+            }
+        }
+        return parts;
+    };
+    var textOf = function (a) {
+        var only = a.firstElementChild;
+        if (!a.querySelector(complex) && !unseen.test(s(only.localName))) {
+            var whole = s(a.textContent);
+            // An inline element runs on with the text beside it; a block
+            // alone in the link is its text.
+            if (!block.test(s(only.localName)) || (a.firstChild === only && a.lastChild === only))
+                return whole;
+        }
+        return walk(a, []).join('');
+    };
     var as = window.__lumenLinks;
     var total = as.length, end = Math.min(total, from + max), n = from, size = 0;
     var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
     for (; n < end && (n === from || size < budget); ++n) {
         try {
-            var a = as[n], o, t, c = a.childNodes;
-            if (c.length === 0 || (c.length === 1 && c[0].nodeType === 3)) {
-                // A link of one text alone is no entry (its text cannot
-                // hold markup) and shows no more than that text holds: it
-                // is read only when it may say "next".
-                if (s(a.textContent).toLowerCase().indexOf('next') < 0)
-                    continue;
-                t = s(a.innerText);
-                if (t.toLowerCase().indexOf('next') < 0)
+            var a = as[n], o, t;
+            if (a.childElementCount === 0) {
+                // Text alone is no entry (text cannot hold markup), unless a
+                // comment beside it does: such a link is read only when it
+                // may say "next" or holds a comment.
+                t = s(a.textContent);
+                if (!next.test(t) && s(a.innerHTML).indexOf('<') < 0)
                     continue;
                 o = s(a.outerHTML);
             } else {
                 o = s(a.outerHTML);
-                t = s(a.innerText);
-                if (!entry.test(o) && t.toLowerCase().indexOf('next') < 0)
-                    continue;
+                if (!entry.test(o)) {
+                    if (!next.test(s(a.textContent)))
+                        continue;
+                }
+                t = textOf(a);
             }
             var h = s(a.href);
             out.push(t, h, o);
@@ -124,8 +173,10 @@ const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
     return JSON.stringify(out);
 })(%1, %2, %3, %4))JS";
 
-// Characters of link markup a piece carries at most (two bytes each).
-constexpr qsizetype PieceBudgetChars = 1 << 20;
+// Characters of link markup a piece carries at most (two bytes each): a few
+// large pieces read a page faster than many small ones, whose every call
+// into the page costs as much again as the links it carries.
+constexpr qsizetype PieceBudgetChars = 8 << 20;
 
 // A text as a script literal; JSON's escaping is a valid script string.
 QString scriptString(const QString &text)
@@ -195,7 +246,7 @@ ResultsPiece parseResultsPiece(const QString &json, int httpErrorStatus)
     piece.anchors.reserve((texts->size() - Head) / 3);
     for (qsizetype n = Head; n + 2 < texts->size(); n += 3) {
         AnchorSnapshot a;
-        a.innerText = texts->at(n);
+        a.innerText = linkTextOf(texts->at(n));
         a.href = texts->at(n + 1);
         a.outerHtml = texts->at(n + 2);
         // Cut from the link's own markup: in an XML document the content

@@ -59,6 +59,18 @@ void initWebEngine(bool headless)
     if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 #endif
+    // A page nobody looks at (no view, a window minimised during a walk
+    // through the pages) would otherwise be treated as a background page,
+    // whose script engine collects its garbage after every few megabytes:
+    // each collection walks the whole document, about a second on a page of
+    // a hundred thousand entries, so reading such a page took many of them.
+    static const QByteArray foreground = "--disable-renderer-backgrounding";
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.split(' ').contains(foreground)) {
+        if (!flags.isEmpty())
+            flags += ' ';
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + foreground);
+    }
 }
 
 WebEngineProfile::WebEngineProfile(const QString &storageFolder, QObject *parent)

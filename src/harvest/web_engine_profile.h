@@ -15,7 +15,7 @@ class SharedCookieJar;
 // the embedded browser. With headless set, the browser renders without a
 // screen (the command-line tool), unless a platform was chosen explicitly.
 // Running as root, the engine's sandbox cannot start, so it is switched off
-// there only.
+// there only. Pages are kept in the foreground whether shown or not.
 void initWebEngine(bool headless);
 
 // The one persistent browser profile of the program: every browser view and

@@ -13,6 +13,8 @@ class TestResultsParser : public QObject
 private slots:
     void entryMarkup_data();
     void entryMarkup();
+    void linkText_data();
+    void linkText();
     void anchors_data();
     void anchors();
     void rowFieldsAndDuplicates();
@@ -57,6 +59,34 @@ void TestResultsParser::entryMarkup()
     QString stripped = innerHtml;
     stripped.remove('"').remove('\'').remove(' ');
     QCOMPARE(stripped.contains("<divclass=c-clientmarkup>", Qt::CaseInsensitive), entry);
+}
+
+void TestResultsParser::linkText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("one line already") << "Deep sea cores"
+                                      << "Deep sea cores";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("blanks only") << " \t\n "
+                                 << "";
+    QTest::newRow("around") << "\n   Deep sea \n"
+                            << "Deep sea";
+    QTest::newRow("runs of every kind") << "Deep\t\tsea\r\ncores\fand  more"
+                                        << "Deep sea cores and more";
+    QTest::newRow("one line break alone") << "Deep\nsea"
+                                          << "Deep sea";
+    QTest::newRow("no-break and ideographic spaces stay")
+        << QStringLiteral("Deep\u00a0sea\u3000cores \u00a0")
+        << QStringLiteral("Deep\u00a0sea\u3000cores \u00a0");
+}
+
+void TestResultsParser::linkText()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, line);
+    QCOMPARE(linkTextOf(text), line);
 }
 
 void TestResultsParser::anchors_data()

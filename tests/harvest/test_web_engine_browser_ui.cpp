@@ -15,6 +15,7 @@
 #include "support/fake_sound_player.h"
 #include "support/test_site.h"
 #include "testsite/item_behaviour.h"
+#include "testsite/titles.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -603,6 +604,123 @@ private slots:
         fake.completeLoad();
         QVERIFY(pieceOf(browser, 3, 3).document != real.first().document);
         QVERIFY(pieceOf(fake, 3, 3).document != faked.first().document);
+    }
+
+    // Reads the page shown with the harvest's reader into a fresh list.
+    static PageReading readInto(WebEngineBrowser &browser, HarvestList &list)
+    {
+        ResultsReader reader(browser);
+        QSignalSpy done(&reader, &ResultsReader::finished);
+        reader.start(list, QString());
+        if (!done.wait(20000))
+            return PageReading();
+        return done.at(0).at(0).value<PageReading>();
+    }
+
+    // The title of an entry is the text its reader sees, as one line, read
+    // from the document without laying the page out: words parted by a line
+    // break, a block's edge or a run of spaces keep one space between them;
+    // what scripts, styles, templates and hidden elements hold is left out.
+    // Styles are not consulted: a title shown in capitals keeps the
+    // document's own letters.
+    void linkTextsAsTheReaderReadsThem_data()
+    {
+        QTest::addColumn<QByteArray>("content"); // of the entry's link
+        QTest::addColumn<QString>("title");      // empty: no row
+        const QByteArray div = "<div class=\"c-clientmarkup\">";
+        QTest::newRow("plain") << div + "Deep sea cores</div>"
+                               << "Deep sea cores";
+        QTest::newRow("written over two lines") << div + "Deep sea\n            cores</div>"
+                                                << "Deep sea cores";
+        QTest::newRow("spaces and tabs around") << " \t" + div + "  Deep sea cores \n</div>\n"
+                                                << "Deep sea cores";
+        QTest::newRow("line break element") << div + "Deep sea<br>cores</div>"
+                                            << "Deep sea cores";
+        QTest::newRow("two blocks") << div + "Deep sea</div><div>cores</div>"
+                                    << "Deep sea cores";
+        QTest::newRow("paragraph inside") << div + "Deep sea<p>cores</p></div>"
+                                          << "Deep sea cores";
+        QTest::newRow("text beside the block") << "Review:" + div + "Deep sea cores</div>"
+                                               << "Review: Deep sea cores";
+        QTest::newRow("inline markup runs on")
+            << div + "Deep <b>sea</b>-bed<sup>2</sup> <i>cores</i></div>"
+            << "Deep sea-bed2 cores";
+        QTest::newRow("script, style and template left out")
+            << div + "Deep <script>var x = 1;</script><style>b{}</style>sea"
+                     "<template>t</template> cores</div>"
+            << "Deep sea cores";
+        QTest::newRow("hidden element left out")
+            << div + "Deep sea <span hidden>(draft)</span>cores</div>"
+            << "Deep sea cores";
+        QTest::newRow("comment left out") << div + "Deep <!-- note -->sea cores</div>"
+                                          << "Deep sea cores";
+        QTest::newRow("characters written as entities")
+            << div + "Fish &amp; chips &lt;2&gt; &quot;ok&quot;</div>"
+            << "Fish & chips <2> \"ok\"";
+        QTest::newRow("no-break space kept")
+            << div + "Deep&nbsp;sea cores</div>" << QStringLiteral("Deep\u00a0sea cores");
+        QTest::newRow("styled capitals keep the document's letters")
+            << "<style>.c-clientmarkup { text-transform: uppercase }</style>" + div +
+                   "Deep sea cores</div>"
+            << "Deep sea cores";
+        QTest::newRow("image only") << div + "<img alt=\"Deep sea\" src=\"data:,\"></div>"
+                                    << "";
+        QTest::newRow("Chinese title over two lines")
+            << div + "深海沉积\n  ——兼论气候</div>" << QStringLiteral("深海沉积 ——兼论气候");
+    }
+
+    void linkTextsAsTheReaderReadsThem()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, title);
+        const QString path =
+            QStringLiteral("/text/") +
+            QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-').remove(u',');
+        m_server.page(path, "<html><head><meta charset=\"utf-8\"></head><body>"
+                            "<a href=/home>Home</a><a href=/item/1>" +
+                                content + "</a></body></html>");
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, m_server.url(path)));
+        HarvestList list;
+        const PageReading reading = readInto(browser, list);
+        QVERIFY(reading.present);
+        if (title.isEmpty()) {
+            QCOMPARE(list.count(), qint64(0));
+            return;
+        }
+        QCOMPARE(list.count(), qint64(1));
+        QCOMPARE(list.at(0).title, title);
+        QCOMPARE(list.at(0).fullTextLink, m_server.url("/item/1.pdf").toString());
+    }
+
+    // The local site's results pages, written in every hand its templates
+    // use, give each entry the title a reader sees, the one the engine's
+    // rendered text gives too.
+    void siteResultsTitlesAsRendered()
+    {
+        test::TestSite site;
+        QVERIFY(site.start());
+        WebEngineBrowser browser(m_profile.get());
+        QVERIFY(load(browser, site.url("/search?q=all&rows=100")));
+        const DocumentSnapshot rendered = snapshotOf(browser);
+        QVERIFY(rendered.present);
+        HarvestList list;
+        const PageReading reading = readInto(browser, list);
+        QVERIFY(reading.present);
+        QVERIFY(reading.nextMarker);
+        QCOMPARE(list.count(), qint64(100));
+        QHash<QString, QString> renderedTitles; // full-text link -> rendered title
+        for (const AnchorSnapshot &a : rendered.anchors)
+            if (isResultEntryMarkup(a.innerHtml) && !a.innerText.trimmed().isEmpty())
+                renderedTitles.insert(a.href + QStringLiteral(".pdf"), a.innerText.trimmed());
+        QCOMPARE(qsizetype(renderedTitles.size()), qsizetype(list.count()));
+        for (qint64 row = 0; row < list.count(); ++row) {
+            const HarvestItem &item = list.at(row);
+            const int id =
+                QUrl(item.fullTextLink).path().section(u'/', -1).section(u'.', 0, 0).toInt();
+            QCOMPARE(item.title, testsite::titleOf(id));
+            QCOMPARE(item.title, renderedTitles.value(item.fullTextLink));
+        }
     }
 
     // Writes and clicks given an origin touch only a document of that

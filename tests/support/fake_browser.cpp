@@ -169,8 +169,11 @@ ResultsPiece FakeBrowser::pieceOf(qsizetype from, qsizetype maxAnchors) const
                   : (!isResultsReadCandidate(a.innerText, a.outerHtml) &&
                      !isResultsReadCandidate(QString(), a.innerHtml)))
             continue;
-        piece.anchors << a;
-        size += a.innerText.size() + a.href.size() + a.outerHtml.size();
+        // As the engine, the text comes as one line.
+        AnchorSnapshot taken = a;
+        taken.innerText = linkTextOf(a.innerText);
+        size += taken.innerText.size() + a.href.size() + a.outerHtml.size();
+        piece.anchors << std::move(taken);
     }
     piece.next = n;
     if (from == 0)

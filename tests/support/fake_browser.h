@@ -84,7 +84,7 @@ public:
     // mentions of "Internal Server Error" in the page's markup with the
     // first piece. Held back with the snapshots when deferSnapshots is set.
     void readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done) override;
-    qsizetype pieceBudgetChars = 1 << 20;
+    qsizetype pieceBudgetChars = 8 << 20;
     // Pieces asked for, in order, as "from:max".
     QStringList pieceRequests;
     void setInputValue(int inputIndex, const QString &value,
