@@ -238,13 +238,7 @@ bool Downloader::takeRangeAnswer()
         break;
     }
     // A range that does not join what is here: ask for the whole document.
-    if (m_reply) {
-        QNetworkReply *reply = m_reply;
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    dropReply();
     m_resumeFrom = 0;
     m_received = 0;
     m_announced = -1;
@@ -510,13 +504,19 @@ void Downloader::stopTransfer()
 {
     m_watchdog.stop();
     m_progressTimer.stop();
-    if (m_reply) {
-        QNetworkReply *reply = m_reply;
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
+    dropReply();
+}
+
+// Hangs up on the current answer: nothing more of it reaches this transfer.
+void Downloader::dropReply()
+{
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    reply->disconnect(this);
+    reply->abort();
+    reply->deleteLater();
 }
 
 void Downloader::fail(const QString &missCode, bool keepPart)

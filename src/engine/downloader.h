@@ -121,6 +121,7 @@ private:
     void fail(const QString &missCode, bool keepPart = false);
     void failLater(const QString &missCode);
     void stopTransfer();
+    void dropReply();
     // What the answer to a resumed request means; false when the transfer
     // asked again or ended.
     bool takeRangeAnswer();

@@ -368,6 +368,21 @@ bool SingleTransfer::takeHeaders()
     return true;
 }
 
+// Empties the partial file for a whole body; when it cannot be, the record
+// fails with the system's reason and nothing is kept.
+bool SingleTransfer::restartPart()
+{
+    if (m_part->restart())
+        return true;
+    const QString error = m_part->errorString();
+    const QString folder = QFileInfo(m_part->partPath()).absolutePath();
+    m_part->discard();
+    m_part.reset();
+    endAs(DownloadState::Failed);
+    finish(TransferResult::failed(writeFailureReason(folder, error)));
+    return false;
+}
+
 bool SingleTransfer::takeRangeAnswer()
 {
     switch (judgeRangeAnswer(*m_reply, m_resumeFrom, m_part->resumeMeta())) {
@@ -377,31 +392,15 @@ bool SingleTransfer::takeRangeAnswer()
         // The document changed, or the server sends it whole: this body
         // replaces what the file held.
         m_resumeFrom = 0;
-        if (!m_part->restart()) {
-            const QString error = m_part->errorString();
-            const QString folder = QFileInfo(m_part->partPath()).absolutePath();
-            m_part->discard();
-            m_part.reset();
-            endAs(DownloadState::Failed);
-            finish(TransferResult::failed(writeFailureReason(folder, error)));
-            return false;
-        }
-        return true;
+        return restartPart();
     case RangeAnswer::Refetch:
         break;
     }
     // A range that does not join what is here: ask for the whole document.
     dropReply();
     m_resumeFrom = 0;
-    if (!m_part->restart()) {
-        const QString error = m_part->errorString();
-        const QString folder = QFileInfo(m_part->partPath()).absolutePath();
-        m_part->discard();
-        m_part.reset();
-        endAs(DownloadState::Failed);
-        finish(TransferResult::failed(writeFailureReason(folder, error)));
+    if (!restartPart())
         return false;
-    }
     sendRequest();
     return false;
 }

@@ -119,6 +119,7 @@ private:
     // The answer to a request for the rest; false when the transfer asked
     // again or ended.
     bool takeRangeAnswer();
+    bool restartPart();
     void fail(const QString &reason, PercentNote note = PercentNote::None,
               PartEnd partEnd = PartEnd::Discard);
     void endAs(DownloadState state, PercentNote note = PercentNote::None);
