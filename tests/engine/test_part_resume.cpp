@@ -50,19 +50,6 @@ Route document(const QByteArray &bytes, const QByteArray &header, const QByteArr
     return r;
 }
 
-QStringList filesIn(const EngineFixture &f)
-{
-    return QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-void startRun(EngineFixture &f, int method)
-{
-    f.engine->setDownloadMethod(downloadMethodFromNumber(method));
-    f.engine->setThreadCount(1);
-    f.engine->startDownloading();
-    f.tickAfter();
-}
-
 bool settled(EngineFixture &f, quint64 id)
 {
     return f.state(id) != DownloadState::Downloading && f.engine->countSlotInstances() == 1 &&
@@ -84,7 +71,7 @@ class TestPartResume : public QObject
         route.sendFirst = CutAt;
         route.then = how == "stop" ? Route::Then::Hold : Route::Then::Drop;
         server.setRoute("/a.pdf", route);
-        startRun(f, method);
+        f.startRun(method);
         if (how == "stop") {
             QTRY_COMPARE(f.rec(id).received, qint64(CutAt));
             f.engine->stopDownloading();
@@ -155,13 +142,13 @@ private slots:
         }
         const int before = server.requestCount("/a.pdf");
         RequeueRecord(f.list, f.list.rowOfId(a));
-        startRun(f, method);
+        f.startRun(method);
         QTRY_VERIFY(settled(f, a));
 
         QCOMPARE(f.state(a), DownloadState::Finished);
         QCOMPARE(f.rec(a).outcome, Outcome::Document);
         QCOMPARE(f.readFile("a.pdf"), expected);
-        QCOMPARE(filesIn(f), QStringList{"a.pdf"}); // no partial file, no sidecar
+        QCOMPARE(f.files(), QStringList{"a.pdf"}); // no partial file, no sidecar
         QCOMPARE(f.rec(a).received, qint64(expected.size()));
         QCOMPARE(server.requestCount("/a.pdf") - before, requests);
         const auto &asked = server.requests().at(before).headers;
@@ -207,7 +194,7 @@ private slots:
         if (leftover != "no sidecar")
             QVERIFY(writeResumeMeta(f.path("a.pdf.part"), meta));
 
-        startRun(f, method);
+        f.startRun(method);
         QTRY_VERIFY(settled(f, a));
         QCOMPARE(f.state(a), DownloadState::Finished);
         QCOMPARE(f.readFile("a.pdf"), v1);
@@ -243,7 +230,7 @@ private slots:
             QCOMPARE(f.list.removeIf([&](const DownloadItem &it) { return it.id == a; }), 1);
         else
             f.list.clear();
-        QCOMPARE(filesIn(f), QStringList{"b.pdf.part"});
+        QCOMPARE(f.files(), QStringList{"b.pdf.part"});
     }
 
     // A stock server as the witness: it continues the same version from
@@ -300,11 +287,11 @@ private slots:
                                      QFileDevice::FileModificationTime));
         }
 
-        startRun(f, method);
+        f.startRun(method);
         QTRY_VERIFY(settled(f, a));
         QCOMPARE(f.state(a), DownloadState::Finished);
         QVERIFY(f.readFile("a.pdf") == expected);
-        QCOMPARE(filesIn(f), QStringList{"a.pdf"});
+        QCOMPARE(f.files(), QStringList{"a.pdf"});
         QTRY_COMPARE(nginx.log().size(), 2); // the HEAD and the transfer
         QVERIFY2(nginx.log().last().contains(changed ? "\" 200 " : "\" 206 "),
                  qPrintable(nginx.log().last()));

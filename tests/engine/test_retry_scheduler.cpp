@@ -35,19 +35,6 @@ Route busy(int status, const QByteArray &retryAfter)
     return r;
 }
 
-QStringList filesIn(const EngineFixture &f)
-{
-    return QDir(f.dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
-}
-
-void startRun(EngineFixture &f, int method)
-{
-    f.engine->setDownloadMethod(downloadMethodFromNumber(method));
-    f.engine->setThreadCount(1);
-    f.engine->startDownloading();
-    f.tickAfter();
-}
-
 QString clockText(double secondsSinceMidnight)
 {
     return QTime::fromMSecsSinceStartOfDay(int(secondsSinceMidnight * 1000))
@@ -129,7 +116,7 @@ private slots:
         const quint64 a = f.add(busyHost.url("/a.pdf"), "a");
         const quint64 b = f.add(otherHost.url("/b.pdf"), "b");
 
-        startRun(f, method);
+        f.startRun(method);
         const double answeredAt = f.clock.secondsSinceMidnight();
         QTRY_COMPARE(f.state(b), DownloadState::Finished); // the other host went on
         QCOMPARE(f.state(a), DownloadState::Waiting);
@@ -139,7 +126,7 @@ private slots:
         QVERIFY2(f.rec(a).reason.startsWith(phrase), qPrintable(f.rec(a).reason));
         if (retryAfter.size() <= 2)
             QCOMPARE(f.rec(a).reason, phrase + clockText(answeredAt + waitMs / 1000.0));
-        QCOMPARE(filesIn(f), QStringList{"b.pdf"}); // nothing of the answer was kept
+        QCOMPARE(f.files(), QStringList{"b.pdf"}); // nothing of the answer was kept
 
         // Before the wait is over the record stays where it is.
         f.tickAfter(0.5);
@@ -153,7 +140,7 @@ private slots:
         QCOMPARE(f.rec(a).outcome, Outcome::Document);
         QCOMPARE(f.readFile("a.pdf"), pdfBytes(4000));
         QCOMPARE(busyHost.requestCount("/a.pdf"), 2);
-        QCOMPARE(filesIn(f), (QStringList{"a.pdf", "b.pdf"}));
+        QCOMPARE(f.files(), (QStringList{"a.pdf", "b.pdf"}));
     }
 
     // A server that keeps asking for later fails the record at the fifth
@@ -172,7 +159,7 @@ private slots:
         QVERIFY(server.listen());
         server.setRoute("/a.pdf", busy(503, "1"));
         const quint64 a = f.add(server.url("/a.pdf"), "a");
-        startRun(f, method);
+        f.startRun(method);
         for (int answer = 1; answer < MaxRetryAnswers; ++answer) {
             QTRY_COMPARE(server.requestCount("/a.pdf"), answer);
             QTRY_COMPARE(f.state(a), DownloadState::Waiting);
@@ -184,7 +171,7 @@ private slots:
         QCOMPARE(f.rec(a).outcome, Outcome::Failed);
         QCOMPARE(f.rec(a).reason,
                  QString("HTTP 503 Service Unavailable, asked 5 times in a row to retry later"));
-        QCOMPARE(filesIn(f), QStringList{});
+        QCOMPARE(f.files(), QStringList{});
     }
 };
 

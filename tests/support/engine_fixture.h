@@ -6,6 +6,7 @@
 #include "support/fake_prompter.h"
 #include "support/fake_sound_player.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -83,6 +84,21 @@ struct EngineFixture {
     {
         clock.advanceSeconds(seconds);
         engine->schedulerTick();
+    }
+
+    // Every file in the folder, hidden ones included, by name.
+    QStringList files() const
+    {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    }
+
+    // A run with one transfer at a time by the given method (1 or 2).
+    void startRun(int method)
+    {
+        engine->setDownloadMethod(downloadMethodFromNumber(method));
+        engine->setThreadCount(1);
+        engine->startDownloading();
+        tickAfter();
     }
 };
 
