@@ -67,24 +67,30 @@ CONF
 done
 [ -n "$nginx_pid" ] || { echo "nginx did not start" >&2; cat "$work/error.log" >&2; exit 1; }
 
-descendants() {
-  local p
-  for p in $(pgrep -P "$1" 2>/dev/null); do
-    echo "$p"
-    descendants "$p"
-  done
+# The resident set of a process and all its descendants, in KiB: one
+# listing of the processes per sample, so that sampling every 100 ms takes
+# little from the two being compared.
+tree_rss() {
+  ps -e -o pid=,ppid=,rss= | awk -v root="$1" '
+    { parent[$1] = $2; rss[$1] = $3 }
+    END {
+      for (p in parent) {
+        q = p
+        while (q != root && (q in parent) && q > 1) q = parent[q]
+        if (q == root) sum += rss[p]
+      }
+      print sum + 0
+    }'
 }
 
 # One run: prints "wall_ms peak_kib rows".
 measure() {
-  local mode=$1 url=$2 start end peak=0 now pids out
+  local mode=$1 url=$2 start end peak=0 now out
   start=$(date +%s%N)
   "$probe" "$mode" "$url" > "$work/out" 2> "$work/err" &
   local pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    pids=$(echo "$pid" $(descendants "$pid") | tr ' ' ',')
-    now=$(ps -o rss= -p "$pids" 2>/dev/null | awk '{ s += $1 } END { print s + 0 }' || true)
-    now=${now:-0}
+    now=$(tree_rss "$pid")
     [ "$now" -gt "$peak" ] && peak=$now
     sleep 0.1
   done

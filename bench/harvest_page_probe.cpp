@@ -36,6 +36,9 @@ int main(int argc, char **argv)
     browser.setSilent(true);
     HarvestList list;
     ResultsReader reader(browser);
+    // LUMEN_PROBE_PIECE=N: links per piece other than the reader's own.
+    if (qEnvironmentVariableIsSet("LUMEN_PROBE_PIECE"))
+        reader.setPieceAnchors(qEnvironmentVariableIntValue("LUMEN_PROBE_PIECE"));
     QElapsedTimer clock;
     qint64 loadedMs = -1;
 

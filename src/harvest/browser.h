@@ -92,8 +92,9 @@ public:
     // with present == false when no document is loaded.
     virtual void snapshot(SnapshotCallback done) = 0;
     // Reads the links from..from + maxAnchors of the current document (fewer
-    // when their markup is large, one at least), keeping those a results
-    // page is read for. The callback runs later on this thread.
+    // when their markup is large or a smaller piece from there was read
+    // ahead, one at least), keeping those a results page is read for. The
+    // callback runs later on this thread.
     virtual void readResults(qsizetype from, qsizetype maxAnchors, ResultsCallback done) = 0;
     // Writes the value of the input at that position in document order.
     // Given an origin (scheme, host, port of an address), the document is

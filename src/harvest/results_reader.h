@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
+
 namespace lumen
 {
 
@@ -27,15 +29,21 @@ struct PageReading {
 
 // Harvests the current document piece by piece (Browser::readResults): each
 // piece is parsed into the list as it comes, so neither the engine nor this
-// process ever holds more than a piece of a page of any size. The pieces are
-// asked for one after another; progress follows each.
+// process ever holds more than a few pieces of a page of any size. The next
+// piece is asked for as soon as a piece arrives, before this one is taken
+// into the list, so the engine reads while this process parses; the pieces
+// are still taken in document order, and progress follows each.
 class ResultsReader : public QObject
 {
     Q_OBJECT
 public:
-    // Links asked for per piece; the engine gives fewer when their markup
-    // is large.
+    // Links asked for per piece at most; the engine gives fewer when their
+    // markup is large. The first piece is smaller, so that the engine
+    // already reads on while the first entries are parsed; on a page of a
+    // few thousand entries, the whole reading would otherwise wait for a
+    // single piece.
     static constexpr qsizetype PieceAnchors = 50000;
+    static constexpr qsizetype FirstPieceAnchors = 5000;
 
     explicit ResultsReader(Browser &browser, QObject *parent = nullptr);
 
@@ -44,6 +52,7 @@ public:
     void start(HarvestList &list, const QString &saveFolder);
     void cancel();
     bool isReading() const { return m_list != nullptr; }
+    // Links per piece at most, in place of PieceAnchors.
     void setPieceAnchors(qsizetype n) { m_pieceAnchors = qMax<qsizetype>(1, n); }
 
 signals:
@@ -52,8 +61,16 @@ signals:
     void finished(const lumen::PageReading &reading);
 
 private:
+    struct Arrived {
+        quint64 serial;
+        qsizetype from;
+        ResultsPiece piece;
+    };
+
     void ask(qsizetype from);
     void onPiece(quint64 serial, qsizetype from, const ResultsPiece &piece);
+    // Takes one piece into the list, and ends the reading at the last.
+    void take(const Arrived &arrived);
     void finish();
 
     Browser &m_browser;
@@ -63,9 +80,14 @@ private:
     QString m_folder;
     PageReading m_reading;
     quint64 m_document = 0;
+    qsizetype m_total = 0; // links in the document, as the last piece said
     qint64 m_mentions = 0;
     qint64 m_entryMentions = 0;
     QCryptographicHash m_entries{QCryptographicHash::Sha1};
+    // Pieces that came while one was being taken (a browser may answer at
+    // once, from within the request): taken after it, in order.
+    std::deque<Arrived> m_arrived;
+    bool m_taking = false;
 };
 
 } // namespace lumen

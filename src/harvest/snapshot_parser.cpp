@@ -94,6 +94,19 @@ public:
         return skip(u']');
     }
 
+    bool head(QStringList &out, qsizetype count)
+    {
+        if (!skip(u'['))
+            return false;
+        for (qsizetype n = 0; n < count; ++n) {
+            QString t;
+            if ((n > 0 && !skip(u',')) || !text(t))
+                return false;
+            out.append(std::move(t));
+        }
+        return true;
+    }
+
 private:
     QStringView m_json;
     qsizetype m_pos = 0;
@@ -223,6 +236,15 @@ std::optional<QStringList> parseTextArray(QStringView json)
     QStringList out;
     SnapshotReader in(json);
     if (!in.texts(out))
+        return std::nullopt;
+    return out;
+}
+
+std::optional<QStringList> parseTextArrayHead(QStringView json, qsizetype count)
+{
+    QStringList out;
+    SnapshotReader in(json);
+    if (!in.head(out, count))
         return std::nullopt;
     return out;
 }

@@ -32,6 +32,9 @@ DocumentSnapshot parseSnapshot(QStringView json, bool *needsAnchorMarkup = nullp
 // A JSON array of texts, as the scripts write it; nothing when the text is
 // not one.
 std::optional<QStringList> parseTextArray(QStringView json);
+// The first `count` texts of such an array, without reading the rest; nothing
+// when the array does not begin with that many.
+std::optional<QStringList> parseTextArrayHead(QStringView json, qsizetype count);
 
 // The engine's serialisation of a start tag, read from just after its name.
 // Each attribute is a space, the name (whose first character may be

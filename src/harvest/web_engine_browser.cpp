@@ -89,16 +89,13 @@ const char AnchorMarkupScript[] = R"JS((function () {
 // edge of a block parts the words beside it (linkTextOf then makes one line
 // of it). The common entry, one element holding text alone, is read whole
 // without visiting its nodes.
-const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
+//
+// The reading function is made once per document and kept in this script
+// world, so the engine compiles it once and optimises it as the pieces go,
+// rather than meeting a new script at every piece.
+const char ResultsPieceScript[] =
+    R"JS((window.__lumenReadPiece || (window.__lumenReadPiece = (function () {
     var s = function (v) { return typeof v === 'string' ? v : ''; };
-    if (window.__lumenDocumentId === undefined) {
-        window.__lumenDocumentId = id;
-        // The links as they stand at the first piece, for every piece, as a
-        // list the engine holds: a live collection would count from the
-        // start again to find link n, and a script array would make a
-        // script object of every link of the page at once.
-        window.__lumenLinks = document.querySelectorAll('a');
-    }
     var entry = /c["' ]*l["' ]*i["' ]*e["' ]*n["' ]*t["' ]*m["' ]*a["' ]*r["' ]*k["' ]*u["' ]*p/i;
     var next = /next/i;
     var unseen = /^(script|style|template|noscript|textarea|select|datalist|object|iframe|head|title)$/i;
@@ -136,42 +133,52 @@ const char ResultsPieceScript[] = R"JS((function (from, max, id, budget) {
         }
         return walk(a, []).join('');
     };
-    var as = window.__lumenLinks;
-    var total = as.length, end = Math.min(total, from + max), n = from, size = 0;
-    var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
-    for (; n < end && (n === from || size < budget); ++n) {
-        try {
-            var a = as[n], o, t;
-            if (a.childElementCount === 0) {
-                // Text alone is no entry (text cannot hold markup), unless a
-                // comment beside it does: such a link is read only when it
-                // may say "next" or holds a comment.
-                t = s(a.textContent);
-                if (!next.test(t) && s(a.innerHTML).indexOf('<') < 0)
-                    continue;
-                o = s(a.outerHTML);
-            } else {
-                o = s(a.outerHTML);
-                if (!entry.test(o)) {
-                    if (!next.test(s(a.textContent)))
+    return function (from, max, id, budget) {
+        if (window.__lumenDocumentId === undefined) {
+            window.__lumenDocumentId = id;
+            // The links as they stand at the first piece, for every piece, as a
+            // list the engine holds: a live collection would count from the
+            // start again to find link n, and a script array would make a
+            // script object of every link of the page at once.
+            window.__lumenLinks = document.querySelectorAll('a');
+        }
+        var as = window.__lumenLinks;
+        var total = as.length, end = Math.min(total, from + max), n = from, size = 0;
+        var out = ['ok', String(window.__lumenDocumentId), s(document.URL), String(total), '', ''];
+        for (; n < end && (n === from || size < budget); ++n) {
+            try {
+                var a = as[n], o, t;
+                if (a.childElementCount === 0) {
+                    // Text alone is no entry (text cannot hold markup), unless a
+                    // comment beside it does: such a link is read only when it
+                    // may say "next" or holds a comment.
+                    t = s(a.textContent);
+                    if (!next.test(t) && s(a.innerHTML).indexOf('<') < 0)
                         continue;
+                    o = s(a.outerHTML);
+                } else {
+                    o = s(a.outerHTML);
+                    if (!entry.test(o)) {
+                        if (!next.test(s(a.textContent)))
+                            continue;
+                    }
+                    t = textOf(a);
                 }
-                t = textOf(a);
-            }
-            var h = s(a.href);
-            out.push(t, h, o);
-            size += t.length + h.length + o.length;
-        } catch (e) {}
-    }
-    out[4] = String(n);
-    var mentions = 0;
-    if (from === 0 && document.documentElement) {
-        var m = s(document.documentElement.textContent).match(/internal server error/gi);
-        mentions = m ? m.length : 0;
-    }
-    out[5] = String(mentions);
-    return JSON.stringify(out);
-})(%1, %2, %3, %4))JS";
+                var h = s(a.href);
+                out.push(t, h, o);
+                size += t.length + h.length + o.length;
+            } catch (e) {}
+        }
+        out[4] = String(n);
+        var mentions = 0;
+        if (from === 0 && document.documentElement) {
+            var m = s(document.documentElement.textContent).match(/internal server error/gi);
+            mentions = m ? m.length : 0;
+        }
+        out[5] = String(mentions);
+        return JSON.stringify(out);
+    };
+})()))(%1, %2, %3, %4))JS";
 
 // Characters of link markup a piece carries at most (two bytes each): a few
 // large pieces read a page faster than many small ones, whose every call
@@ -417,6 +424,10 @@ void WebEngineBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
         m_busy = true;
+        // What was read ahead of the document that goes is of no use; a
+        // reader already waiting for it still gets its answer.
+        if (m_ahead && !m_ahead->done)
+            m_ahead.reset();
         m_httpErrorStatus = 0;
         m_formAnswer = m_pendingFormAnswer;
         break;
@@ -499,19 +510,83 @@ void WebEngineBrowser::readResults(qsizetype from, qsizetype maxAnchors, Results
         QTimer::singleShot(0, this, [done] { done(ResultsPiece()); });
         return;
     }
+    const qsizetype max = qMax<qsizetype>(1, maxAnchors);
+    QPointer<WebEngineBrowser> self(this);
+    // A piece read ahead from here serves whoever asks for as many links
+    // or more (a piece may always bring fewer than asked); the one after it
+    // is then asked with the size asked now.
+    if (m_ahead && m_ahead->from == from && m_ahead->max <= max) {
+        if (!m_ahead->answered) {
+            m_ahead->done = std::move(done); // answered when it comes
+            m_ahead->max = max;
+            return;
+        }
+        const QString json = std::move(m_ahead->json);
+        m_ahead.reset();
+        QTimer::singleShot(0, this, [self, from, max, json, done] {
+            if (self && !self->m_closing)
+                self->answerPiece(from, max, json, done);
+        });
+        return;
+    }
+    m_ahead.reset(); // a piece read ahead that nobody wants: its answer is dropped
+    askPiece(from, max, [self, from, max, done](const QString &json) {
+        if (self)
+            self->answerPiece(from, max, json, done);
+    });
+}
+
+void WebEngineBrowser::askPiece(qsizetype from, qsizetype max,
+                                std::function<void(const QString &)> answered)
+{
     // A number for the document, taken only if it has none yet.
     const QString script = QString::fromLatin1(ResultsPieceScript)
                                .arg(from)
-                               .arg(qMax<qsizetype>(1, maxAnchors))
+                               .arg(max)
                                .arg(++m_documentIds)
                                .arg(PieceBudgetChars);
     QPointer<WebEngineBrowser> self(this);
     m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
-                          [self, done](const QVariant &result) {
-                              if (!self || self->m_closing)
-                                  return;
-                              done(parseResultsPiece(result.toString(), self->m_httpErrorStatus));
+                          [self, answered](const QVariant &result) {
+                              if (self && !self->m_closing)
+                                  answered(result.toString());
                           });
+}
+
+void WebEngineBrowser::answerPiece(qsizetype from, qsizetype max, const QString &json,
+                                   const ResultsCallback &done)
+{
+    // Only the head is read before the engine is asked for more: the rest of
+    // the answer is parsed while the engine reads on.
+    if (const std::optional<QStringList> head = parseTextArrayHead(json, 6);
+        head && head->at(0) == QLatin1String("ok")) {
+        bool ok[2] = {};
+        const qsizetype total = head->at(3).toLongLong(&ok[0]);
+        const qsizetype next = head->at(4).toLongLong(&ok[1]);
+        if (ok[0] && ok[1] && next > from && next < total)
+            readAhead(next, max);
+    }
+    done(parseResultsPiece(json, m_httpErrorStatus));
+}
+
+void WebEngineBrowser::readAhead(qsizetype from, qsizetype max)
+{
+    const quint64 ticket = ++m_aheadTickets;
+    m_ahead = ReadAhead{ticket, from, max, false, QString(), ResultsCallback()};
+    QPointer<WebEngineBrowser> self(this);
+    askPiece(from, max, [self, ticket, from](const QString &json) {
+        if (!self || !self->m_ahead || self->m_ahead->ticket != ticket)
+            return; // dropped since
+        if (!self->m_ahead->done) {
+            self->m_ahead->answered = true;
+            self->m_ahead->json = json;
+            return;
+        }
+        const ResultsCallback done = std::move(self->m_ahead->done);
+        const qsizetype asked = self->m_ahead->max;
+        self->m_ahead.reset();
+        self->answerPiece(from, asked, json, done);
+    });
 }
 
 void WebEngineBrowser::runInPage(const QString &script)

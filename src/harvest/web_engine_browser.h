@@ -2,6 +2,9 @@
 
 #include "harvest/browser.h"
 
+#include <functional>
+#include <optional>
+
 class QWebEnginePage;
 class QWebEngineLoadingInfo;
 class QWebEngineNewWindowRequest;
@@ -58,6 +61,14 @@ private:
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onNewWindowRequested(QWebEngineNewWindowRequest &request);
     void runInPage(const QString &script);
+    // Sends the piece script for links from..from + max; the answer comes to
+    // `answered` as the script's text.
+    void askPiece(qsizetype from, qsizetype max, std::function<void(const QString &)> answered);
+    // Hands a piece's answer to whoever asked for it, after asking the
+    // engine for the piece that follows it.
+    void answerPiece(qsizetype from, qsizetype max, const QString &json,
+                     const ResultsCallback &done);
+    void readAhead(qsizetype from, qsizetype max);
 
     Page *m_page = nullptr;
     Prompter *m_prompter = nullptr;
@@ -68,6 +79,22 @@ private:
     bool m_formAnswer = false;        // the document shown answers a form
     bool m_pendingFormAnswer = false; // the load under way sends a form
     quint64 m_documentIds = 0;
+
+    // The piece after the last one handed over, asked for before anyone
+    // asks: a reader takes one piece after another, and the engine would
+    // otherwise wait while this process parses each. One at most, and only
+    // one ahead of a piece that was really asked for, so a reader that stops
+    // costs the engine one piece more at worst.
+    struct ReadAhead {
+        quint64 ticket = 0;
+        qsizetype from = 0;
+        qsizetype max = 0;
+        bool answered = false;
+        QString json;         // the answer, once it came
+        ResultsCallback done; // who asked meanwhile
+    };
+    std::optional<ReadAhead> m_ahead;
+    quint64 m_aheadTickets = 0;
 };
 
 } // namespace lumen

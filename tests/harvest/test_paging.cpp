@@ -410,13 +410,17 @@ void TestPaging::walkOverRowsAlreadyListed()
 
 void TestPaging::pageReadInPieces()
 {
-    // A page of 500 entries more than a piece takes is read in two pieces: every entry is
+    // A page of more links than a piece takes is read in pieces: a small
+    // first one, then pieces of about a quarter of the page. Every entry is
     // harvested, the "next" link at its end is found, progress follows each
-    // piece. There is no limit on the whole reading, only on a piece that
-    // keeps silent: that one ends the walk.
+    // piece, and the next piece is already asked for when one is taken.
+    // There is no limit on the whole reading, only on a piece that keeps
+    // silent: that one ends the walk.
     HarvestRig rig;
-    const qsizetype piece = ResultsReader::PieceAnchors;
-    const qsizetype count = piece + 500;
+    const qsizetype count = ResultsReader::PieceAnchors + 500;
+    const qsizetype links = count + 2; // the home link, the entries and the "next" link
+    const qsizetype first = ResultsReader::FirstPieceAnchors;
+    const qsizetype piece = links / 4;
     QList<FakeBrowser::Entry> entries;
     for (int e = 0; e < count; ++e)
         entries.append({QStringLiteral("e%1").arg(e), Root + QStringLiteral("items/%1").arg(e)});
@@ -425,22 +429,32 @@ void TestPaging::pageReadInPieces()
     rig.browser.deferSnapshots = true;
     rig.browser.pieceBudgetChars = count * 1000; // pieces cut by their count of links alone
     QSignalSpy progress(&rig.harvester(), &SearchHarvester::readProgress);
+    QList<qsizetype> askedAtProgress;
+    connect(&rig.harvester(), &SearchHarvester::readProgress, this,
+            [&] { askedAtProgress << rig.browser.pieceRequests.size(); });
     rig.harvester().startAddAll();
-    for (int n = 0; n < 2; ++n) {
+    QStringList expected{QStringLiteral("0:%1").arg(first)};
+    for (qsizetype from = first; from < links; from += piece)
+        expected << QStringLiteral("%1:%2").arg(from).arg(piece);
+    for (int n = 0; n < expected.size(); ++n) {
         QCOMPARE(rig.browser.pendingSnapshots(), 1);
         rig.clock.advanceMs(SearchHarvester::SnapshotLimitMs - 1000);
         rig.harvester().tick();
         QVERIFY(rig.harvester().isAddAllRunning());
         rig.browser.deliverSnapshots();
     }
-    // The home link, the entries and the "next" link.
-    QCOMPARE(rig.browser.pieceRequests,
-             (QStringList{QStringLiteral("0:%1").arg(piece), QStringLiteral("%1:%1").arg(piece)}));
-    QCOMPARE(progress.size(), 2);
-    QCOMPARE(progress.at(0).at(0).value<qsizetype>(), piece);
-    QCOMPARE(progress.at(1).at(0).value<qsizetype>(), count + 2);
-    QCOMPARE(progress.at(1).at(1).value<qsizetype>(), count + 2);
+    QCOMPARE(rig.browser.pieceRequests, expected);
+    QCOMPARE(progress.size(), expected.size());
+    QCOMPARE(progress.at(0).at(0).value<qsizetype>(), first);
+    QCOMPARE(progress.last().at(0).value<qsizetype>(), links);
+    QCOMPARE(progress.last().at(1).value<qsizetype>(), links);
+    // Each piece but the last was followed by the request for the next
+    // before it was taken into the list.
+    for (int n = 0; n + 1 < expected.size(); ++n)
+        QCOMPARE(askedAtProgress.at(n), qsizetype(n + 2));
     QCOMPARE(rig.list().count(), qint64(count));
+    for (qint64 row : {qint64(0), qint64(first), count - 1})
+        QCOMPARE(rig.list().at(row).title, QStringLiteral("e%1").arg(row));
     QCOMPARE(rig.browser.navigations, QStringList{pageUrl(1)});
 
     // The next page loads, but its reading never answers.
